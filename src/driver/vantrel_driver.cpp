@@ -1,0 +1,42 @@
+#include "driver/vantrel_driver.h"
+
+#include "driver/boundary.h"
+
+namespace norvane {
+namespace {
+
+const char* HostText(const char* text) { return text != nullptr ? text : ""; }
+
+} // namespace
+
+bool CVantrelDriver::Open(IDebugSink* sink, IHostSampleAllocator* allocator, IOpenParams* params) {
+    if (!CIPCaptureDriver::Open(sink, allocator, params)) {
+        return false;
+    }
+    return GuardHostCall(false, [&] {
+        m_deviceInfo.requestTimeout = kVantrelTimeoutMs;
+        m_deviceInfo.dataTimeout = kVantrelTimeoutMs;
+        const std::int32_t standard = GetIntParameter(kParamVideoStandard);
+        if (standard != kNoIntParameter) {
+            m_ntsc = standard != 0 ? 1 : 0;
+        }
+        std::string firmware = GetStringParameter(kParamFirmware);
+        if (firmware.empty()) {
+            firmware = "(none)";
+        }
+        IDeviceSettings* device = params->GetDeviceSettings();
+        IConnectionSettings* connection = params->GetConnectionSettings();
+        DebugMessage(2, "OPEN DRIVER::Driver name: %s, Device model: %s, FW: %s, Address: %s:%d",
+                     "Vantrel", HostText(device->GetModelName()), firmware.c_str(),
+                     HostText(connection->GetAddress()), static_cast<int>(connection->GetPort()));
+        return true;
+    });
+}
+
+bool CVantrelDriver::CreateIO() { return true; }
+
+ICameraChannel* CVantrelDriver::CreateChannel(std::uint32_t /*index*/, IFrameSink* /*sink*/) {
+    return nullptr;
+}
+
+} // namespace norvane

@@ -1,0 +1,87 @@
+// POSIX backend of the clocks and the process and thread services.
+#include "platform/clock.h"
+#include "platform/system.h"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+
+namespace norvane::platform {
+
+std::uint64_t UtcNow100ns() {
+    const auto since1970 = std::chrono::system_clock::now().time_since_epoch();
+    const auto ticks = std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(since1970).count();
+    if (ticks < 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(ticks) + kEpoch1601To1970;
+}
+
+std::uint64_t MonotonicMs() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+std::uint32_t ResolveIPv4(const std::string& host) {
+    if (host.empty()) {
+        return 0;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
+        return 0;
+    }
+    std::uint32_t address = 0;
+    for (const addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
+        if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
+            address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
+            break;
+        }
+    }
+    ::freeaddrinfo(result);
+    return address;
+}
+
+std::string LocalHostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) {
+        return {};
+    }
+    return name;
+}
+
+std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(::syscall(SYS_gettid)); }
+
+unsigned ProcessorCount() {
+    const unsigned count = std::thread::hardware_concurrency();
+    return count == 0 ? 1 : count;
+}
+
+void RaiseCurrentThreadPriority() {
+    // Linux threads have their own nice value; lowering it by one needs privilege, and without it
+    // the thread keeps normal priority.
+    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
+    errno = 0;
+    const int current = ::getpriority(PRIO_PROCESS, tid);
+    if (errno == 0) {
+        ::setpriority(PRIO_PROCESS, tid, current - 1);
+    }
+}
+
+void SleepMs(std::uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool StartSockets() { return true; }
+
+void CleanupSockets() {}
+
+} // namespace norvane::platform

@@ -1,0 +1,34 @@
+// Process and thread services of the operating system: names, ids, priorities, sleeping and the
+// per-user start of the socket library.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace norvane::platform {
+
+// ResolveIPv4 returns the first IPv4 address of `host` (name or dotted address) in network byte
+// order, or 0 when the lookup fails. An empty name gives 0 without a lookup.
+std::uint32_t ResolveIPv4(const std::string& host);
+
+// LocalHostName returns this machine's host name, or an empty string when it cannot be read.
+std::string LocalHostName();
+
+// CurrentThreadId returns a non-zero id of the calling thread.
+std::uint32_t CurrentThreadId();
+
+// ProcessorCount returns the number of processors (at least 1).
+unsigned ProcessorCount();
+
+// RaiseCurrentThreadPriority moves the calling thread one step above normal priority where the
+// system allows it; failure is not an error.
+void RaiseCurrentThreadPriority();
+
+void SleepMs(std::uint32_t milliseconds);
+
+// StartSockets and CleanupSockets bracket socket use on systems whose socket library must be
+// started per user (version 2.2); elsewhere they do nothing and StartSockets returns true.
+bool StartSockets();
+void CleanupSockets();
+
+} // namespace norvane::platform

@@ -1,0 +1,60 @@
+// Free functions on 8-bit strings shared by the whole driver: formatting, trimming, case folding,
+// the value lookup that reads CGI answers, RTSP header parameters and SDP attributes, strict
+// integer parsing, comma splitting, host-name resolution and two number conversions.
+//
+// Threads: stateless; any thread.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace norvane {
+
+// FormatString formats printf-style into a string of exactly the formatted length (no limit).
+std::string FormatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// FormatStringV is FormatString for an argument list already started by the caller.
+std::string FormatStringV(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
+
+// Trim removes leading and trailing blanks and tabs; CR, LF and other characters stay.
+std::string Trim(std::string_view text);
+
+// RemoveChars returns the text without every character that occurs in `set`.
+std::string RemoveChars(std::string_view text, std::string_view set);
+
+// ToLower and ToUpper fold the ASCII letters only; every other byte stays.
+std::string ToLower(std::string_view text);
+std::string ToUpper(std::string_view text);
+
+// ResolveHost returns the first IPv4 address of a host name or dotted address in network byte
+// order; 0 for an empty text (no lookup) or a failed lookup.
+std::uint32_t ResolveHost(const std::string& host);
+
+// FormatNumber writes a rate: "%u" of its integer part when the value is whole, "%1.1f" otherwise
+// (25 -> "25", 7.5 -> "7.5", -2 -> "-2.0").
+std::string FormatNumber(float value);
+
+// FindValue returns the value that follows `key` and `separator` in `text`, up to the next
+// character of `terminators` (or the end of the text); empty when there is none. Only the text
+// from the start of the key's field up to the separator is compared with the key, after trimming,
+// so a key also matches as the tail of a longer name ("alarm" finds the value of "rise_alarm").
+// The value is not trimmed.
+std::string FindValue(std::string_view key, std::string_view separator, std::string_view text,
+                      std::string_view terminators);
+
+// ParseInt accepts an optional sign followed by one or more decimal digits and nothing else;
+// `value` is 0 whenever it refuses. Digit strings beyond 32 bits saturate at the nearest limit.
+bool ParseInt(std::string_view text, std::int32_t& value);
+
+// SplitList splits at every comma. Empty fields between or before commas are kept; a trailing
+// comma adds no field; an empty text gives an empty list. Fields are not trimmed.
+std::vector<std::string> SplitList(std::string_view text);
+
+// RateFromInterval turns milliseconds between frames into frames per second, rounded half up;
+// 0 gives 1.
+std::uint32_t RateFromInterval(std::uint32_t intervalMs);
+
+} // namespace norvane

@@ -1,0 +1,131 @@
+#include "rtsp/text/text_utils.h"
+
+#include <arpa/inet.h>
+
+#include <gtest/gtest.h>
+
+namespace norvane {
+namespace {
+
+TEST(FindValue, ReadsCgiAnswerLines) {
+    const std::string answer = "return_code=0\r\nrise_alarm=1\r\n";
+    EXPECT_EQ(FindValue("return_code", "=", answer, "\r\n"), "0");
+    EXPECT_EQ(FindValue("rise_alarm", "=", answer, "\r\n"), "1");
+    EXPECT_EQ(FindValue("missing", "=", answer, "\r\n"), "");
+}
+
+TEST(FindValue, ValueRunsToEndOfTextWithoutTerminator) {
+    EXPECT_EQ(FindValue("timeout", "=", "session: 12ab;timeout=60", ";\r\n"), "60");
+    EXPECT_EQ(FindValue("session:", " ", "session: 12ab;timeout=60", ";\r\n"), "12ab");
+    EXPECT_EQ(FindValue("session:", " ", "session:12ab", ";\r\n"), "");
+}
+
+TEST(FindValue, SkipsOccurrencesWhoseFieldHasNoSeparator) {
+    EXPECT_EQ(FindValue("key", "=", "a=key\r\nkey=5", "\r\n"), "5");
+    EXPECT_EQ(FindValue("key", "=", "keyboard=1\r\nkey=2", "\r\n"), "2");
+}
+
+TEST(FindValue, KeyMatchesTailOfLongerName) {
+    EXPECT_EQ(FindValue("alarm", "=", "rise_alarm=1\r\n", "\r\n"), "1");
+}
+
+TEST(FindValue, EmptyValueAtEndOrBeforeTerminator) {
+    EXPECT_EQ(FindValue("key", "=", "key=", "\r\n"), "");
+    EXPECT_EQ(FindValue("key", "=", "key=\r\nother=1", "\r\n"), "");
+}
+
+TEST(FindValue, KeepsBlankAfterSeparatorAndTrimsName) {
+    EXPECT_EQ(FindValue("return_code", "=", " return_code = 0x00000000\r\n", "\r\n"), " 0x00000000");
+}
+
+TEST(FindValue, EmptyArgumentsGiveEmpty) {
+    EXPECT_EQ(FindValue("", "=", "a=1", "\r\n"), "");
+    EXPECT_EQ(FindValue("a", "", "a=1", "\r\n"), "");
+    EXPECT_EQ(FindValue("a", "=", "a=1", ""), "");
+}
+
+TEST(FindValue, QuotedParametersWithCommaTerminators) {
+    const std::string challenge = "WWW-Authenticate: Digest realm=cam, nonce=abc123, stale=false";
+    EXPECT_EQ(FindValue("realm", "=", challenge, ", \r\n"), "cam");
+    EXPECT_EQ(FindValue("nonce", "=", challenge, ", \r\n"), "abc123");
+}
+
+TEST(FormatNumber, WholeValuesAsIntegersOthersWithOneDecimal) {
+    EXPECT_EQ(FormatNumber(25.0F), "25");
+    EXPECT_EQ(FormatNumber(7.5F), "7.5");
+    EXPECT_EQ(FormatNumber(8.3F), "8.3");
+    EXPECT_EQ(FormatNumber(12.5F), "12.5");
+    EXPECT_EQ(FormatNumber(0.0F), "0");
+    EXPECT_EQ(FormatNumber(-2.0F), "-2.0");
+}
+
+TEST(ParseInt, AcceptsSignedDecimalOnly) {
+    struct Case {
+        const char* text;
+        bool ok;
+        std::int32_t value;
+    };
+    const Case cases[] = {
+            {"42", true, 42},   {"-7", true, -7},  {"+0", true, 0},    {"", false, 0},
+            {"-", false, 0},    {"+", false, 0},   {" 1", false, 0},   {"1 ", false, 0},
+            {"12a", false, 0},  {"0x10", false, 0}, {"-2147483648", true, INT32_MIN},
+            {"2147483647", true, INT32_MAX}, {"99999999999999999999", true, INT32_MAX},
+            {"-99999999999999999999", true, INT32_MIN},
+    };
+    for (const Case& c : cases) {
+        std::int32_t value = 99;
+        EXPECT_EQ(ParseInt(c.text, value), c.ok) << c.text;
+        EXPECT_EQ(value, c.value) << c.text;
+    }
+}
+
+TEST(SplitList, KeepsInnerEmptyFieldsDropsTrailingComma) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(SplitList("a,b"), (V{"a", "b"}));
+    EXPECT_EQ(SplitList("a,,b"), (V{"a", "", "b"}));
+    EXPECT_EQ(SplitList("a,b,"), (V{"a", "b"}));
+    EXPECT_EQ(SplitList(",a"), (V{"", "a"}));
+    EXPECT_EQ(SplitList(""), V{});
+    EXPECT_EQ(SplitList(" a , b"), (V{" a ", " b"}));
+}
+
+TEST(RateFromInterval, RoundsHalfUpAndZeroIsOne) {
+    EXPECT_EQ(RateFromInterval(40), 25U);
+    EXPECT_EQ(RateFromInterval(133), 8U);
+    EXPECT_EQ(RateFromInterval(3), 333U);
+    EXPECT_EQ(RateFromInterval(0), 1U);
+    EXPECT_EQ(RateFromInterval(80), 13U); // 12.5 rounds up
+}
+
+TEST(TextCase, FoldsAsciiLettersOnly) {
+    EXPECT_EQ(ToLower("CSeq: 5 \xC4"), "cseq: 5 \xC4");
+    EXPECT_EQ(ToUpper("12ab-z\xE4"), "12AB-Z\xE4");
+}
+
+TEST(Trim, BlanksAndTabsOnly) {
+    EXPECT_EQ(Trim(" \tabc \t"), "abc");
+    EXPECT_EQ(Trim("abc\r\n"), "abc\r\n");
+    EXPECT_EQ(Trim("   "), "");
+    EXPECT_EQ(Trim(""), "");
+}
+
+TEST(RemoveChars, RemovesEveryOccurrence) {
+    EXPECT_EQ(RemoveChars("realm=\"a b\", nonce=\"x\"", "\""), "realm=a b, nonce=x");
+    EXPECT_EQ(RemoveChars("abc", ""), "abc");
+}
+
+TEST(FormatString, HasNoLengthLimit) {
+    const std::string big(100000, 'x');
+    EXPECT_EQ(FormatString("%s-%d", big.c_str(), 7), big + "-7");
+    EXPECT_EQ(FormatString("%s", ""), "");
+}
+
+TEST(ResolveHost, EmptyIsZeroDottedResolvesToItself) {
+    EXPECT_EQ(ResolveHost(""), 0U);
+    EXPECT_EQ(ResolveHost("192.0.2.10"), inet_addr("192.0.2.10"));
+    EXPECT_EQ(ResolveHost("localhost"), inet_addr("127.0.0.1"));
+    EXPECT_EQ(ResolveHost("no-such-host.invalid"), 0U);
+}
+
+} // namespace
+} // namespace norvane
