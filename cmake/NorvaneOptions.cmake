@@ -23,3 +23,9 @@ if(NORVANE_SANITIZE)
     add_compile_options(${_san} -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     add_link_options(${_san})
 endif()
+
+# Fuzz builds instrument all of the driver's code for coverage; the fuzz programs link libFuzzer.
+if(NORVANE_BUILD_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
