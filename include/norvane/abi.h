@@ -32,7 +32,7 @@
 // protected and non-virtual, so it occupies no slot.
 #define NORVANE_SLOT0(Iface)                                                                       \
 public:                                                                                            \
-    virtual void* NORVANE_THISCALL ScalarDeletingDestructor(unsigned flags) = 0;                  \
+    virtual void* NORVANE_THISCALL ScalarDeletingDestructor(unsigned flags) = 0;                   \
                                                                                                    \
 protected:                                                                                         \
     ~Iface() = default;                                                                            \
@@ -43,7 +43,7 @@ public:
 // and frees it when the flags ask for it.
 #define NORVANE_IMPLEMENT_SLOT0(Class)                                                             \
 public:                                                                                            \
-    void* NORVANE_THISCALL ScalarDeletingDestructor(unsigned flags) override {                    \
+    void* NORVANE_THISCALL ScalarDeletingDestructor(unsigned flags) override {                     \
         if (flags & NORVANE_DELETE_FLAG) {                                                         \
             delete this;                                                                           \
         } else {                                                                                   \

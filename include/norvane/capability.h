@@ -10,7 +10,9 @@ namespace norvane {
 // Told once per query whether it succeeded.
 class ICapabilityCallback {
     NORVANE_SLOT0(ICapabilityCallback)
+
     virtual void Reserved1() {}
+
     virtual void OnSucceeded() = 0;                               // slot 2
     virtual void OnFailed(int32_t code, const char* message) = 0; // slot 3
 };
@@ -25,8 +27,11 @@ class ICapabilityField {
 class ICapabilityProperty {
     NORVANE_SLOT0(ICapabilityProperty)
     virtual void SetText(const char* text) = 0; // slot 1
+
     virtual void Reserved2() {}
+
     virtual void Reserved3() {}
+
     virtual void SetFlag(uint32_t flag) = 0;    // slot 4: 0 or 1
     virtual void SetName(const char* name) = 0; // slot 5
     virtual void SetKind(uint32_t kind) = 0;    // slot 6: always 0
@@ -49,13 +54,17 @@ class IFrameIntervalList {
 // The host's results object of one capability query.
 class ICapabilityResults {
     NORVANE_SLOT0(ICapabilityResults)
-    virtual void SetValue(uint32_t id, uint32_t value) = 0;              // slot 1
-    virtual void SetModelName(const char* name) = 0;                     // slot 2
-    virtual ICapabilityField* GetConnectionField(uint32_t index) = 0;    // slot 3: 1 to 4
+    virtual void SetValue(uint32_t id, uint32_t value) = 0;           // slot 1
+    virtual void SetModelName(const char* name) = 0;                  // slot 2
+    virtual ICapabilityField* GetConnectionField(uint32_t index) = 0; // slot 3: 1 to 4
+
     virtual void Reserved4() {}
-    virtual ICapabilityProperty* GetProperty(uint32_t index) = 0;        // slot 5: 1 to 3
-    virtual IResolutionList* GetResolutionList() = 0;                    // slot 6
+
+    virtual ICapabilityProperty* GetProperty(uint32_t index) = 0; // slot 5: 1 to 3
+    virtual IResolutionList* GetResolutionList() = 0;             // slot 6
+
     virtual void Reserved7() {}
+
     virtual IFrameIntervalList* GetFrameIntervalList(uint32_t list) = 0; // slot 8: always 1
 };
 

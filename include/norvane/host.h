@@ -36,45 +36,70 @@ class IDebugSink {
 // One frame buffer of the host. The driver fills it, sets its attributes and commits it.
 class IHostSample {
     NORVANE_SLOT0(IHostSample)
+
     virtual void Reserved1() {}
+
     virtual uint8_t* GetBuffer() = 0; // slot 2: writable, at least the requested capacity
+
     virtual void Reserved3() {}
+
     virtual void SetLength(uint32_t length) = 0; // slot 4
     virtual void Commit() = 0;                   // slot 5: once, after the last setter
+
     virtual void Reserved6() {}
+
     virtual void Reserved7() {}
+
     virtual void Reserved8() {}
+
     virtual void Reserved9() {}
+
     virtual void SetFourCC(uint32_t fourcc) = 0; // slot 10
+
     virtual void Reserved11() {}
+
     virtual void SetHeight(uint32_t height) = 0; // slot 12
+
     virtual void Reserved13() {}
+
     virtual void SetWidth(uint32_t width) = 0; // slot 14
+
     virtual void Reserved15() {}
+
     virtual void SetImageSize(uint32_t code) = 0; // slot 16: image size code
 };
 
 // Hands out frame buffers (argument 2 of IIPCaptureDriver::Open).
 class IHostSampleAllocator {
     NORVANE_SLOT0(IHostSampleAllocator)
+
     virtual void Reserved1() {}
+
     // Slot 2: a sample of at least `capacity` bytes for a frame of `fourcc`, or null to drop the
     // frame. `driverName` is "Vantrel".
     virtual IHostSample* AllocateSample(uint32_t fourcc, uint32_t capacity,
                                         const char* driverName) = 0;
+
     virtual void Reserved3() {}
+
     virtual void Reserved4() {}
+
     virtual void Reserved5() {}
+
     virtual void ReleaseSample(IHostSample* sample) = 0; // slot 6: once per sample
 };
 
 // Device settings of the camera, part of the open parameters.
 class IDeviceSettings {
     NORVANE_SLOT0(IDeviceSettings)
+
     virtual void Reserved1() {}
+
     virtual const char* GetModelName() = 0; // slot 2
     virtual int32_t GetChannelCount() = 0;  // slot 3
+
     virtual void Reserved4() {}
+
     virtual int32_t GetInputCount() = 0;  // slot 5
     virtual int32_t GetOutputCount() = 0; // slot 6
 };
@@ -84,7 +109,9 @@ class IConnectionSettings {
     NORVANE_SLOT0(IConnectionSettings)
     virtual const char* GetAddress() = 0; // slot 1: host name or dotted IPv4 address
     virtual uint16_t GetPort() = 0;       // slot 2: HTTP port
+
     virtual void Reserved3() {}
+
     virtual int32_t GetStreamType() = 0;   // slot 4: 1 MJPEG, 3 H.264
     virtual const char* GetUserName() = 0; // slot 5
     virtual const char* GetPassword() = 0; // slot 6
@@ -95,7 +122,9 @@ class IOpenParams {
     NORVANE_SLOT0(IOpenParams)
     virtual IDeviceSettings* GetDeviceSettings() = 0;         // slot 1
     virtual IConnectionSettings* GetConnectionSettings() = 0; // slot 2
+
     virtual void Reserved3() {}
+
     // Slot 4: numbered text parameter, asked for 1, 2, 3, ... until null.
     virtual const char* GetParameter(uint32_t index) = 0;
 };
@@ -105,7 +134,9 @@ class IFrameSink {
     NORVANE_SLOT0(IFrameSink)
     // Slot 1: true when the frame is accepted. The sample is released right after the call.
     virtual bool OnFrame(IHostSample* sample) = 0;
+
     virtual void Reserved2() {}
+
     // Slot 3: repeated while no frame was accepted for more than twice the data time-out.
     virtual void OnSignalLost() = 0;
 };
@@ -120,8 +151,11 @@ class IFrameSize {
 // Video format of a channel.
 class IVideoFormat {
     NORVANE_SLOT0(IVideoFormat)
+
     virtual void Reserved1() {}
+
     virtual void Reserved2() {}
+
     virtual IFrameSize* GetFrameSize() = 0; // slot 3
 };
 
@@ -129,7 +163,9 @@ class IVideoFormat {
 class IRate {
     NORVANE_SLOT0(IRate)
     virtual uint16_t GetFrameInterval() = 0; // slot 1: milliseconds between frames
+
     virtual void Reserved2() {}
+
     virtual uint16_t GetQuality() = 0; // slot 3
 };
 

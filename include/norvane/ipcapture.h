@@ -14,12 +14,12 @@ namespace norvane {
 // The camera's alarm inputs and relay outputs.
 class ICaptureIOApi {
     NORVANE_SLOT0(ICaptureIOApi)
-    virtual bool SetCallback(IIOCallback* callback) = 0;          // slot 1: null is refused
-    virtual bool StartIO() = 0;                                   // slot 2
-    virtual bool StopIO() = 0;                                    // slot 3: before the driver dies
-    virtual uint32_t GetInputCount() = 0;                         // slot 4
-    virtual uint32_t GetOutputCount() = 0;                        // slot 5
-    virtual bool SetOutput(uint32_t index, uint32_t state) = 0;   // slot 6: queued, carried out later
+    virtual bool SetCallback(IIOCallback* callback) = 0;        // slot 1: null is refused
+    virtual bool StartIO() = 0;                                 // slot 2
+    virtual bool StopIO() = 0;                                  // slot 3: before the driver dies
+    virtual uint32_t GetInputCount() = 0;                       // slot 4
+    virtual uint32_t GetOutputCount() = 0;                      // slot 5
+    virtual bool SetOutput(uint32_t index, uint32_t state) = 0; // slot 6: queued, carried out later
 };
 
 namespace ipcapture {
@@ -53,9 +53,9 @@ class IIPCaptureDriver {
     // Slot 1: stores the host's objects and settings; contacts no camera. The open parameters are
     // read only during the call.
     virtual bool Open(IDebugSink* sink, IHostSampleAllocator* allocator, IOpenParams* params) = 0;
-    virtual void Close() = 0;                             // slot 2
-    virtual IIPVideoCaptureEx* GetVideoCapture() = 0;     // slot 3: null before Open
-    virtual ICaptureIOApi* GetDigitalIO() = 0;            // slot 4
+    virtual void Close() = 0;                         // slot 2
+    virtual IIPVideoCaptureEx* GetVideoCapture() = 0; // slot 3: null before Open
+    virtual ICaptureIOApi* GetDigitalIO() = 0;        // slot 4
 };
 
 class IIPCaptureDriverEx : public IIPCaptureDriver {

@@ -12,6 +12,7 @@ public:
     CDebugInfo(unsigned char level, std::string text) : m_level(level), m_text(std::move(text)) {}
 
     uint8_t GetLevel() override { return m_level; }
+
     const char* GetText() override { return m_text.c_str(); }
 
     unsigned char m_level;

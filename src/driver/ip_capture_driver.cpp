@@ -13,7 +13,9 @@ namespace norvane {
 namespace {
 
 // Host texts may be null; they are stored as empty strings.
-std::string HostText(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
+std::string HostText(const char* text) {
+    return text != nullptr ? std::string(text) : std::string();
+}
 
 } // namespace
 
@@ -24,7 +26,8 @@ CIPCaptureDriver::~CIPCaptureDriver() {
     m_parameters.clear();
 }
 
-bool CIPCaptureDriver::Open(IDebugSink* sink, IHostSampleAllocator* allocator, IOpenParams* params) {
+bool CIPCaptureDriver::Open(IDebugSink* sink, IHostSampleAllocator* allocator,
+                            IOpenParams* params) {
     return GuardHostCall(false, [&] {
         if (params == nullptr) {
             return false;
@@ -68,7 +71,9 @@ void CIPCaptureDriver::Close() {
     });
 }
 
-ipcapture::IIPVideoCaptureEx* CIPCaptureDriver::GetVideoCapture() { return m_videoCapture.get(); }
+ipcapture::IIPVideoCaptureEx* CIPCaptureDriver::GetVideoCapture() {
+    return m_videoCapture.get();
+}
 
 void CIPCaptureDriver::DebugMessage(unsigned char level, const char* format, ...) {
     if (format == nullptr) {

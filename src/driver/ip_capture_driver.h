@@ -28,7 +28,9 @@ public:
     virtual ~IAuxObject() = default;
 };
 
-class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx3, public IDriver, public ICustomCreator {
+class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx3,
+                         public IDriver,
+                         public ICustomCreator {
     NORVANE_IMPLEMENT_SLOT0(CIPCaptureDriver)
 
 public:
@@ -45,11 +47,17 @@ public:
     bool Open(IDebugSink* sink, IHostSampleAllocator* allocator, IOpenParams* params) override;
     void Close() override;
     ipcapture::IIPVideoCaptureEx* GetVideoCapture() override;
+
     ICaptureIOApi* GetDigitalIO() override { return m_digitalIO.get(); }
+
     void* GetReservedObject() override { return nullptr; }
+
     void* GetAuxObject() override { return m_auxObject.get(); }
+
     void* GetReservedObjectEx() override { return nullptr; }
+
     ipcapture::IIPVideoCaptureEx* GetVideoCaptureEx() override { return GetVideoCapture(); }
+
     void* GetAuxObjectEx() override { return m_auxObject.get(); }
 
     // Hooks of the camera layer, called by Open in this order; Open fails when one fails.
@@ -59,14 +67,21 @@ public:
     // IDriver.
     void DebugMessage(unsigned char level, const char* format, ...) override
             __attribute__((format(printf, 3, 4)));
+
     DEVICE_INFO GetDeviceInfo() override { return m_deviceInfo; }
+
     std::pair<std::int32_t, std::int32_t> GetIOCounts() override {
         return {m_inputCount, m_outputCount};
     }
+
     IHostSampleAllocator* GetSampleAllocator() override { return m_sampleAllocator; }
+
     std::int32_t IsNtsc() override { return m_ntsc; }
+
     std::int32_t GetStreamType() override { return m_streamType; }
+
     std::int32_t GetChannelCount() override { return m_channelCount; }
+
     std::string GetStringParameter(std::uint32_t index) override;
     std::int32_t GetIntParameter(std::uint32_t index) override;
 

@@ -5,7 +5,9 @@
 namespace norvane {
 namespace {
 
-const char* HostText(const char* text) { return text != nullptr ? text : ""; }
+const char* HostText(const char* text) {
+    return text != nullptr ? text : "";
+}
 
 } // namespace
 
@@ -33,7 +35,9 @@ bool CVantrelDriver::Open(IDebugSink* sink, IHostSampleAllocator* allocator, IOp
     });
 }
 
-bool CVantrelDriver::CreateIO() { return true; }
+bool CVantrelDriver::CreateIO() {
+    return true;
+}
 
 ICameraChannel* CVantrelDriver::CreateChannel(std::uint32_t /*index*/, IFrameSink* /*sink*/) {
     return nullptr;

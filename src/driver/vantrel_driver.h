@@ -25,7 +25,9 @@ class CVantrelDriver : public CIPCaptureDriver {
 public:
     bool Open(IDebugSink* sink, IHostSampleAllocator* allocator, IOpenParams* params) override;
     bool CreateIO() override;
+
     bool CreateExtras() override { return true; }
+
     ICameraChannel* CreateChannel(std::uint32_t index, IFrameSink* sink) override;
 };
 

@@ -74,7 +74,8 @@ bool CIPVideoCapture::CloseChannel(uint32_t index) {
     });
 }
 
-bool CIPVideoCapture::ChangeChannelFormat(uint32_t index, IFrameSize* size, uint32_t frameInterval) {
+bool CIPVideoCapture::ChangeChannelFormat(uint32_t index, IFrameSize* size,
+                                          uint32_t frameInterval) {
     return GuardHostCall(false, [&] {
         ICameraChannel* channel = PeekChannel(index);
         if (channel == nullptr) {

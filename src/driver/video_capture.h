@@ -29,12 +29,18 @@ public:
     bool OpenChannel(uint32_t index, IFrameSink* sink, IChannelParams* params) override;
     bool CloseChannel(uint32_t index) override;
     bool ChangeChannelFormat(uint32_t index, IFrameSize* size, uint32_t frameInterval) override;
+
     void* GetReservedChannelObject() override { return nullptr; }
+
     bool GetChannelStatus(uint32_t index, int32_t* state, int32_t* reserved, char* text,
                           uint32_t textSize) override;
+
     bool UnsupportedA(uint32_t, uint32_t, uint32_t) override { return false; }
+
     bool UnsupportedB(uint32_t, uint32_t, uint32_t) override { return false; }
+
     bool UnsupportedExA(uint32_t) override { return false; }
+
     bool UnsupportedExB(uint32_t) override { return false; }
 
 private:

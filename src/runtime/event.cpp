@@ -18,9 +18,13 @@ void CEvent::Reset() {
     }
 }
 
-bool CEvent::Wait(int milliseconds) { return m_handle && m_handle->Wait(milliseconds); }
+bool CEvent::Wait(int milliseconds) {
+    return m_handle && m_handle->Wait(milliseconds);
+}
 
-bool CEvent::IsSet() const { return m_handle && m_handle->IsSet(); }
+bool CEvent::IsSet() const {
+    return m_handle && m_handle->IsSet();
+}
 
 CManualEvent::CManualEvent() {
     m_handle = platform::CEventHandle::Create(platform::CEventHandle::Kind::ManualReset);

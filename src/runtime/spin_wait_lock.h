@@ -51,7 +51,9 @@ private:
 class CSpinWaitLockGuard {
 public:
     explicit CSpinWaitLockGuard(CSpinWaitLock& lock) : m_lock(lock) { m_lock.Lock(); }
+
     ~CSpinWaitLockGuard() { m_lock.Unlock(); }
+
     CSpinWaitLockGuard(const CSpinWaitLockGuard&) = delete;
     CSpinWaitLockGuard& operator=(const CSpinWaitLockGuard&) = delete;
 

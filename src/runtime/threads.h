@@ -36,9 +36,12 @@ public:
     bool Start(const std::string& name);
 
     [[nodiscard]] const std::string& Name() const { return m_name; }
+
     [[nodiscard]] bool IsStarted() const { return m_thread.joinable(); }
+
     // ExitCode is kThreadExitCode once the body has returned, -1 before.
     [[nodiscard]] std::int32_t ExitCode() const { return m_exitCode.load(); }
+
     [[nodiscard]] std::uint32_t ThreadId() const { return m_threadId.load(); }
 
 protected:
@@ -66,13 +69,16 @@ public:
 
     // CreateStopEvent makes the auto-reset stop event; false when it cannot be created.
     bool CreateStopEvent();
+
     [[nodiscard]] bool HasStopEvent() const { return m_stopEvent != nullptr; }
+
     void ResetStopEvent();
 
     // StopTicker sets the stop event and waits for the thread. False when there is no stop event.
     bool StopTicker();
 
     void SetInterval(std::uint32_t milliseconds) { m_interval.store(milliseconds); }
+
     [[nodiscard]] std::uint32_t Interval() const { return m_interval.load(); }
 
 protected:

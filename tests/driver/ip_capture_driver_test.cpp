@@ -1,7 +1,6 @@
-#include "driver/ip_capture_driver.h"
-
 #include <gtest/gtest.h>
 
+#include "driver/ip_capture_driver.h"
 #include "driver/vantrel_driver.h"
 #include "support/fakes.h"
 
@@ -19,10 +18,12 @@ public:
         ++createIOCalls;
         return ioResult;
     }
+
     bool CreateExtras() override {
         ++createExtrasCalls;
         return extrasResult;
     }
+
     ICameraChannel* CreateChannel(std::uint32_t, IFrameSink*) override { return nullptr; }
 
     bool ioResult = true;
@@ -150,8 +151,9 @@ TEST(CVantrelDriver, OpenRaisesTimeoutsAndLogsTheDevice) {
     const auto messages = sink.Messages();
     ASSERT_EQ(messages.size(), 1U);
     EXPECT_EQ(messages[0].level, 2U);
-    EXPECT_EQ(messages[0].text,
-              "OPEN DRIVER::Driver name: Vantrel, Device model: M, FW: (none), Address: 10.1.2.3:80");
+    EXPECT_EQ(
+            messages[0].text,
+            "OPEN DRIVER::Driver name: Vantrel, Device model: M, FW: (none), Address: 10.1.2.3:80");
 }
 
 TEST(CVantrelDriver, FirmwareParameterAppearsInOpenLine) {
@@ -163,7 +165,8 @@ TEST(CVantrelDriver, FirmwareParameterAppearsInOpenLine) {
         params.parameters = {"0", "554", firmware};
         ASSERT_TRUE(driver.Open(&sink, nullptr, &params));
         ASSERT_EQ(sink.Messages().size(), 1U);
-        EXPECT_NE(sink.Messages()[0].text.find("FW: " + shown + ","), std::string::npos) << firmware;
+        EXPECT_NE(sink.Messages()[0].text.find("FW: " + shown + ","), std::string::npos)
+                << firmware;
     }
 }
 
@@ -172,6 +175,7 @@ TEST(CVantrelDriver, ParameterOneSelectsVideoStandard) {
         std::optional<std::string> value;
         std::int32_t ntsc;
     };
+
     const Case cases[] = {{"0", 0}, {"1", 1}, {"-1", 1}, {"abc", 0}, {std::nullopt, 0}};
     for (const Case& c : cases) {
         CVantrelDriver driver;

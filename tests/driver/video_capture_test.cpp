@@ -1,7 +1,6 @@
-#include "driver/video_capture.h"
-
 #include <gtest/gtest.h>
 
+#include "driver/video_capture.h"
 #include "support/fakes.h"
 
 namespace norvane {
@@ -11,7 +10,10 @@ namespace {
 class LoggingChannel : public ICameraChannel {
 public:
     LoggingChannel(std::uint32_t index, std::vector<std::string>& log, bool startResult)
-        : m_index(index), m_log(log), m_startResult(startResult) {}
+        : m_index(index)
+        , m_log(log)
+        , m_startResult(startResult) {}
+
     ~LoggingChannel() override { Log("delete"); }
 
     bool Start(const ChannelStartRecord* record) override {
@@ -19,13 +21,17 @@ public:
         Log("start");
         return m_startResult;
     }
+
     void Stop() override { Log("stop"); }
+
     bool Restart(const ChannelStartRecord* record) override {
         Log("restart " + std::to_string(record->width) + "x" + std::to_string(record->height) +
             "@" + std::to_string(record->frameInterval) + " q" + std::to_string(record->quality));
         return true;
     }
+
     std::int32_t GetState() override { return m_state; }
+
     void SetState(std::int32_t state) override { m_state = state; }
 
     ChannelStartRecord m_record;
@@ -49,6 +55,7 @@ public:
         last = new LoggingChannel(index, log, startResult);
         return last;
     }
+
     std::vector<std::string> log;
     bool serve = true;
     bool startResult = true;

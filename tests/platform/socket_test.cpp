@@ -1,11 +1,10 @@
-#include "platform/socket.h"
-
 #include <chrono>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/socket.h"
 #include "platform/wait.h"
 
 namespace norvane::platform {

@@ -1,9 +1,9 @@
-#include "runtime/event.h"
-
 #include <chrono>
 #include <thread>
 
 #include <gtest/gtest.h>
+
+#include "runtime/event.h"
 
 namespace norvane {
 namespace {

@@ -1,5 +1,3 @@
-#include "runtime/spin_wait_lock.h"
-
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -7,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/system.h"
+#include "runtime/spin_wait_lock.h"
 #include "support/fakes.h"
 
 namespace norvane {

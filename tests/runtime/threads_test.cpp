@@ -1,5 +1,3 @@
-#include "runtime/threads.h"
-
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -7,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/threads.h"
 #include "support/fakes.h"
 
 namespace norvane::thread {
@@ -18,6 +17,7 @@ using norvane::test::Eventually;
 class CountingTicker : public CTickerThread {
 public:
     ~CountingTicker() override { StopTicker(); }
+
     std::atomic<int> ticks{0};
 
 protected:
@@ -27,7 +27,9 @@ protected:
 class Body : public CSimpleThread {
 public:
     ~Body() override { JoinThread(); }
+
     void Join() { JoinThread(); }
+
     std::atomic<int> runs{0};
 
 protected:
@@ -86,11 +88,15 @@ TEST(CTickerThread, StopWithoutStopEventFails) {
 
 struct Item : CWorkItemThread::IWorkItem {
     Item(int v, std::vector<std::string>& sharedLog, std::mutex& logMutex)
-        : value(v), log(sharedLog), mutex(logMutex) {}
+        : value(v)
+        , log(sharedLog)
+        , mutex(logMutex) {}
+
     ~Item() override {
         std::lock_guard<std::mutex> guard(mutex);
         log.push_back("delete " + std::to_string(value));
     }
+
     int value;
     std::vector<std::string>& log;
     std::mutex& mutex;
@@ -99,12 +105,16 @@ struct Item : CWorkItemThread::IWorkItem {
 class Worker : public CWorkItemThread {
 public:
     ~Worker() override { StopWorker(); }
+
     std::vector<std::string> log;
     std::mutex mutex;
     std::atomic<bool> block{false};
     std::atomic<bool> inProcess{false};
 
-    std::unique_ptr<IWorkItem> MakeItem(int value) { return std::make_unique<Item>(value, log, mutex); }
+    std::unique_ptr<IWorkItem> MakeItem(int value) {
+        return std::make_unique<Item>(value, log, mutex);
+    }
+
     std::vector<std::string> Log() {
         std::lock_guard<std::mutex> guard(mutex);
         return log;
@@ -156,7 +166,8 @@ TEST(CWorkItemThread, StopFinishesCurrentItemAndDropsQueuedOnes) {
     });
     worker.StopWorker();
     releaser.join();
-    EXPECT_EQ(worker.Log(), (std::vector<std::string>{"process 1", "delete 1", "delete 2", "delete 3"}));
+    EXPECT_EQ(worker.Log(),
+              (std::vector<std::string>{"process 1", "delete 1", "delete 2", "delete 3"}));
     EXPECT_EQ(worker.ExitCode(), 123);
 }
 

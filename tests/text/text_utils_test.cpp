@@ -1,8 +1,8 @@
-#include "rtsp/text/text_utils.h"
-
 #include <arpa/inet.h>
 
 #include <gtest/gtest.h>
+
+#include "rtsp/text/text_utils.h"
 
 namespace norvane {
 namespace {
@@ -35,7 +35,8 @@ TEST(FindValue, EmptyValueAtEndOrBeforeTerminator) {
 }
 
 TEST(FindValue, KeepsBlankAfterSeparatorAndTrimsName) {
-    EXPECT_EQ(FindValue("return_code", "=", " return_code = 0x00000000\r\n", "\r\n"), " 0x00000000");
+    EXPECT_EQ(FindValue("return_code", "=", " return_code = 0x00000000\r\n", "\r\n"),
+              " 0x00000000");
 }
 
 TEST(FindValue, EmptyArgumentsGiveEmpty) {
@@ -65,11 +66,21 @@ TEST(ParseInt, AcceptsSignedDecimalOnly) {
         bool ok;
         std::int32_t value;
     };
+
     const Case cases[] = {
-            {"42", true, 42},   {"-7", true, -7},  {"+0", true, 0},    {"", false, 0},
-            {"-", false, 0},    {"+", false, 0},   {" 1", false, 0},   {"1 ", false, 0},
-            {"12a", false, 0},  {"0x10", false, 0}, {"-2147483648", true, INT32_MIN},
-            {"2147483647", true, INT32_MAX}, {"99999999999999999999", true, INT32_MAX},
+            {"42", true, 42},
+            {"-7", true, -7},
+            {"+0", true, 0},
+            {"", false, 0},
+            {"-", false, 0},
+            {"+", false, 0},
+            {" 1", false, 0},
+            {"1 ", false, 0},
+            {"12a", false, 0},
+            {"0x10", false, 0},
+            {"-2147483648", true, INT32_MIN},
+            {"2147483647", true, INT32_MAX},
+            {"99999999999999999999", true, INT32_MAX},
             {"-99999999999999999999", true, INT32_MIN},
     };
     for (const Case& c : cases) {

@@ -110,7 +110,8 @@ std::string FindValue(std::string_view key, std::string_view separator, std::str
             if (Trim(text.substr(start, sep - start)) == key) {
                 const std::size_t v = sep + separator.size();
                 if (v < text.size()) {
-                    return std::string(text.substr(v, end == std::string_view::npos ? std::string_view::npos : end - v));
+                    return std::string(text.substr(
+                            v, end == std::string_view::npos ? std::string_view::npos : end - v));
                 }
             }
         }

@@ -1,0 +1,164 @@
+#include "io/io_base.h"
+
+namespace norvane {
+namespace {
+
+constexpr const char* kOutputThreadName = "Digital Output thread";
+constexpr const char* kInputThreadName = "Digital Input thread";
+
+// A negative count from the host means no inputs or outputs.
+std::uint32_t CountOf(std::int32_t count) {
+    return count > 0 ? static_cast<std::uint32_t>(count) : 0;
+}
+
+void FillUnknown(std::map<std::uint32_t, std::uint32_t>& states, std::uint32_t count) {
+    for (std::uint32_t index = 0; index < count; ++index) {
+        states[index] = kIOStateUnknown;
+    }
+}
+
+} // namespace
+
+CIOBase::CIOBase(IDriver* driver) : m_driver(driver) {
+    FillUnknown(m_inputStates, GetInputCount());
+}
+
+CIOBase::~CIOBase() = default;
+
+bool CIOBase::SetCallback(IIOCallback* callback) {
+    if (callback == nullptr) {
+        return false;
+    }
+    m_callback.store(callback);
+    return true;
+}
+
+uint32_t CIOBase::GetInputCount() {
+    return m_driver != nullptr ? CountOf(m_driver->GetIOCounts().first) : 0;
+}
+
+uint32_t CIOBase::GetOutputCount() {
+    return m_driver != nullptr ? CountOf(m_driver->GetIOCounts().second) : 0;
+}
+
+void CIOBase::ReportFailure() {
+    ResetStates();
+    if (IIOCallback* callback = m_callback.load()) {
+        callback->OnIOFailure();
+    }
+}
+
+void CIOBase::InitializeIO() {
+    if (GetInputCount() > 0 && !PollInputs()) {
+        ReportFailure();
+    }
+    for (std::uint32_t index = 0; index < GetOutputCount(); ++index) {
+        {
+            std::lock_guard<std::mutex> guard(m_stateLock);
+            m_outputStates[index] = kIOStateInactive;
+        }
+        if (!WriteOutput(index, kIOStateInactive)) {
+            ReportFailure();
+        }
+    }
+}
+
+bool CIOBase::StartIO() {
+    ResumeDeviceRequests();
+    bool result = true;
+    InitializeIO();
+    if (GetOutputCount() > 0 && !StartWorker(kOutputThreadName)) {
+        result = false;
+    }
+    if (GetInputCount() == 0) {
+        return result;
+    }
+    if (CTickerThread::IsStarted()) {
+        return false;
+    }
+    if (!HasStopEvent() && !CreateStopEvent()) {
+        return false;
+    }
+    ResetStopEvent();
+    if (!CTickerThread::Start(kInputThreadName)) {
+        return false;
+    }
+    return result;
+}
+
+bool CIOBase::StopIO() {
+    bool result = true;
+    AbortDeviceRequests();
+    StopWorker();
+    if (CTickerThread::IsStarted()) {
+        if (HasStopEvent()) {
+            StopTicker();
+            ResetStates();
+            return true;
+        }
+        result = false;
+    }
+    ResetStates();
+    return result;
+}
+
+bool CIOBase::SetOutput(uint32_t index, uint32_t state) {
+    return Post(std::make_unique<CWorkItem>(index, state));
+}
+
+void CIOBase::Process(IWorkItem& item) {
+    const auto& request = static_cast<const CWorkItem&>(item);
+    {
+        std::lock_guard<std::mutex> guard(m_stateLock);
+        const auto found = m_outputStates.find(request.index);
+        if (found == m_outputStates.end() || found->second == request.state) {
+            return;
+        }
+        found->second = request.state;
+    }
+    if (!WriteOutput(request.index, request.state)) {
+        ReportFailure();
+    }
+}
+
+void CIOBase::OnTick() {
+    if (!PollInputs()) {
+        ReportFailure();
+    }
+}
+
+void CIOBase::UpdateInput(std::uint32_t index, std::uint32_t state) {
+    {
+        std::lock_guard<std::mutex> guard(m_stateLock);
+        const auto found = m_inputStates.find(index);
+        if (found == m_inputStates.end() || found->second == state) {
+            return;
+        }
+        found->second = state;
+    }
+    if (IIOCallback* callback = m_callback.load()) {
+        callback->OnInputChanged(index, state);
+    }
+}
+
+void CIOBase::ResetStates() {
+    const std::uint32_t outputs = GetOutputCount();
+    const std::uint32_t inputs = GetInputCount();
+    std::lock_guard<std::mutex> guard(m_stateLock);
+    m_inputStates.clear();
+    m_outputStates.clear();
+    FillUnknown(m_outputStates, outputs);
+    FillUnknown(m_inputStates, inputs);
+}
+
+std::map<std::uint32_t, std::uint32_t> CIOBase::InputStates() {
+    std::lock_guard<std::mutex> guard(m_stateLock);
+    return m_inputStates;
+}
+
+std::map<std::uint32_t, std::uint32_t> CIOBase::OutputStates() {
+    std::lock_guard<std::mutex> guard(m_stateLock);
+    return m_outputStates;
+}
+
+} // namespace norvane
