@@ -1,0 +1,104 @@
+#include "frame_writer.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace vantrel::capture {
+namespace {
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+class NullWriter : public FrameWriter {
+public:
+    bool Write(std::uint32_t, const std::uint8_t*, std::size_t) override { return true; }
+
+    [[nodiscard]] std::string Describe() const override { return "discarded"; }
+};
+
+// Appends every frame to one file: Annex-B access units, or concatenated JPEG pictures.
+class FileWriter : public FrameWriter {
+public:
+    FileWriter(std::FILE* file, std::string path) : m_file(file), m_path(std::move(path)) {}
+
+    ~FileWriter() override { std::fclose(m_file); }
+
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+
+    bool Write(std::uint32_t, const std::uint8_t* data, std::size_t length) override {
+        return std::fwrite(data, 1, length, m_file) == length;
+    }
+
+    [[nodiscard]] std::string Describe() const override { return m_path; }
+
+private:
+    std::FILE* m_file;
+    std::string m_path;
+};
+
+// Writes each picture to its own numbered file in a folder.
+class FolderWriter : public FrameWriter {
+public:
+    explicit FolderWriter(std::string folder) : m_folder(std::move(folder)) {}
+
+    bool Write(std::uint32_t, const std::uint8_t* data, std::size_t length) override {
+        char name[32];
+        std::snprintf(name, sizeof name, "%06llu.jpg", static_cast<unsigned long long>(m_count++));
+        const std::string path = m_folder + "/" + name;
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        if (file == nullptr) {
+            return false;
+        }
+        const bool ok = std::fwrite(data, 1, length, file) == length;
+        return std::fclose(file) == 0 && ok;
+    }
+
+    [[nodiscard]] std::string Describe() const override { return m_folder + "/NNNNNN.jpg"; }
+
+private:
+    std::string m_folder;
+    unsigned long long m_count = 0;
+};
+
+} // namespace
+
+std::unique_ptr<FrameWriter> MakeWriter(const std::string& path, bool jpeg, std::string& error) {
+    if (path.empty()) {
+        return std::make_unique<NullWriter>();
+    }
+    const bool isFile = EndsWith(path, ".h264") || EndsWith(path, ".264") ||
+                        EndsWith(path, ".mjpeg") || EndsWith(path, ".mjpg") || path == "/dev/null";
+    if (!isFile) {
+        if (!jpeg) {
+            error = "an H.264 capture is written to a .h264 file, not to '" + path + "'";
+            return nullptr;
+        }
+        std::error_code ec;
+        std::filesystem::create_directories(path, ec);
+        if (ec || !std::filesystem::is_directory(path)) {
+            error = "cannot create the folder '" + path + "'";
+            return nullptr;
+        }
+        return std::make_unique<FolderWriter>(path);
+    }
+    if (jpeg && (EndsWith(path, ".h264") || EndsWith(path, ".264"))) {
+        error = "an MJPEG capture is written to a .mjpeg file or a folder, not to '" + path + "'";
+        return nullptr;
+    }
+    if (!jpeg && (EndsWith(path, ".mjpeg") || EndsWith(path, ".mjpg"))) {
+        error = "an H.264 capture is written to a .h264 file, not to '" + path + "'";
+        return nullptr;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        error = "cannot open '" + path + "' for writing: " + std::strerror(errno);
+        return nullptr;
+    }
+    return std::make_unique<FileWriter>(file, path);
+}
+
+} // namespace vantrel::capture

@@ -1,0 +1,111 @@
+#include "host_objects.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace vantrel::capture {
+
+std::mutex& ConsoleMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+void ConsoleDebugSink::Print(const std::string& line) {
+    std::lock_guard<std::mutex> guard(ConsoleMutex());
+    std::fprintf(stderr, "\r\033[K%s\n", line.c_str());
+}
+
+void ConsoleDebugSink::OnDebugInfo(CDebugInfoIf* info) {
+    const unsigned level = info->GetLevel();
+    const std::string text = info->GetText() != nullptr ? info->GetText() : "";
+    if (text.find("status code = 401") != std::string::npos) {
+        m_credentialsRefused = true;
+    }
+    if (text.find("cannot send request") != std::string::npos) {
+        m_unreachable = true;
+    }
+    if (level == 1 || level == 3) {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_lastError = text;
+    }
+    if (static_cast<int>(level) <= m_verbosity || level == 3) {
+        static const char* const kNames[] = {"", "error", "info", "request"};
+        Print(std::string("[driver ") + (level <= 3 ? kNames[level] : "?") + "] " + text);
+    }
+}
+
+std::string ConsoleDebugSink::LastError() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_lastError;
+}
+
+norvane::IHostSample* PoolAllocator::AllocateSample(uint32_t fourcc, uint32_t capacity,
+                                                    const char* /*driverName*/) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    std::unique_ptr<Sample> sample;
+    if (!m_free.empty()) {
+        sample = std::move(m_free.back());
+        m_free.pop_back();
+    } else {
+        sample = std::make_unique<Sample>();
+    }
+    if (sample->buffer.size() < capacity) {
+        sample->buffer.resize(capacity);
+    }
+    sample->length = 0;
+    sample->fourcc = fourcc;
+    sample->width = sample->height = sample->imageSize = 0;
+    sample->committed = false;
+    m_busy.push_back(std::move(sample));
+    return m_busy.back().get();
+}
+
+void PoolAllocator::ReleaseSample(norvane::IHostSample* sample) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    const auto found = std::find_if(m_busy.begin(), m_busy.end(),
+                                    [&](const auto& busy) { return busy.get() == sample; });
+    if (found == m_busy.end()) {
+        return;
+    }
+    m_free.push_back(std::move(*found));
+    m_busy.erase(found);
+}
+
+const char* OpenParams::GetParameter(uint32_t index) {
+    if (index == 0 || index > parameters.size()) {
+        return nullptr;
+    }
+    return parameters[index - 1].c_str();
+}
+
+bool FrameSink::OnFrame(norvane::IHostSample* hostSample) {
+    auto* sample = static_cast<Sample*>(hostSample);
+    const auto length = static_cast<std::uint32_t>(
+            std::min<std::size_t>(sample->length, sample->buffer.size()));
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (!m_writer.Write(sample->fourcc, sample->buffer.data(), length)) {
+        m_stats.writeFailed = true;
+        return false;
+    }
+    ++m_stats.frames;
+    if (sample->fourcc == norvane::kFourCCH264 || sample->fourcc == norvane::kFourCCJpeg) {
+        ++m_stats.keyFrames;
+    }
+    m_stats.bytes += length;
+    m_stats.width = sample->width;
+    m_stats.height = sample->height;
+    return true;
+}
+
+void IOCallback::OnInputChanged(uint32_t input, uint32_t state) {
+    ++changes;
+    const char* text = state == 2 ? "active" : state == 1 ? "inactive" : "unknown";
+    ConsoleDebugSink::Print("[io] input " + std::to_string(input) + " is " + text);
+}
+
+void IOCallback::OnIOFailure() {
+    ++failures;
+    ConsoleDebugSink::Print("[io] the camera's I/O request failed");
+}
+
+} // namespace vantrel::capture

@@ -1,0 +1,193 @@
+// The host side of vantrel-capture: the objects a recording server hands to the driver (debug
+// sink, sample allocator and samples, open parameters, channel parameters, frame sink, I/O and
+// capability callbacks), implemented for a command-line tool.
+//
+// Threads: the driver calls the sink, allocator, samples and frame sink from its receive threads
+// and the debug sink from any thread; every object here is safe for that.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "frame_writer.h"
+#include "norvane/norvane.h"
+
+namespace vantrel::capture {
+
+// Prints the driver's messages with their level to stderr and remembers what they said about
+// refused credentials and unreachable cameras.
+class ConsoleDebugSink : public norvane::IDebugSink {
+public:
+    explicit ConsoleDebugSink(int verbosity) : m_verbosity(verbosity) {}
+
+    void OnDebugInfo(CDebugInfoIf* info) override;
+
+    [[nodiscard]] bool CredentialsRefused() const { return m_credentialsRefused.load(); }
+
+    [[nodiscard]] bool Unreachable() const { return m_unreachable.load(); }
+
+    [[nodiscard]] std::string LastError() const;
+    // Print writes a line of the tool's own on stderr, clearing the status line first.
+    static void Print(const std::string& line);
+
+private:
+    int m_verbosity;
+    std::atomic<bool> m_credentialsRefused{false};
+    std::atomic<bool> m_unreachable{false};
+    mutable std::mutex m_mutex;
+    std::string m_lastError;
+};
+
+// A host sample: a growable buffer and its attributes.
+class Sample : public norvane::IHostSample {
+public:
+    uint8_t* GetBuffer() override { return buffer.data(); }
+
+    void SetLength(uint32_t value) override { length = value; }
+
+    void Commit() override { committed = true; }
+
+    void SetFourCC(uint32_t value) override { fourcc = value; }
+
+    void SetHeight(uint32_t value) override { height = value; }
+
+    void SetWidth(uint32_t value) override { width = value; }
+
+    void SetImageSize(uint32_t value) override { imageSize = value; }
+
+    std::vector<uint8_t> buffer;
+    uint32_t length = 0;
+    uint32_t fourcc = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t imageSize = 0;
+    bool committed = false;
+};
+
+// Hands out samples from a pool, so that a steady stream allocates nothing.
+class PoolAllocator : public norvane::IHostSampleAllocator {
+public:
+    norvane::IHostSample* AllocateSample(uint32_t fourcc, uint32_t capacity,
+                                         const char* driverName) override;
+    void ReleaseSample(norvane::IHostSample* sample) override;
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<Sample>> m_free;
+    std::vector<std::unique_ptr<Sample>> m_busy;
+};
+
+class DeviceSettings : public norvane::IDeviceSettings {
+public:
+    const char* GetModelName() override { return model.c_str(); }
+
+    int32_t GetChannelCount() override { return 1; }
+
+    int32_t GetInputCount() override { return inputs; }
+
+    int32_t GetOutputCount() override { return outputs; }
+
+    std::string model = "Vantrel";
+    int32_t inputs = 1;
+    int32_t outputs = 1;
+};
+
+class ConnectionSettings : public norvane::IConnectionSettings {
+public:
+    const char* GetAddress() override { return address.c_str(); }
+
+    uint16_t GetPort() override { return port; }
+
+    int32_t GetStreamType() override { return streamType; }
+
+    const char* GetUserName() override { return user.c_str(); }
+
+    const char* GetPassword() override { return password.c_str(); }
+
+    std::string address;
+    uint16_t port = 80;
+    int32_t streamType = 3;
+    std::string user;
+    std::string password;
+};
+
+class OpenParams : public norvane::IOpenParams {
+public:
+    norvane::IDeviceSettings* GetDeviceSettings() override { return &device; }
+
+    norvane::IConnectionSettings* GetConnectionSettings() override { return &connection; }
+
+    const char* GetParameter(uint32_t index) override;
+
+    DeviceSettings device;
+    ConnectionSettings connection;
+    std::vector<std::string> parameters; // 1: video standard, 2: RTSP port, 3: firmware
+};
+
+class ChannelParams : public norvane::IChannelParams,
+                      public norvane::IVideoFormat,
+                      public norvane::IRate,
+                      public norvane::IFrameSize {
+public:
+    norvane::IVideoFormat* GetVideoFormat() override { return this; }
+
+    norvane::IRate* GetRate() override { return this; }
+
+    norvane::IFrameSize* GetFrameSize() override { return this; }
+
+    uint16_t GetFrameInterval() override { return frameInterval; }
+
+    uint16_t GetQuality() override { return quality; }
+
+    uint16_t GetWidth() override { return width; }
+
+    uint16_t GetHeight() override { return height; }
+
+    uint16_t width = 640;
+    uint16_t height = 480;
+    uint16_t frameInterval = 40;
+    uint16_t quality = 50;
+};
+
+// Running totals of a capture, read by the status line.
+struct CaptureStats {
+    std::atomic<std::uint64_t> frames{0};
+    std::atomic<std::uint64_t> keyFrames{0};
+    std::atomic<std::uint64_t> bytes{0};
+    std::atomic<std::uint64_t> signalLost{0};
+    std::atomic<std::uint32_t> width{0};
+    std::atomic<std::uint32_t> height{0};
+    std::atomic<bool> writeFailed{false};
+};
+
+// Writes every frame to the output and counts it.
+class FrameSink : public norvane::IFrameSink {
+public:
+    FrameSink(FrameWriter& writer, CaptureStats& stats) : m_writer(writer), m_stats(stats) {}
+
+    bool OnFrame(norvane::IHostSample* sample) override;
+
+    void OnSignalLost() override { ++m_stats.signalLost; }
+
+private:
+    std::mutex m_mutex;
+    FrameWriter& m_writer;
+    CaptureStats& m_stats;
+};
+
+// Prints alarm input changes and I/O failures.
+class IOCallback : public norvane::IIOCallback {
+public:
+    void OnInputChanged(uint32_t input, uint32_t state) override;
+    void OnIOFailure() override;
+    std::atomic<int> changes{0};
+    std::atomic<int> failures{0};
+};
+
+} // namespace vantrel::capture

@@ -1,0 +1,78 @@
+// vantrel-capture: a command-line host of the Vantrel capture driver. It loads the plug-in like a
+// recording server, implements the host's objects, and captures, probes or drives the I/O of a
+// camera (or of the built-in simulated camera).
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "builtin_camera.h"
+#include "commands.h"
+#include "host_objects.h"
+
+namespace {
+
+void OnSignal(int /*signal*/) {
+    vantrel::capture::StopRequested().store(true);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace vantrel::capture;
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const ParseResult parsed = ParseOptions(arguments);
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "vantrel-capture: error: %s\nTry 'vantrel-capture --help'.\n",
+                     parsed.error.c_str());
+        return kExitUsage;
+    }
+    const Options& options = parsed.options;
+    if (options.command == Command::Help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return kExitOk;
+    }
+
+    struct sigaction action {};
+
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    Plugin plugin;
+    std::string error;
+    if (!plugin.Load(options.plugin.empty() ? DefaultPluginPath() : options.plugin, error)) {
+        std::fprintf(stderr, "vantrel-capture: error: %s\n", error.c_str());
+        return kExitPlugin;
+    }
+
+    CameraEndpoint camera;
+    std::unique_ptr<BuiltInCamera> simulated;
+    if (options.cameraHost.empty()) {
+        simulated = BuiltInCamera::Start(options, error);
+        if (!simulated) {
+            std::fprintf(stderr, "vantrel-capture: error: %s\n", error.c_str());
+            return kExitCamera;
+        }
+        camera = simulated->Endpoint();
+        ConsoleDebugSink::Print("vantrel-capture: no --camera given: using the built-in simulated "
+                                "camera at " +
+                                camera.host + ":" + std::to_string(camera.httpPort));
+    } else {
+        camera.host = options.cameraHost;
+        camera.httpPort = options.httpPort;
+        camera.rtspPort = options.rtspPort;
+        camera.user = options.user;
+        camera.password = options.password;
+    }
+
+    switch (options.command) {
+    case Command::Probe:
+        return RunProbe(options, plugin, camera);
+    case Command::IO:
+        return RunIO(options, plugin, camera);
+    default:
+        return RunCapture(options, plugin, camera);
+    }
+}
