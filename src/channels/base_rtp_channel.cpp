@@ -1,0 +1,157 @@
+#include "channels/base_rtp_channel.h"
+
+#include "platform/clock.h"
+#include "rtsp/text/text_utils.h"
+
+namespace norvane {
+namespace {
+
+constexpr std::uint64_t k100nsPerMs = 10000;
+
+} // namespace
+
+CBaseRTPChannel::CBaseRTPChannel(IDriver* driver, std::uint32_t channelIndex, IFrameSink* sink)
+    : CBaseCameraChannel(driver, channelIndex, sink) {}
+
+CBaseRTPChannel::~CBaseRTPChannel() { Stop(); }
+
+std::int32_t CBaseRTPChannel::Run() {
+    MarkDataTime(); // the first time-outs count from the thread's start
+    for (;;) {
+        if (GetState() == kStateStreaming) {
+            CheckKeepAlive();
+        } else {
+            m_dataEvent.Reset();
+            if (Connect()) {
+                const DEVICE_INFO info = m_driver->GetDeviceInfo();
+                if (WaitAny(m_stopEvent, m_dataEvent, info.dataTimeout) == 1) {
+                    SetState(kStateStreaming);
+                }
+            }
+        }
+        const bool stop = m_stopEvent.Wait(kLoopPauseMs);
+        const DEVICE_INFO info = m_driver->GetDeviceInfo();
+        if (MillisecondsSinceData() <= static_cast<std::uint32_t>(info.dataTimeout)) {
+            if (stop) {
+                break;
+            }
+            continue;
+        }
+        if (stop) {
+            break;
+        }
+        SetState(kStateSignalLost);
+        if (WithinLossGrace()) {
+            continue;
+        }
+        if (m_sink != nullptr) {
+            try {
+                m_sink->OnSignalLost();
+            } catch (...) {
+                // The host's failure to take the notice changes nothing here.
+            }
+        }
+        SetCameraState(false);
+    }
+    SetState(kStateStopped);
+    ReleaseReceiver();
+    CloseSession();
+    SetCameraState(false);
+    return 0;
+}
+
+bool CBaseRTPChannel::Connect() {
+    SetState(kStateStopped);
+    ReleaseReceiver();
+    CloseSession();
+    // The address is looked up on every attempt, on this thread, so that a camera whose name
+    // moves is found again and a slow lookup never blocks the host.
+    m_cameraAddress.store(ResolveHost(m_driver->GetDeviceInfo().address));
+    if (ConfigureCamera()) {
+        m_receiver = std::make_unique<CRTPReceiver>();
+        if (CreateSession() && OpenPorts() && StartStreaming()) {
+            return true;
+        }
+    }
+    SetState(kStateStopped);
+    ReleaseReceiver();
+    CloseSession();
+    return false;
+}
+
+void CBaseRTPChannel::ReleaseReceiver() {
+    if (!m_receiver) {
+        return;
+    }
+    m_receiver->SetUser(nullptr); // no more callbacks reach the channel
+    m_receiver->Port().Close();   // waits for the receive thread
+    m_receiver.reset();
+}
+
+bool CBaseRTPChannel::ProbePort() {
+    const int woke = WaitAny(m_stopEvent, m_packetEvent, kPortProbeMs);
+    return woke == -1;
+}
+
+bool CBaseRTPChannel::OpenPorts() {
+    m_receiver->SetUser(this);
+    for (std::uint32_t port = kFirstRtpPort; port < kEndRtpPort; ++port) {
+        if (m_stopEvent.IsSet()) {
+            return false;
+        }
+        m_packetEvent.Reset();
+        if (m_receiver->Port().Open(static_cast<std::uint16_t>(port)) != kUdpPortOpened) {
+            continue;
+        }
+        if (!ProbePort()) {
+            m_receiver->Port().Close();
+            continue;
+        }
+        m_rtpPort = static_cast<std::uint16_t>(port);
+        return true;
+    }
+    return false;
+}
+
+void CBaseRTPChannel::CheckKeepAlive() {
+    const std::uint64_t now = platform::UtcNow100ns();
+    const std::uint64_t elapsedMs = (now - m_lastKeepAlive) / k100nsPerMs;
+    if (elapsedMs > static_cast<std::uint64_t>(m_keepAliveInterval > 0 ? m_keepAliveInterval : 0)) {
+        SendKeepAlive();
+        m_lastKeepAlive = now;
+    }
+}
+
+void CBaseRTPChannel::OnRtpPacket(CRTPReceiver* /*receiver*/, const platform::SocketAddress& from,
+                                  const RtpPacketInfo* packet) {
+    const std::uint32_t camera = m_cameraAddress.load();
+    if (camera == 0 || from.address != camera) {
+        return;
+    }
+    m_packetEvent.Set();
+    FeedParser(packet);
+}
+
+bool CBaseRTPChannel::OnFrame(IHostSample* sample) {
+    m_dataEvent.Set();
+    bool accepted = false;
+    if (m_sink != nullptr) {
+        try {
+            accepted = m_sink->OnFrame(sample);
+        } catch (...) {
+            accepted = false; // a host sink that throws refuses the frame
+        }
+    }
+    if (!accepted) {
+        return false;
+    }
+    MarkDataTime();
+    SetCameraState(true);
+    return true;
+}
+
+std::pair<std::uint32_t, std::uint32_t> CBaseRTPChannel::GetConfiguredSize() {
+    return {m_start.width, m_start.height};
+}
+
+} // namespace norvane

@@ -1,0 +1,82 @@
+// CBaseRTPChannel: the thread body of every camera channel. Each pass without frames is one
+// connection attempt: configure the camera, create an RTP receiver, pick a local port, start the
+// session. Packets from the camera's address go to the payload parser on the receive thread;
+// completed frames go to the host's frame sink. The loop watches for loss of signal and tells
+// the host. The session protocol and the codec come from derived classes.
+//
+// Threads: Run, Connect, OpenPorts and the session operations on the channel thread; OnRtpPacket,
+// FeedParser, the parser and OnFrame on the receive thread of the channel's UDP port. They meet
+// only through the events, the data time and the state. The receiver is released only from the
+// channel thread, and releasing waits for the receive thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+#include "channels/base_camera_channel.h"
+#include "rtp/rtp_media_parser.h"
+#include "rtp/rtp_receiver.h"
+
+namespace norvane {
+
+// Local RTP ports a channel may use: [kFirstRtpPort, kEndRtpPort).
+constexpr std::uint16_t kFirstRtpPort = 3556;
+constexpr std::uint16_t kEndRtpPort = 4556;
+// How long a candidate port is watched for packets that another session still sends to it.
+constexpr int kPortProbeMs = 2000;
+// Pause of the channel loop between passes.
+constexpr int kLoopPauseMs = 1000;
+
+class CBaseRTPChannel : public CBaseCameraChannel,
+                        public IRTPReceiverUser,
+                        public IMediaParserClient {
+public:
+    CBaseRTPChannel(IDriver* driver, std::uint32_t channelIndex, IFrameSink* sink);
+    ~CBaseRTPChannel() override;
+
+    std::int32_t Run() override;
+
+    // Hooks of the session protocol and the codec, called on the channel thread.
+    virtual void CheckKeepAlive();
+    virtual bool CreateSession() { return true; }
+    virtual void CloseSession() {}
+    virtual bool StartStreaming() { return true; }
+    virtual bool OpenPorts();
+    virtual bool ConfigureCamera() = 0;
+    virtual void SendKeepAlive() = 0;
+    // FeedParser gives one RTP packet from the camera to the channel's parser (receive thread).
+    virtual void FeedParser(const RtpPacketInfo* packet) = 0;
+
+    // IRTPReceiverUser: packets from any other address than the camera's are dropped.
+    void OnRtpPacket(CRTPReceiver* receiver, const platform::SocketAddress& from,
+                     const RtpPacketInfo* packet) override;
+    void OnTimeout() override {}
+    void OnClosed(CRTPReceiver* /*receiver*/) override {}
+
+    // IMediaParserClient.
+    bool OnFrame(IHostSample* sample) override;
+    std::pair<std::uint32_t, std::uint32_t> GetConfiguredSize() override;
+
+    [[nodiscard]] std::uint16_t RtpPort() const { return m_rtpPort; }
+    [[nodiscard]] std::uint32_t CameraAddress() const { return m_cameraAddress.load(); }
+
+protected:
+    // Connect runs one connection attempt; on failure everything it created is released.
+    bool Connect();
+    void ReleaseReceiver();
+    // ProbePort watches a freshly opened port for packets already arriving from the camera: true
+    // when the port is quiet. False when packets arrive or a stop is requested.
+    bool ProbePort();
+
+    std::uint16_t m_rtpPort = 0;
+    std::unique_ptr<CRTPReceiver> m_receiver;
+    std::int32_t m_keepAliveInterval = 0;
+    std::uint64_t m_lastKeepAlive = 0;
+    CManualEvent m_packetEvent;
+    CManualEvent m_dataEvent;
+    std::atomic<std::uint32_t> m_cameraAddress{0};
+};
+
+} // namespace norvane

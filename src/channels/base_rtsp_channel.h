@@ -1,0 +1,50 @@
+// CBaseRTSPChannel: the RTSP conversation of a channel. Every connection attempt gets a new RTSP
+// client and RTCP reporter, an even local RTP port with RTCP on the next one, then DESCRIBE, SETUP
+// and PLAY; OPTIONS keeps the session alive while frames flow, TEARDOWN ends it. The stream path,
+// the RTSP port and the use of the session description come from the stream channels.
+//
+// Threads: the channel thread; the RTCP reporter runs its own thread between OpenPorts and
+// CloseSession. Every wait of the client ends at once on the channel's stop event.
+#pragma once
+
+#include <memory>
+
+#include "channels/base_rtp_channel.h"
+#include "rtp/rtcp_reporter.h"
+#include "rtsp/base_rtsp_client.h"
+
+namespace norvane {
+
+// How long a TEARDOWN sent while the channel is being stopped waits for its reply.
+constexpr std::uint32_t kStopTeardownReplyMs = 100;
+
+class CBaseRTSPChannel : public CBaseRTPChannel {
+public:
+    CBaseRTSPChannel(IDriver* driver, std::uint32_t channelIndex, IFrameSink* sink);
+    ~CBaseRTSPChannel() override;
+
+    void CheckKeepAlive() override;
+    bool CreateSession() override;
+    void CloseSession() override;
+    bool StartStreaming() override;
+    bool OpenPorts() override;
+    void SendKeepAlive() override;
+
+    // CreateClient makes the client of one attempt; null when it cannot be allocated.
+    virtual std::unique_ptr<CBaseRTSPClient> CreateClient();
+    // FillSessionSettings sets what the stream decides: RTSP port and stream path.
+    virtual void FillSessionSettings(RTSPSessionSettings& /*settings*/) {}
+    // OnDescribed takes what the stream needs from the session description.
+    virtual void OnDescribed() {}
+
+    [[nodiscard]] std::uint16_t RtcpPort() const { return m_rtcpPort; }
+    // KeepAliveIntervalMs is half the session time-out the camera announced (60 s when none).
+    [[nodiscard]] std::uint64_t KeepAliveIntervalMs() const;
+
+protected:
+    std::unique_ptr<CBaseRTSPClient> m_client;
+    std::unique_ptr<CRTCPReporter> m_rtcp;
+    std::uint16_t m_rtcpPort = 0;
+};
+
+} // namespace norvane

@@ -1,0 +1,26 @@
+// CH264ChannelRTSP: the camera's main stream, "vtl_media/main", as H.264. The parameter sets of
+// the session description go to the depacketizer before the stream starts.
+//
+// Threads: as CBaseRTPChannel; the parser runs on the receive thread.
+#pragma once
+
+#include "channels/common_channel_rtsp.h"
+#include "rtp/h264_rtp_media_parser.h"
+
+namespace norvane {
+
+class CH264ChannelRTSP final : public CCommonChannelRTSP {
+public:
+    CH264ChannelRTSP(IDriver* driver, std::uint32_t channelIndex, IFrameSink* sink);
+    ~CH264ChannelRTSP() override;
+
+    bool ConfigureCamera() override;
+    void FeedParser(const RtpPacketInfo* packet) override { m_parser.OnPacket(packet); }
+    void FillSessionSettings(RTSPSessionSettings& settings) override;
+    void OnDescribed() override;
+
+private:
+    CH264RTPMediaParser m_parser;
+};
+
+} // namespace norvane
