@@ -34,6 +34,7 @@ void CBaseCameraChannel::Entry(CBaseCameraChannel* self) {
 bool CBaseCameraChannel::StartThread() {
     m_stopEvent.Reset();
     m_threadEnded.Reset();
+    OnStarting();
     try {
         m_thread = std::thread(&CBaseCameraChannel::Entry, this);
     } catch (const std::system_error&) {

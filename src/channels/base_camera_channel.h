@@ -38,10 +38,13 @@ public:
     std::int32_t GetState() override;
     void SetState(std::int32_t state) override;
 
-    // Run is the thread body; OnStopRequested runs before the stopper waits for the thread.
+    // Run is the thread body; OnStopRequested runs before the stopper waits for the thread (a
+    // channel aborts there what it is waiting for); OnStarting runs on the starter's thread right
+    // before a new channel thread starts.
     virtual std::int32_t Run() = 0;
 
     virtual void OnStopRequested() {}
+    virtual void OnStarting() {}
 
     // SetCameraState reports a change between online and offline to the host, once per change.
     void SetCameraState(bool online);
