@@ -1,0 +1,236 @@
+#include "rtp/h264_rtp_media_parser.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "driver/driver_interfaces.h"
+#include "norvane/host.h"
+#include "rtp/byte_reader.h"
+#include "rtp/sps_reader.h"
+
+namespace norvane {
+namespace {
+
+constexpr std::array<std::uint8_t, 3> kStartCode = {0x00, 0x00, 0x01};
+// Access unit delimiter, primary_pic_type 1, appended to every delivered access unit.
+constexpr std::array<std::uint8_t, 5> kEndOfUnit = {0x00, 0x00, 0x01, 0x09, 0x30};
+// Baseline PPS: ids 0, CAVLC, one slice group, one reference index, deblocking control present.
+constexpr std::array<std::uint8_t, 4> kMadeUpPps = {0x68, 0xCE, 0x3C, 0x80};
+
+// NAL unit types (H.264 table 7-1) and RTP packet types (RFC 6184 table 1).
+constexpr std::uint8_t kNalTypeMask = 0x1F;
+constexpr std::uint8_t kNalIdr = 5;
+constexpr std::uint8_t kNalSps = 7;
+constexpr std::uint8_t kNalPps = 8;
+constexpr std::uint8_t kNalDelimiter = 9;
+constexpr std::uint8_t kNalEndOfStream = 11;
+constexpr std::uint8_t kSingleLast = 23;
+constexpr std::uint8_t kStapA = 24;
+constexpr std::uint8_t kFuA = 28;
+constexpr std::uint8_t kForbiddenBit = 0x80;
+// First bytes of aggregated units that are left out: delimiter and SEI with nal_ref_idc 0.
+constexpr std::uint8_t kDelimiterByte = 0x09;
+constexpr std::uint8_t kSeiByte = 0x06;
+// FU header of the first fragment of an IDR slice: S bit set, type 5 (RFC 6184 5.8).
+constexpr std::uint8_t kFuStartOfIdr = 0x85;
+constexpr std::uint8_t kFuStartBit = 0x80;
+
+constexpr std::size_t kMinSingleNalUnit = 3;
+constexpr std::size_t kMinAggregate = 4;
+constexpr std::size_t kMinFragment = 3;
+
+} // namespace
+
+CH264RTPMediaParser::CH264RTPMediaParser(IDriver* driver, std::string name)
+    : CRTPMediaParser(driver, std::move(name)) {
+    m_waitSync = true;
+}
+
+void CH264RTPMediaParser::Reset() {
+    ResetState();
+}
+
+void CH264RTPMediaParser::OnPacket(const RtpPacketInfo* packet) {
+    if (packet == nullptr) {
+        return;
+    }
+    try {
+        if (!CheckSequence(packet->sequenceNumber)) {
+            Reset();
+        }
+        m_endOfFrameAllowed = true;
+        const std::span<const std::uint8_t> payload = packet->Payload();
+        bool ok = false;
+        if (!payload.empty()) {
+            const std::uint8_t type = payload[0] & kNalTypeMask;
+            if (type >= 1 && type <= kSingleLast) {
+                ok = AppendSingleNalUnit(payload);
+            } else if (type == kStapA) {
+                ok = AppendAggregate(payload);
+            } else if (type == kFuA) {
+                ok = AppendFragment(payload);
+            }
+        }
+        if (!CheckBufferSize() || !ok) {
+            Reset();
+            return;
+        }
+        if (packet->marker && m_endOfFrameAllowed) {
+            DeliverFrame();
+            m_frame.clear();
+        }
+    } catch (...) {
+        // Out of memory or a throwing host object: the frame in progress is unusable.
+        Reset();
+    }
+}
+
+void CH264RTPMediaParser::AppendNalUnit(std::span<const std::uint8_t> nalUnit) {
+    m_frame.insert(m_frame.end(), kStartCode.begin(), kStartCode.end());
+    m_frame.insert(m_frame.end(), nalUnit.begin(), nalUnit.end());
+}
+
+bool CH264RTPMediaParser::AppendSingleNalUnit(std::span<const std::uint8_t> payload) {
+    if (payload.size() < kMinSingleNalUnit) {
+        // Access unit delimiters, end of sequence and end of stream are one or two bytes long;
+        // they carry nothing the frame needs and are dropped without disturbing the frame.
+        const std::uint8_t type = payload[0] & kNalTypeMask;
+        return (payload[0] & kForbiddenBit) == 0 && type >= kNalDelimiter &&
+               type <= kNalEndOfStream;
+    }
+    AppendNalUnit(payload);
+    return true;
+}
+
+bool CH264RTPMediaParser::AppendAggregate(std::span<const std::uint8_t> payload) {
+    if (payload.size() < kMinAggregate) {
+        return false;
+    }
+    // Walk the units first (RFC 6184 5.7.1): every size must be non-zero and lie within the
+    // payload, and the sizes must fill it exactly. A bad packet is dropped whole.
+    CByteReader walk(payload.subspan(1));
+    while (walk.Remaining() > 0) {
+        std::uint16_t size = 0;
+        if (!walk.ReadBE16(size) || size == 0 || !walk.Skip(size)) {
+            return false;
+        }
+    }
+    CByteReader reader(payload.subspan(1));
+    std::uint8_t lastType = 0;
+    while (reader.Remaining() > 0) {
+        std::uint16_t size = 0;
+        std::span<const std::uint8_t> unit;
+        if (!reader.ReadBE16(size) || !reader.ReadBytes(size, unit)) {
+            return false; // cannot happen after the walk above
+        }
+        if (unit[0] == kDelimiterByte || unit[0] == kSeiByte) {
+            continue;
+        }
+        AppendNalUnit(unit);
+        lastType = unit[0] & kNalTypeMask;
+    }
+    // Parameter sets or an IDR slice sent ahead of the picture do not end the frame, even when
+    // the camera sets the marker on them.
+    if (lastType == kNalIdr || lastType == kNalSps || lastType == kNalPps) {
+        m_endOfFrameAllowed = false;
+    }
+    return true;
+}
+
+bool CH264RTPMediaParser::AppendFragment(std::span<const std::uint8_t> payload) {
+    if (payload.size() < kMinFragment) {
+        return false;
+    }
+    const std::uint8_t indicator = payload[0];
+    const std::uint8_t header = payload[1];
+    if (header == kFuStartOfIdr && m_frame.empty()) {
+        // A fragmented IDR picture must be decodable on its own: put the parameter sets first.
+        if ((m_sps.empty() || m_pps.empty()) && !MakeParameterSets()) {
+            m_waitSync = true;
+            return false;
+        }
+        AppendNalUnit(m_sps);
+        AppendNalUnit(m_pps);
+    }
+    if ((header & kFuStartBit) != 0) {
+        const std::uint8_t nalHeader =
+                static_cast<std::uint8_t>((indicator & 0xE0) | (header & kNalTypeMask));
+        m_frame.insert(m_frame.end(), kStartCode.begin(), kStartCode.end());
+        m_frame.push_back(nalHeader);
+    }
+    m_frame.insert(m_frame.end(), payload.begin() + 2, payload.end());
+    return true;
+}
+
+void CH264RTPMediaParser::DeliverFrame() {
+    IHostSampleAllocator* allocator = BeginDelivery();
+    if (allocator == nullptr) {
+        return;
+    }
+    std::uint32_t code = kFourCCI264;
+    if (const std::optional<SpsSize> size = FindSpsSize(m_frame)) {
+        m_width = size->width;
+        m_height = size->height;
+        code = kFourCCH264;
+        m_waitSync = false;
+    } else if (m_waitSync) {
+        m_frame.clear(); // not a sync point while out of step: dropped before asking the host
+        return;
+    }
+    const auto length = static_cast<std::uint32_t>(m_frame.size());
+    const std::uint32_t total = length + static_cast<std::uint32_t>(kEndOfUnit.size());
+    DeliverSample(allocator, code, total, [&](IHostSample* sample) {
+        std::uint8_t* buffer = sample->GetBuffer();
+        if (buffer == nullptr) {
+            return false;
+        }
+        std::memcpy(buffer, m_frame.data(), length);
+        std::memcpy(buffer + length, kEndOfUnit.data(), kEndOfUnit.size());
+        sample->SetWidth(m_width);
+        sample->SetHeight(m_height);
+        sample->SetImageSize(ImageSizeCode(m_width, m_height));
+        sample->SetLength(total);
+        sample->SetFourCC(code);
+        sample->Commit();
+        return true;
+    });
+}
+
+void CH264RTPMediaParser::SetParameterSets(std::span<const std::uint8_t> sps,
+                                           std::span<const std::uint8_t> pps) {
+    if (sps.empty() || pps.empty()) {
+        return;
+    }
+    m_sps.assign(sps.begin(), sps.end());
+    m_pps.assign(pps.begin(), pps.end());
+    std::vector<std::uint8_t> unit;
+    unit.reserve(2 * kStartCode.size() + sps.size() + pps.size());
+    unit.insert(unit.end(), kStartCode.begin(), kStartCode.end());
+    unit.insert(unit.end(), sps.begin(), sps.end());
+    unit.insert(unit.end(), kStartCode.begin(), kStartCode.end());
+    unit.insert(unit.end(), pps.begin(), pps.end());
+    if (const std::optional<SpsSize> size = FindSpsSize(unit)) {
+        m_width = size->width;
+        m_height = size->height;
+    } else {
+        MakeParameterSets();
+    }
+}
+
+bool CH264RTPMediaParser::MakeParameterSets() {
+    m_sps.clear();
+    m_pps.clear();
+    if (m_client != nullptr) {
+        const auto [width, height] = m_client->GetConfiguredSize();
+        m_width = width;
+        m_height = height;
+        m_sps = MakeSps(width, height);
+        if (!m_sps.empty()) {
+            m_pps.assign(kMadeUpPps.begin(), kMadeUpPps.end());
+        }
+    }
+    return !m_sps.empty() && !m_pps.empty();
+}
+
+} // namespace norvane

@@ -1,0 +1,80 @@
+#include "rtp/rtp_media_parser.h"
+
+#include "driver/driver_interfaces.h"
+#include "norvane/host.h"
+
+namespace norvane {
+namespace {
+
+constexpr const char* kCheckBufferSizeName = "norvane::CRTPMediaParser::CheckBufferSize";
+
+} // namespace
+
+std::uint32_t ImageSizeCode(std::uint32_t width, std::uint32_t height) {
+    if (width < 1024 && std::uint64_t{width} > 2 * std::uint64_t{height}) {
+        return 3;
+    }
+    return width > 400 ? 4 : 2;
+}
+
+CRTPMediaParser::CRTPMediaParser(IDriver* driver, std::string name)
+    : m_driver(driver)
+    , m_name(std::move(name)) {}
+
+bool CRTPMediaParser::CheckSequence(std::uint16_t sequenceNumber) {
+    const bool inOrder =
+            m_firstPacket || sequenceNumber == static_cast<std::uint16_t>(m_lastSeq + 1);
+    m_firstPacket = false;
+    m_lastSeq = sequenceNumber;
+    return inOrder;
+}
+
+bool CRTPMediaParser::CheckBufferSize() {
+    if (m_frame.size() <= kMaxFrameSize) {
+        return true;
+    }
+    if (m_driver != nullptr) {
+        const DEVICE_INFO device = m_driver->GetDeviceInfo();
+        m_driver->DebugMessage(1, "%s: Frame buffer overflow detected, device %s:%u",
+                               kCheckBufferSizeName, device.address.c_str(),
+                               static_cast<unsigned>(device.port));
+    }
+    return false;
+}
+
+void CRTPMediaParser::ResetState() {
+    m_waitSync = true;
+    m_width = 0;
+    m_height = 0;
+    m_frame.clear(); // keeps the storage for the next frame
+}
+
+IHostSampleAllocator* CRTPMediaParser::BeginDelivery() {
+    if (m_driver == nullptr || m_client == nullptr || m_frame.empty()) {
+        return nullptr;
+    }
+    return m_driver->GetSampleAllocator();
+}
+
+IHostSample* CRTPMediaParser::AllocateSample(IHostSampleAllocator* allocator, std::uint32_t fourcc,
+                                             std::uint32_t capacity) {
+    return allocator->AllocateSample(fourcc, capacity, m_name.c_str());
+}
+
+bool CRTPMediaParser::HandOver(IHostSample* sample) {
+    try {
+        return m_client->OnFrame(sample);
+    } catch (...) {
+        return false; // a client that throws has not taken the frame
+    }
+}
+
+void CRTPMediaParser::ReleaseSample(IHostSampleAllocator* allocator, IHostSample* sample) {
+    try {
+        allocator->ReleaseSample(sample);
+    } catch (...) {
+        // The sample is the host's; nothing more can be done with it here.
+    }
+}
+
+} // namespace norvane

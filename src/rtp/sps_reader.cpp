@@ -1,0 +1,265 @@
+#include "rtp/sps_reader.h"
+
+#include <algorithm>
+
+namespace norvane {
+namespace {
+
+constexpr std::uint8_t kNalTypeSps = 7;             // H.264 table 7-1
+constexpr unsigned kMaxExpGolombZeros = 31;         // a ue(v) value must fit 32 bits
+constexpr std::uint64_t kMaxRefFramesInCycle = 255; // H.264 7.4.2.1.1
+constexpr std::uint64_t kMaxPictureSide = 65535;
+constexpr std::uint32_t kMaxMadeUpSide = 16384;
+
+// CBitReader reads bits most significant first. A bit past the end reads as 1 and marks the read
+// as failed; every later read then fails at once, so a parse stops at its first overrun.
+class CBitReader {
+public:
+    explicit CBitReader(std::span<const std::uint8_t> data) : m_data(data) {}
+
+    [[nodiscard]] bool Failed() const { return m_failed; }
+
+    std::uint32_t Bit() {
+        if (m_failed || m_bit >= m_data.size() * 8) {
+            m_failed = true;
+            return 1;
+        }
+        const std::uint32_t value = (m_data[m_bit / 8] >> (7 - m_bit % 8)) & 1U;
+        ++m_bit;
+        return value;
+    }
+
+    std::uint32_t Bits(unsigned count) {
+        std::uint32_t value = 0;
+        for (unsigned i = 0; i < count && !m_failed; ++i) {
+            value = (value << 1) | Bit();
+        }
+        return value;
+    }
+
+    // Ue reads an Exp-Golomb code ue(v) (H.264 9.1).
+    std::uint32_t Ue() {
+        unsigned zeros = 0;
+        while (!m_failed && Bit() == 0) {
+            if (++zeros > kMaxExpGolombZeros) {
+                m_failed = true;
+            }
+        }
+        if (m_failed) {
+            return 0;
+        }
+        const std::uint64_t value = ((std::uint64_t{1} << zeros) - 1) + Bits(zeros);
+        return static_cast<std::uint32_t>(value);
+    }
+
+    // Se reads a signed Exp-Golomb code se(v) (H.264 9.1.1).
+    std::int64_t Se() {
+        const std::uint32_t code = Ue();
+        return (code & 1U) != 0 ? (static_cast<std::int64_t>(code) + 1) / 2
+                                : -static_cast<std::int64_t>(code / 2);
+    }
+
+private:
+    std::span<const std::uint8_t> m_data;
+    std::size_t m_bit = 0;
+    bool m_failed = false;
+};
+
+// SkipScalingList steps over one scaling list by the delta rule of H.264 7.3.2.1.1.1.
+void SkipScalingList(CBitReader& bits, unsigned size) {
+    std::int64_t last = 8;
+    std::int64_t next = 8;
+    for (unsigned j = 0; j < size && !bits.Failed(); ++j) {
+        if (next != 0) {
+            const std::int64_t delta = bits.Se();
+            next = ((last + delta) % 256 + 256) % 256;
+        }
+        last = next == 0 ? last : next;
+    }
+}
+
+// CBitWriter collects bits most significant first and emits the NAL unit payload with emulation
+// prevention (H.264 7.4.1): a 03 byte after two zero bytes when the next byte is 00 to 03.
+class CBitWriter {
+public:
+    void Bit(std::uint32_t bit) {
+        m_current = static_cast<std::uint8_t>((m_current << 1) | (bit & 1U));
+        if (++m_count == 8) {
+            Emit(m_current);
+            m_current = 0;
+            m_count = 0;
+        }
+    }
+
+    void Bits(std::uint32_t value, unsigned count) {
+        for (unsigned i = count; i > 0; --i) {
+            Bit(value >> (i - 1));
+        }
+    }
+
+    void Ue(std::uint32_t value) {
+        const std::uint64_t code = std::uint64_t{value} + 1;
+        unsigned length = 0;
+        while ((code >> length) > 1) {
+            ++length;
+        }
+        Bits(0, length);
+        for (unsigned i = length + 1; i > 0; --i) {
+            Bit(static_cast<std::uint32_t>(code >> (i - 1)));
+        }
+    }
+
+    // TrailingBits writes rbsp_trailing_bits: a 1, then zeros to the byte boundary.
+    void TrailingBits() {
+        Bit(1);
+        while (m_count != 0) {
+            Bit(0);
+        }
+    }
+
+    std::vector<std::uint8_t>& Bytes() { return m_bytes; }
+
+private:
+    void Emit(std::uint8_t byte) {
+        if (m_zeros >= 2 && byte <= 3) {
+            m_bytes.push_back(0x03);
+            m_zeros = 0;
+        }
+        m_bytes.push_back(byte);
+        m_zeros = byte == 0 ? m_zeros + 1 : 0;
+    }
+
+    std::vector<std::uint8_t> m_bytes;
+    std::uint8_t m_current = 0;
+    unsigned m_count = 0;
+    unsigned m_zeros = 0;
+};
+
+} // namespace
+
+std::optional<SpsSize> FindSpsSize(std::span<const std::uint8_t> accessUnit) {
+    const std::size_t limit = std::min(kSpsSearchLimit, accessUnit.size());
+    for (std::size_t i = 0; i < limit; ++i) {
+        if (i + 3 < accessUnit.size() && accessUnit[i] == 0 && accessUnit[i + 1] == 0 &&
+            accessUnit[i + 2] == 1 && (accessUnit[i + 3] & 0x1F) == kNalTypeSps) {
+            return ReadSpsSize(accessUnit.subspan(i + 4));
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<SpsSize> ReadSpsSize(std::span<const std::uint8_t> payload) {
+    CBitReader bits(payload);
+    const std::uint32_t profileIdc = bits.Bits(8);
+    bits.Bits(4);                      // constraint_set0..3_flag
+    bits.Bits(4);                      // constraint_set4..5_flag, reserved_zero_2bits
+    bits.Bits(8);                      // level_idc
+    bits.Ue();                         // seq_parameter_set_id
+    std::uint32_t chromaFormatIdc = 1; // 4:2:0 unless the SPS says otherwise
+    bool separateColourPlanes = false;
+    if (profileIdc >= 100) {
+        chromaFormatIdc = bits.Ue();
+        if (chromaFormatIdc == 3) {
+            separateColourPlanes = bits.Bit() != 0;
+        }
+        bits.Ue();             // bit_depth_luma_minus8
+        bits.Ue();             // bit_depth_chroma_minus8
+        bits.Bit();            // qpprime_y_zero_transform_bypass_flag
+        if (bits.Bit() != 0) { // seq_scaling_matrix_present_flag
+            const unsigned lists = chromaFormatIdc != 3 ? 8 : 12;
+            for (unsigned i = 0; i < lists && !bits.Failed(); ++i) {
+                if (bits.Bit() != 0) {
+                    SkipScalingList(bits, i < 6 ? 16 : 64);
+                }
+            }
+        }
+    }
+    bits.Ue(); // log2_max_frame_num_minus4
+    const std::uint32_t pocType = bits.Ue();
+    if (pocType == 0) {
+        bits.Ue(); // log2_max_pic_order_cnt_lsb_minus4
+    } else if (pocType == 1) {
+        bits.Bit(); // delta_pic_order_always_zero_flag
+        bits.Ue();  // offset_for_non_ref_pic
+        bits.Ue();  // offset_for_top_to_bottom_field
+        const std::uint32_t cycle = bits.Ue();
+        if (cycle > kMaxRefFramesInCycle) {
+            return std::nullopt;
+        }
+        for (std::uint32_t i = 0; i < cycle && !bits.Failed(); ++i) {
+            bits.Ue(); // offset_for_ref_frame[i]
+        }
+    }
+    bits.Ue();  // max_num_ref_frames
+    bits.Bit(); // gaps_in_frame_num_value_allowed_flag
+    const std::uint64_t widthMbs = std::uint64_t{bits.Ue()} + 1;
+    const std::uint64_t heightMapUnits = std::uint64_t{bits.Ue()} + 1;
+    const std::uint32_t frameMbsOnly = bits.Bit();
+    if (frameMbsOnly == 0) {
+        bits.Bit(); // mb_adaptive_frame_field_flag
+    }
+    bits.Bit(); // direct_8x8_inference_flag
+    std::uint64_t width = widthMbs * 16;
+    std::uint64_t height = (2 - frameMbsOnly) * heightMapUnits * 16;
+    if (bits.Bit() != 0) { // frame_cropping_flag
+        const std::uint64_t left = bits.Ue();
+        const std::uint64_t right = bits.Ue();
+        const std::uint64_t top = bits.Ue();
+        const std::uint64_t bottom = bits.Ue();
+        // Crop units of H.264 7.4.2.1.1 (equations 7-19 to 7-22).
+        const bool hasChroma = chromaFormatIdc != 0 && !separateColourPlanes;
+        const std::uint64_t unitX = hasChroma && chromaFormatIdc != 3 ? 2 : 1;
+        const std::uint64_t unitY =
+                (hasChroma && chromaFormatIdc == 1 ? 2 : 1) * (2 - frameMbsOnly);
+        const std::uint64_t cropX = unitX * (left + right);
+        const std::uint64_t cropY = unitY * (top + bottom);
+        width = cropX < width ? width - cropX : 0;
+        height = cropY < height ? height - cropY : 0;
+    }
+    if (bits.Failed() || width == 0 || height == 0 || width > kMaxPictureSide ||
+        height > kMaxPictureSide) {
+        return std::nullopt;
+    }
+    return SpsSize{static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
+}
+
+std::vector<std::uint8_t> MakeSps(std::uint32_t width, std::uint32_t height) {
+    if (width == 0 || height == 0 || width > kMaxMadeUpSide || height > kMaxMadeUpSide) {
+        return {};
+    }
+    const std::uint32_t widthMbs = (width + 15) / 16;
+    const std::uint32_t heightMbs = (height + 15) / 16;
+    const bool crop = widthMbs * 16 != width || heightMbs * 16 != height;
+    CBitWriter bits;
+    bits.Bits(66, 8); // profile_idc: Baseline
+    bits.Bits(1, 1);  // constraint_set0_flag
+    bits.Bits(0, 3);  // constraint_set1..3_flag
+    bits.Bits(0, 4);  // reserved_zero_4bits
+    bits.Bits(40, 8); // level_idc 4.0
+    bits.Ue(0);       // seq_parameter_set_id
+    bits.Ue(0);       // log2_max_frame_num_minus4
+    bits.Ue(2);       // pic_order_cnt_type
+    bits.Ue(1);       // max_num_ref_frames
+    bits.Bit(0);      // gaps_in_frame_num_value_allowed_flag
+    bits.Ue(widthMbs - 1);
+    bits.Ue(heightMbs - 1);
+    bits.Bit(1); // frame_mbs_only_flag
+    bits.Bit(0); // direct_8x8_inference_flag
+    bits.Bit(crop ? 1 : 0);
+    if (crop) {
+        // Crop units are two pixels in 4:2:0; an odd excess leaves one extra column or row.
+        bits.Ue(0);
+        bits.Ue((widthMbs * 16 - width) / 2);
+        bits.Ue(0);
+        bits.Ue((heightMbs * 16 - height) / 2);
+    }
+    bits.Bit(0); // vui_parameters_present_flag
+    bits.TrailingBits();
+    std::vector<std::uint8_t> sps;
+    sps.reserve(bits.Bytes().size() + 1);
+    sps.push_back(0x67); // nal_ref_idc 3, nal_unit_type 7
+    sps.insert(sps.end(), bits.Bytes().begin(), bits.Bytes().end());
+    return sps;
+}
+
+} // namespace norvane

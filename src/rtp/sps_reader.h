@@ -1,0 +1,41 @@
+// The H.264 sequence parameter set (SPS) reader and the writer of a made-up SPS (ITU-T H.264
+// section 7.3.2.1.1). Pure functions over bytes; they run on the receive thread for every
+// delivered access unit and on the channel thread for the parameter sets of a session
+// description, so the reader is bounded in CPU as well as memory whatever the input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace norvane {
+
+struct SpsSize {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+
+    friend bool operator==(const SpsSize&, const SpsSize&) = default;
+};
+
+// Only the start of an access unit is searched for its SPS.
+constexpr std::size_t kSpsSearchLimit = 64;
+
+// FindSpsSize searches the first 64 bytes of `accessUnit` (byte-stream form) for a start code
+// 00 00 01 followed by an SPS NAL unit header and reads the picture size from that SPS. Nothing
+// when there is no such SPS or it does not read cleanly.
+[[nodiscard]] std::optional<SpsSize> FindSpsSize(std::span<const std::uint8_t> accessUnit);
+
+// ReadSpsSize reads the picture size (cropping applied) from an SPS payload: the bytes after the
+// NAL unit header, read as they stand (emulation-prevention bytes are not removed). It stops at
+// the first read past the end, refuses Exp-Golomb codes of more than 31 leading zeros, more than
+// 255 reference frames in a picture-order cycle, and sizes that are zero or beyond 65535.
+[[nodiscard]] std::optional<SpsSize> ReadSpsSize(std::span<const std::uint8_t> payload);
+
+// MakeSps writes a Baseline SPS NAL unit (header byte 0x67 included) for a picture of
+// `width` x `height`: macroblock counts rounded up, the excess cropped right and bottom. Empty
+// for a size of zero or beyond 16384 in either direction.
+[[nodiscard]] std::vector<std::uint8_t> MakeSps(std::uint32_t width, std::uint32_t height);
+
+} // namespace norvane

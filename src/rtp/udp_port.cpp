@@ -1,0 +1,201 @@
+#include "rtp/udp_port.h"
+
+#include <system_error>
+
+#include "platform/system.h"
+#include "platform/wait.h"
+
+namespace norvane {
+namespace {
+
+constexpr std::uint32_t kRetryPauseMs = 1;
+
+} // namespace
+
+UdpWaitAction ClassifyWaitError(platform::SocketError error) {
+    switch (error) {
+    case platform::SocketError::BadAddress:
+    case platform::SocketError::NetworkDown:
+    case platform::SocketError::NotInitialised:
+        return UdpWaitAction::Fatal;
+    case platform::SocketError::InvalidArgument:
+        return UdpWaitAction::Receive;
+    default:
+        return UdpWaitAction::Retry;
+    }
+}
+
+CUDPPort::CUDPPort() = default;
+
+CUDPPort::~CUDPPort() {
+    Close();
+    if (m_thread.joinable()) {
+        if (m_thread.get_id() == std::this_thread::get_id()) {
+            m_thread.detach(); // destroyed from its own callback: it ends right after
+        } else {
+            m_thread.join();
+        }
+    }
+}
+
+void CUDPPort::SetUser(IUDPPortUser* user) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_user.store(user);
+}
+
+void CUDPPort::SetTimeout(std::int32_t seconds, std::int32_t microseconds) {
+    m_timeoutSec.store(seconds);
+    m_timeoutUsec.store(microseconds);
+}
+
+bool CUDPPort::IsOpen() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_socket.IsValid();
+}
+
+UdpOpenResult CUDPPort::Open(std::uint16_t localPort) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_socket.IsValid()) {
+        return UdpOpenResult::AlreadyOpen;
+    }
+    JoinStoppedThread();
+    m_stopEvent = platform::CEventHandle::Create(platform::CEventHandle::Kind::ManualReset);
+    platform::CSocket socket = platform::CSocket::CreateUdp();
+    // Non-blocking: the thread receives only after a readiness wait, and drains until empty.
+    if (m_stopEvent == nullptr || !socket.IsValid() || !socket.SetNonBlocking(true)) {
+        return UdpOpenResult::SocketFailed;
+    }
+    if (!socket.SetReceiveBufferSize(kSocketReceiveBufferBytes)) {
+        return UdpOpenResult::BufferFailed;
+    }
+    m_grantedBuffer.store(socket.ReceiveBufferSize());
+    if (!socket.Bind(0, localPort)) {
+        return UdpOpenResult::BindFailed;
+    }
+    m_socket = std::move(socket);
+    m_localPort.store(localPort != 0 ? localPort : m_socket.LocalPort());
+    m_running.store(true);
+    try {
+        m_thread = std::thread([this] { ReceiveLoop(); });
+    } catch (const std::system_error&) {
+        m_running.store(false);
+        m_socket.Close();
+        m_localPort.store(0);
+        return UdpOpenResult::ThreadFailed;
+    }
+    return UdpOpenResult::Opened;
+}
+
+bool CUDPPort::Close() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_socket.IsValid()) {
+        return true;
+    }
+    m_running.store(false);
+    m_stopEvent->Set();
+    // Called from a user callback the thread cannot be waited for; it sees m_running and ends
+    // as soon as the callback returns, and the next Open or the destructor joins it.
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) {
+        m_thread.join();
+        m_threadId.store(0);
+    }
+    m_socket.Close();
+    NotifyClosed();
+    m_localPort.store(0);
+    return true;
+}
+
+void CUDPPort::JoinStoppedThread() {
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) {
+        m_thread.join();
+        m_threadId.store(0);
+    }
+}
+
+void CUDPPort::NotifyClosed() {
+    if (IUDPPortUser* user = m_user.load()) {
+        try {
+            user->OnClosed(this);
+        } catch (...) {
+            // A failing user must not keep the port from closing.
+        }
+    }
+}
+
+int CUDPPort::WaitTimeoutMs() const {
+    const std::int64_t ms = std::int64_t{m_timeoutSec.load()} * 1000 + m_timeoutUsec.load() / 1000;
+    if (ms <= 0) {
+        return m_timeoutSec.load() == 0 && m_timeoutUsec.load() == 0 ? -1 : 0;
+    }
+    return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+}
+
+void CUDPPort::AdjustBuffer(std::vector<std::uint8_t>& buffer) {
+    const std::uint32_t wanted = m_bufferSize.load();
+    // Grow whenever asked; shrink only for a real saving, so that small changes reuse the buffer.
+    if (wanted > buffer.size() || wanted + kBufferShrinkSlack < buffer.size()) {
+        buffer.assign(wanted, 0);
+        buffer.shrink_to_fit();
+    }
+}
+
+void CUDPPort::ReceiveLoop() {
+    m_threadId.store(platform::CurrentThreadId());
+    platform::RaiseCurrentThreadPriority();
+    std::vector<std::uint8_t> buffer(m_bufferSize.load());
+    while (m_running.load()) {
+        const platform::WaitResult ready = platform::WaitSocket(m_socket, platform::WaitFor::Read,
+                                                                m_stopEvent.get(), WaitTimeoutMs());
+        if (!m_running.load() || ready == platform::WaitResult::Stopped) {
+            break;
+        }
+        if (ready == platform::WaitResult::Timeout) {
+            if (IUDPPortUser* user = m_user.load()) {
+                user->OnTimeout();
+            }
+            continue;
+        }
+        if (ready == platform::WaitResult::Error) {
+            const UdpWaitAction action = ClassifyWaitError(platform::CSocket::LastError());
+            if (action == UdpWaitAction::Fatal) {
+                m_running.store(false);
+                NotifyClosed();
+                return;
+            }
+            if (action == UdpWaitAction::Retry) {
+                platform::SleepMs(kRetryPauseMs);
+                continue;
+            }
+        }
+        ReceiveQueued(buffer);
+    }
+}
+
+void CUDPPort::ReceiveQueued(std::vector<std::uint8_t>& buffer) {
+    const int limit = m_drainQueued.load() ? kMaxDrainPerWait : 1;
+    for (int i = 0; i < limit && m_running.load(); ++i) {
+        AdjustBuffer(buffer);
+        platform::SocketAddress from;
+        const platform::IoResult result = m_socket.ReceiveFrom(buffer, &from);
+        if (result.error == platform::SocketError::MessageTooLong) {
+            // The datagram is lost; the next receive uses a buffer 1 KiB larger.
+            m_bufferSize.store(static_cast<std::uint32_t>(buffer.size()) + kBufferGrowth);
+            continue;
+        }
+        if (!result.Ok()) {
+            return; // nothing more queued, or an error that the next wait reports again
+        }
+        if (!m_running.load()) {
+            return;
+        }
+        // An empty datagram carries nothing and must not end reception: anyone could send one.
+        if (result.bytes == 0) {
+            continue;
+        }
+        if (IUDPPortUser* user = m_user.load()) {
+            user->OnReceive(this, from, buffer.data(), static_cast<std::int32_t>(result.bytes));
+        }
+    }
+}
+
+} // namespace norvane

@@ -1,0 +1,134 @@
+// CUDPPort: one IPv4 UDP socket bound to a local port and a receive thread that hands every
+// datagram to a user (IUDPPortUser). The RTP receiver embeds one port and is its user; the channels
+// choose the port number, open and close it. The port knows nothing about RTP.
+//
+// Threads: Open, Close and SetUser run on the owner's thread under m_lock. OnReceive, OnTimeout
+// and a fatal-error OnClosed run on the receive thread without the lock. Close wakes the receive
+// thread through a stop event and waits for it (unless called on it), so it returns at once rather
+// than after a readiness time-out. User callbacks must not call Open or SetUser of their own port.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/event_handle.h"
+#include "platform/socket.h"
+
+namespace norvane {
+
+class CUDPPort;
+
+class IUDPPortUser {
+public:
+    virtual ~IUDPPortUser() = default;
+    // OnReceive gets one datagram of `length` (at least 1) bytes, valid only during the call.
+    virtual void OnReceive(CUDPPort* port, const platform::SocketAddress& from,
+                           const std::uint8_t* data, std::int32_t length) = 0;
+    // OnTimeout: no datagram arrived within one wait time.
+    virtual void OnTimeout() = 0;
+    // OnClosed: the port was closed, or its receive thread ended on a fatal socket error.
+    virtual void OnClosed(CUDPPort* port) = 0;
+};
+
+// Results of CUDPPort::Open.
+enum class UdpOpenResult : int {
+    Opened = 1,       // socket bound and receive thread running
+    AlreadyOpen = 2,  // nothing changed
+    SocketFailed = 5, // the socket could not be created or configured
+    BindFailed = 6,   // socket closed again
+    BufferFailed = 8, // the receive buffer could not be set; socket closed again
+    ThreadFailed = 9, // the receive thread could not start; socket closed again
+};
+
+// What the receive thread does after a failed readiness wait.
+enum class UdpWaitAction {
+    Fatal,   // report OnClosed and end the thread
+    Receive, // try the receive anyway
+    Retry,   // pause briefly and wait again
+};
+
+// ClassifyWaitError maps the error of a failed readiness wait: bad address, network down and a
+// socket library not started end reception; an invalid argument goes on to the receive (which
+// reports the real state); anything else is retried.
+[[nodiscard]] UdpWaitAction ClassifyWaitError(platform::SocketError error);
+
+class CUDPPort {
+public:
+    // Socket receive buffer asked for: room for the packet bursts of a key frame while the
+    // receive thread delivers a frame. Systems that cap it grant their maximum.
+    static constexpr std::uint32_t kSocketReceiveBufferBytes = 2 * 1024 * 1024;
+    static constexpr std::uint32_t kDefaultBufferSize = 65536; // datagram buffer
+    static constexpr std::uint32_t kBufferGrowth = 1024;       // after a datagram too long
+    static constexpr std::uint32_t kBufferShrinkSlack = 2048;  // smaller requests keep the buffer
+    // Datagrams received after one readiness wait before the thread waits (and checks its stop
+    // event) again.
+    static constexpr int kMaxDrainPerWait = 256;
+
+    CUDPPort();
+    ~CUDPPort();
+    CUDPPort(const CUDPPort&) = delete;
+    CUDPPort& operator=(const CUDPPort&) = delete;
+
+    void SetUser(IUDPPortUser* user);
+
+    // Open binds any local address and `localPort` (0: the system chooses) and starts the receive
+    // thread.
+    [[nodiscard]] UdpOpenResult Open(std::uint16_t localPort);
+
+    // Close stops the receive thread, closes the socket and reports OnClosed to the user; harmless
+    // (and silent) on a closed port. Always true.
+    bool Close();
+
+    // SetBufferSize sets the datagram buffer size; the receive thread adopts it before its next
+    // receive.
+    void SetBufferSize(std::uint32_t bytes) { m_bufferSize.store(bytes); }
+
+    [[nodiscard]] std::uint32_t BufferSize() const { return m_bufferSize.load(); }
+
+    // SetTimeout sets the wait time after which OnTimeout is reported; zero in both parts waits
+    // without limit and reports no time-outs.
+    void SetTimeout(std::int32_t seconds, std::int32_t microseconds);
+
+    // SetDrainQueued chooses whether the thread receives every queued datagram after one
+    // readiness wait (the default) or exactly one.
+    void SetDrainQueued(bool drain) { m_drainQueued.store(drain); }
+
+    [[nodiscard]] std::uint16_t LocalPort() const { return m_localPort.load(); }
+
+    [[nodiscard]] bool IsOpen() const;
+
+    // GrantedReceiveBufferSize is the socket receive buffer the system reported after Open
+    // (Linux reports twice the usable size).
+    [[nodiscard]] std::uint32_t GrantedReceiveBufferSize() const { return m_grantedBuffer.load(); }
+
+    [[nodiscard]] std::uint32_t ThreadId() const { return m_threadId.load(); }
+
+private:
+    void ReceiveLoop();
+    // ReceiveQueued receives the ready datagram and, when draining, those queued behind it.
+    void ReceiveQueued(std::vector<std::uint8_t>& buffer);
+    void AdjustBuffer(std::vector<std::uint8_t>& buffer);
+    [[nodiscard]] int WaitTimeoutMs() const;
+    void NotifyClosed();
+    void JoinStoppedThread();
+
+    mutable std::mutex m_lock;
+    std::atomic<IUDPPortUser*> m_user{nullptr};
+    platform::CSocket m_socket;
+    std::atomic<std::uint16_t> m_localPort{0};
+    std::thread m_thread;
+    std::atomic<std::uint32_t> m_threadId{0};
+    std::atomic<std::uint32_t> m_bufferSize{kDefaultBufferSize};
+    std::atomic<std::int32_t> m_timeoutSec{5};
+    std::atomic<std::int32_t> m_timeoutUsec{0};
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_drainQueued{true};
+    std::atomic<std::uint32_t> m_grantedBuffer{0};
+    std::unique_ptr<platform::CEventHandle> m_stopEvent;
+};
+
+} // namespace norvane

@@ -1,0 +1,355 @@
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "rtp/h264_rtp_media_parser.h"
+#include "rtp/rtp_test_support.h"
+#include "rtp/sps_reader.h"
+
+namespace norvane {
+namespace {
+
+using test::Bytes;
+using test::Concat;
+using test::FakeDriver;
+using test::FakeParserClient;
+using test::TestPacket;
+using Buffer = std::vector<std::uint8_t>;
+
+const Buffer kSps704 = {0x67, 0x42, 0x80, 0x28, 0xDA, 0x02, 0xC0, 0x49, 0x10};
+const Buffer kPps = {0x68, 0xCE, 0x3C, 0x80};
+const Buffer kStart = {0, 0, 1};
+const Buffer kEnd = {0, 0, 1, 0x09, 0x30};
+
+Buffer FuA(std::uint8_t nalHeader, bool start, bool end, const Buffer& data) {
+    Buffer p = {
+            static_cast<std::uint8_t>((nalHeader & 0xE0) | 28),
+            static_cast<std::uint8_t>((start ? 0x80 : 0) | (end ? 0x40 : 0) | (nalHeader & 0x1F))};
+    p.insert(p.end(), data.begin(), data.end());
+    return p;
+}
+
+Buffer StapA(const std::vector<Buffer>& units) {
+    Buffer p = {0x18};
+    for (const Buffer& u : units) {
+        p.push_back(static_cast<std::uint8_t>(u.size() >> 8));
+        p.push_back(static_cast<std::uint8_t>(u.size() & 0xFF));
+        p.insert(p.end(), u.begin(), u.end());
+    }
+    return p;
+}
+
+Buffer Slice(std::uint8_t header, std::size_t length, std::uint8_t fill) {
+    Buffer s(length, fill);
+    s[0] = header;
+    return s;
+}
+
+class H264Parser : public ::testing::Test {
+protected:
+    H264Parser() {
+        driver.device.address = "10.0.0.5";
+        driver.device.port = 8080;
+        parser.SetClient(&client);
+    }
+
+    void Send(const Buffer& payload, bool marker) { SendSeq(m_seq++, payload, marker); }
+
+    void SendSeq(std::uint16_t seq, const Buffer& payload, bool marker) {
+        m_seq = static_cast<std::uint16_t>(seq + 1);
+        TestPacket packet(seq, marker, payload);
+        parser.OnPacket(&packet.info);
+    }
+
+    // A complete sync frame: SPS and PPS in a STAP-A, then an IDR slice with the marker.
+    void SendSyncFrame() {
+        Send(StapA({kSps704, kPps}), false);
+        Send(Slice(0x65, 40, 0x11), true);
+    }
+
+    Buffer SyncFrameBytes() const {
+        return Concat({kStart, kSps704, kStart, kPps, kStart, Slice(0x65, 40, 0x11), kEnd});
+    }
+
+    std::size_t Frames() const { return client.sink.FrameCount(); }
+
+    FakeDriver driver;
+    FakeParserClient client;
+    CH264RTPMediaParser parser{&driver, "Vantrel"};
+    std::uint16_t m_seq = 100;
+};
+
+TEST_F(H264Parser, FragmentedIdrGetsTheParameterSetsAndIsDeliveredExactly) {
+    parser.SetParameterSets(kSps704, kPps);
+    const Buffer a(1000, 0xA1);
+    const Buffer b(1000, 0xB2);
+    const Buffer c(300, 0xC3);
+    Send(FuA(0x65, true, false, a), false);
+    Send(FuA(0x65, false, false, b), false);
+    Send(FuA(0x65, false, true, c), true);
+
+    ASSERT_EQ(Frames(), 1U);
+    const test::FrameRecord frame = client.sink.Frames()[0];
+    const Buffer unit = Concat({kStart, kSps704, kStart, kPps, kStart, {0x65}, a, b, c});
+    EXPECT_EQ(frame.bytes, Concat({unit, kEnd}));
+    EXPECT_EQ(frame.fourcc, kFourCCH264);
+    EXPECT_EQ(frame.width, 704U);
+    EXPECT_EQ(frame.height, 576U);
+    EXPECT_EQ(frame.imageSize, 4U);
+    const std::string length = std::to_string(unit.size() + 5);
+    EXPECT_EQ(frame.calls, (std::vector<std::string>{
+                                   "GetBuffer()", "SetWidth(704)", "SetHeight(576)",
+                                   "SetImageSize(4)", "SetLength(" + length + ")",
+                                   "SetFourCC(" + std::to_string(kFourCCH264) + ")", "Commit()"}));
+    const auto allocations = driver.allocator.Allocations();
+    ASSERT_EQ(allocations.size(), 1U);
+    EXPECT_EQ(allocations[0].fourcc, kFourCCH264);
+    EXPECT_EQ(allocations[0].capacity, unit.size() + 5);
+    EXPECT_EQ(allocations[0].driverName, "Vantrel");
+    EXPECT_EQ(driver.allocator.Outstanding(), 0U);
+    EXPECT_EQ(driver.allocator.Released(), 1U);
+}
+
+TEST_F(H264Parser, FramesBeforeTheFirstSyncPointAreDroppedWithoutASample) {
+    Send(Slice(0x41, 30, 0x22), true);
+    EXPECT_EQ(Frames(), 0U);
+    EXPECT_TRUE(driver.allocator.Allocations().empty());
+    EXPECT_EQ(parser.FrameLength(), 0U);
+
+    SendSyncFrame();
+    Send(Slice(0x41, 30, 0x22), true);
+    ASSERT_EQ(Frames(), 2U);
+    const auto frames = client.sink.Frames();
+    EXPECT_EQ(frames[0].bytes, SyncFrameBytes());
+    EXPECT_EQ(frames[1].fourcc, kFourCCI264);
+    EXPECT_EQ(frames[1].bytes, Concat({kStart, Slice(0x41, 30, 0x22), kEnd}));
+    EXPECT_EQ(frames[1].width, 704U); // the size of the last SPS
+}
+
+TEST_F(H264Parser, AggregatedParameterSetsWithMarkerDoNotEndTheFrameAndSeiIsLeftOut) {
+    const Buffer sei = {0x06, 0x05, 0x01, 0x80};
+    const Buffer delimiter = {0x09, 0x10};
+    Send(StapA({delimiter, kSps704, kPps, sei}), true);
+    EXPECT_EQ(Frames(), 0U);
+    Send(Slice(0x65, 40, 0x11), true);
+    ASSERT_EQ(Frames(), 1U);
+    EXPECT_EQ(client.sink.Frames()[0].bytes, SyncFrameBytes());
+}
+
+TEST_F(H264Parser, OnlyAnAggregationEndingInANonIdrUnitEndsTheFrame) {
+    // An aggregated IDR slice is taken as ahead of its picture: the marker waits for more.
+    Send(StapA({kSps704, kPps, Slice(0x65, 40, 0x11)}), true);
+    EXPECT_EQ(Frames(), 0U);
+    Send(StapA({Slice(0x41, 10, 1), Slice(0x41, 12, 2)}), true);
+    ASSERT_EQ(Frames(), 1U);
+    EXPECT_EQ(client.sink.Frames()[0].bytes,
+              Concat({kStart, kSps704, kStart, kPps, kStart, Slice(0x65, 40, 0x11), kStart,
+                      Slice(0x41, 10, 1), kStart, Slice(0x41, 12, 2), kEnd}));
+}
+
+TEST_F(H264Parser, ShortSingleNalUnits) {
+    struct Case {
+        const char* name;
+        Buffer packet;
+        bool keepsFrame;
+    };
+
+    const std::vector<Case> cases = {
+            {"access unit delimiter", {0x09, 0xF0}, true},
+            {"end of sequence", {0x0A}, true},
+            {"end of stream", {0x0B}, true},
+            {"two-byte slice", {0x41, 0x9A}, false},
+            {"one-byte SEI", {0x06}, false},
+            {"delimiter with forbidden bit", {0x89, 0xF0}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SendSyncFrame();
+        const std::size_t before = Frames();
+        Send(Slice(0x41, 20, 0x33), false);
+        Send(c.packet, false);
+        Send(Slice(0x41, 20, 0x44), true);
+        if (c.keepsFrame) {
+            ASSERT_EQ(Frames(), before + 1);
+            EXPECT_EQ(client.sink.Frames().back().bytes,
+                      Concat({kStart, Slice(0x41, 20, 0x33), kStart, Slice(0x41, 20, 0x44), kEnd}));
+            EXPECT_FALSE(parser.WaitingForSync());
+        } else {
+            EXPECT_EQ(Frames(), before);
+            EXPECT_TRUE(parser.WaitingForSync());
+        }
+    }
+}
+
+TEST_F(H264Parser, MalformedOrUnsupportedPacketsDropTheFrame) {
+    const std::vector<std::pair<const char*, Buffer>> cases = {
+            {"STAP-A with a zero-size unit", Bytes({0x18, 0, 3, 0x41, 1, 2, 0, 0})},
+            {"STAP-A unit overruns the payload", Bytes({0x18, 0, 3, 0x41, 1, 2, 0, 9, 0x41, 1})},
+            {"STAP-A with one stray byte", Bytes({0x18, 0, 3, 0x41, 1, 2, 7})},
+            {"STAP-A too short", Bytes({0x18, 0, 1})},
+            {"FU-A too short", Bytes({0x7C, 0x85})},
+            {"empty payload", Buffer{}},
+            {"type 0", Bytes({0x00, 1, 2, 3})},
+            {"STAP-B", Bytes({0x19, 0, 0, 0, 1, 0x41})},
+            {"MTAP16", Bytes({0x1A, 1, 2, 3})},
+            {"MTAP24", Bytes({0x1B, 1, 2, 3})},
+            {"FU-B", Bytes({0x1D, 0x85, 0, 1, 2})},
+            {"type 30", Bytes({0x1E, 1, 2, 3})},
+            {"type 31", Bytes({0x1F, 1, 2, 3})},
+    };
+    for (const auto& [name, packet] : cases) {
+        SCOPED_TRACE(name);
+        SendSyncFrame();
+        const std::size_t before = Frames();
+        Send(Slice(0x41, 20, 0x33), false);
+        Send(packet, false);
+        EXPECT_EQ(parser.FrameLength(), 0U);
+        EXPECT_TRUE(parser.WaitingForSync());
+        Send(Slice(0x41, 20, 0x44), true);
+        EXPECT_EQ(Frames(), before); // a P slice after the reset waits for a sync point
+    }
+}
+
+TEST_F(H264Parser, SequenceNumbers) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint16_t> sequence; // of the three packets of one sync frame
+        bool delivered;
+    };
+
+    const std::vector<Case> cases = {
+            {"wrap", {65535, 0, 1}, true},        {"in order", {10, 11, 12}, true},
+            {"lost packet", {10, 11, 13}, false}, {"duplicate", {10, 11, 11}, false},
+            {"reordered", {10, 12, 11}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDriver d;
+        FakeParserClient client2;
+        CH264RTPMediaParser p(&d, "Vantrel");
+        p.SetClient(&client2);
+        p.SetParameterSets(kSps704, kPps);
+        const Buffer parts[3] = {FuA(0x65, true, false, Buffer(50, 1)),
+                                 FuA(0x65, false, false, Buffer(50, 2)),
+                                 FuA(0x65, false, true, Buffer(50, 3))};
+        {
+            TestPacket first(65534, false, Bytes({0x09, 0xF0})); // a delimiter before the frame
+            p.OnPacket(&first.info);
+        }
+        for (std::size_t i = 0; i < 3; ++i) {
+            TestPacket packet(c.sequence[i], i == 2, parts[i]);
+            p.OnPacket(&packet.info);
+        }
+        EXPECT_EQ(client2.sink.FrameCount(), c.delivered ? 1U : 0U);
+    }
+}
+
+TEST_F(H264Parser, OversizedFrameGivesExactlyOneMessageAndIsDropped) {
+    SendSyncFrame();
+    const Buffer piece = FuA(0x41, false, false, Buffer(60000, 0x55));
+    Send(FuA(0x41, true, false, Buffer(10, 0x55)), false);
+    std::size_t sent = 0;
+    while (sent <= kMaxFrameSize) {
+        Send(piece, false);
+        sent += piece.size() - 2;
+    }
+    EXPECT_EQ(parser.FrameLength(), 0U);
+    Send(FuA(0x41, false, true, Buffer(10, 0x55)), true);
+    EXPECT_EQ(Frames(), 1U);
+    const auto messages = driver.Messages();
+    ASSERT_EQ(messages.size(), 1U);
+    EXPECT_EQ(messages[0].level, 1U);
+    EXPECT_EQ(messages[0].text, "norvane::CRTPMediaParser::CheckBufferSize: Frame buffer "
+                                "overflow detected, device 10.0.0.5:8080");
+    // The parser waits for the next sync point and then delivers again.
+    SendSyncFrame();
+    EXPECT_EQ(Frames(), 2U);
+}
+
+TEST_F(H264Parser, RefusedOrThrowingClientMakesTheNextFrameASyncPoint) {
+    for (const auto mode : {test::FakeFrameSink::Mode::Refuse, test::FakeFrameSink::Mode::Throw}) {
+        client.sink.SetMode(mode);
+        SendSyncFrame();
+        EXPECT_TRUE(parser.WaitingForSync());
+        client.sink.SetMode(test::FakeFrameSink::Mode::Accept);
+        const std::size_t allocations = driver.allocator.Allocations().size();
+        Send(Slice(0x41, 30, 0x22), true);
+        EXPECT_EQ(driver.allocator.Allocations().size(), allocations);
+        const std::size_t before = Frames();
+        SendSyncFrame();
+        ASSERT_EQ(Frames(), before + 1);
+        EXPECT_EQ(client.sink.Frames().back().fourcc, kFourCCH264);
+    }
+    EXPECT_EQ(driver.allocator.Outstanding(), 0U);
+}
+
+TEST_F(H264Parser, MissingHostSamplesDropFramesQuietly) {
+    driver.withAllocator = false;
+    SendSyncFrame();
+    EXPECT_EQ(Frames(), 0U);
+    driver.withAllocator = true;
+    driver.allocator.FailNext(1);
+    SendSyncFrame();
+    EXPECT_EQ(Frames(), 0U);
+    EXPECT_EQ(driver.allocator.Released(), 0U);
+    SendSyncFrame();
+    EXPECT_EQ(Frames(), 1U);
+    EXPECT_TRUE(driver.Messages().empty());
+}
+
+TEST_F(H264Parser, WithoutSdpSetsTheMadeUpPairForTheConfiguredSizeIsUsed) {
+    client.size = {1920, 1080};
+    Send(FuA(0x65, true, false, Buffer(100, 7)), false);
+    Send(FuA(0x65, false, true, Buffer(100, 8)), true);
+    ASSERT_EQ(Frames(), 1U);
+    const test::FrameRecord frame = client.sink.Frames()[0];
+    EXPECT_EQ(frame.fourcc, kFourCCH264);
+    EXPECT_EQ(frame.width, 1920U);
+    EXPECT_EQ(frame.height, 1080U);
+    const Buffer head = Concat({kStart, MakeSps(1920, 1080), kStart, kPps, kStart, {0x65}});
+    ASSERT_GT(frame.bytes.size(), head.size());
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), frame.bytes.begin()));
+}
+
+TEST_F(H264Parser, WithoutSetsOrUsableSizeAFragmentedIdrCannotStart) {
+    for (const bool withClient : {false, true}) {
+        SCOPED_TRACE(withClient);
+        FakeDriver d;
+        FakeParserClient c;
+        c.size = {0, 0};
+        CH264RTPMediaParser p(&d, "Vantrel");
+        if (withClient) {
+            p.SetClient(&c);
+        }
+        TestPacket start(1, false, FuA(0x65, true, false, Buffer(100, 7)));
+        p.OnPacket(&start.info);
+        EXPECT_EQ(p.FrameLength(), 0U);
+        EXPECT_TRUE(p.WaitingForSync());
+        EXPECT_TRUE(d.allocator.Allocations().empty());
+    }
+}
+
+TEST_F(H264Parser, UnreadableSdpSpsIsReplacedByTheMadeUpPair) {
+    parser.SetParameterSets(Bytes({0x67, 0x42}), Bytes({0x68, 0x01}));
+    EXPECT_EQ(parser.Sps(), kSps704);
+    EXPECT_EQ(parser.Pps(), kPps);
+    parser.SetParameterSets(MakeSps(1280, 720), Bytes({0x68, 0x01}));
+    EXPECT_EQ(parser.Sps(), MakeSps(1280, 720));
+    EXPECT_EQ(parser.Pps(), Bytes({0x68, 0x01}));
+    EXPECT_EQ(parser.Width(), 1280U);
+    parser.SetParameterSets({}, kPps); // ignored
+    EXPECT_EQ(parser.Sps(), MakeSps(1280, 720));
+}
+
+TEST_F(H264Parser, SpsFarIntoTheAccessUnitIsNotASyncPoint) {
+    SendSyncFrame();
+    Send(StapA({Slice(0x41, 66, 0x01), kSps704, kPps}), false);
+    Send(Slice(0x65, 20, 2), true);
+    ASSERT_EQ(Frames(), 2U);
+    EXPECT_EQ(client.sink.Frames()[1].fourcc, kFourCCI264);
+}
+
+} // namespace
+} // namespace norvane

@@ -1,0 +1,208 @@
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "rtp/sps_reader.h"
+
+namespace norvane {
+namespace {
+
+// BitString builds test SPS payloads bit by bit, independently of the code under test.
+class BitString {
+public:
+    BitString& U(std::uint64_t value, unsigned count) {
+        for (unsigned i = count; i > 0; --i) {
+            m_bits.push_back(((value >> (i - 1)) & 1U) != 0 ? '1' : '0');
+        }
+        return *this;
+    }
+
+    BitString& Ue(std::uint64_t value) {
+        const std::uint64_t code = value + 1;
+        unsigned length = 0;
+        while ((code >> length) > 1) {
+            ++length;
+        }
+        U(0, length);
+        return U(code, length + 1);
+    }
+
+    BitString& Se(std::int64_t value) {
+        return Ue(value > 0 ? static_cast<std::uint64_t>(2 * value - 1)
+                            : static_cast<std::uint64_t>(-2 * value));
+    }
+
+    std::vector<std::uint8_t> Bytes() const {
+        std::string bits = m_bits + "1"; // rbsp stop bit
+        while (bits.size() % 8 != 0) {
+            bits.push_back('0');
+        }
+        std::vector<std::uint8_t> bytes;
+        for (std::size_t i = 0; i < bits.size(); i += 8) {
+            bytes.push_back(static_cast<std::uint8_t>(std::stoi(bits.substr(i, 8), nullptr, 2)));
+        }
+        return bytes;
+    }
+
+private:
+    std::string m_bits;
+};
+
+// The common tail of an SPS after the profile-specific part: frame num, POC type 2, one reference
+// frame, then the size in macroblocks, progressive, optional bottom crop.
+BitString& SizeTail(BitString& b, unsigned widthMbs, unsigned heightMbs, unsigned cropBottom = 0) {
+    b.Ue(0).Ue(2).Ue(1).U(0, 1).Ue(widthMbs - 1).Ue(heightMbs - 1).U(1, 1).U(1, 1);
+    if (cropBottom != 0) {
+        b.U(1, 1).Ue(0).Ue(0).Ue(0).Ue(cropBottom);
+    } else {
+        b.U(0, 1);
+    }
+    return b.U(0, 1); // no VUI
+}
+
+TEST(MakeSps, WritesTheBaselineSetBitExactly) {
+    // Expected bytes assembled by hand from the SPS syntax.
+    EXPECT_EQ(MakeSps(704, 576),
+              (std::vector<std::uint8_t>{0x67, 0x42, 0x80, 0x28, 0xDA, 0x02, 0xC0, 0x49, 0x10}));
+    EXPECT_EQ(MakeSps(1920, 1080), (std::vector<std::uint8_t>{0x67, 0x42, 0x80, 0x28, 0xDA, 0x01,
+                                                              0xE0, 0x08, 0x97, 0x95}));
+    EXPECT_EQ(MakeSps(352, 240),
+              (std::vector<std::uint8_t>{0x67, 0x42, 0x80, 0x28, 0xDA, 0x05, 0x87, 0xC4}));
+}
+
+TEST(MakeSps, SizesReadBackThroughTheReader) {
+    struct Case {
+        std::uint32_t w, h, readW, readH;
+    };
+
+    const std::vector<Case> cases = {
+            {704, 576, 704, 576},
+            {1920, 1080, 1920, 1080},
+            {352, 240, 352, 240},
+            {1280, 720, 1280, 720},
+            {176, 144, 176, 144},
+            {1924, 1082, 1924, 1082},
+            // Sizes that are not even keep one extra column or row (crop units are 2 pixels).
+            {1925, 1081, 1926, 1082},
+            {16, 16, 16, 16},
+            {16384, 8, 16384, 8}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
+        const std::vector<std::uint8_t> sps = MakeSps(c.w, c.h);
+        ASSERT_FALSE(sps.empty());
+        EXPECT_LE(sps.size(), 64U);
+        const auto size = ReadSpsSize(std::span(sps).subspan(1));
+        ASSERT_TRUE(size.has_value());
+        EXPECT_EQ(*size, (SpsSize{c.readW, c.readH}));
+    }
+}
+
+TEST(MakeSps, RefusesSizesItCannotDescribe) {
+    EXPECT_TRUE(MakeSps(0, 576).empty());
+    EXPECT_TRUE(MakeSps(704, 0).empty());
+    EXPECT_TRUE(MakeSps(16385, 576).empty());
+    EXPECT_TRUE(MakeSps(704, 0xFFFFFFFFU).empty());
+}
+
+TEST(FindSpsSize, CropFromCodedHeight1088Gives1080) {
+    BitString b;
+    b.U(77, 8).U(0, 8).U(40, 8).Ue(0); // Main profile
+    SizeTail(b, 120, 68, 4);
+    std::vector<std::uint8_t> unit = {0, 0, 1, 0x67};
+    const auto payload = b.Bytes();
+    unit.insert(unit.end(), payload.begin(), payload.end());
+    EXPECT_EQ(FindSpsSize(unit), (SpsSize{1920, 1080}));
+}
+
+TEST(FindSpsSize, SearchesOnlyTheStartOfTheAccessUnit) {
+    const std::vector<std::uint8_t> sps = MakeSps(704, 576);
+    for (const std::size_t offset : {0U, 1U, 60U, 61U, 70U}) {
+        SCOPED_TRACE(offset);
+        std::vector<std::uint8_t> unit(offset, 0xAA);
+        unit.insert(unit.end(), {0, 0, 1});
+        unit.insert(unit.end(), sps.begin(), sps.end());
+        // Found when the start code begins within the first 64 bytes.
+        EXPECT_EQ(FindSpsSize(unit).has_value(), offset < 64);
+    }
+    // Four-byte start codes match one byte later; a PPS is not an SPS.
+    std::vector<std::uint8_t> four = {0, 0, 0, 1};
+    four.insert(four.end(), sps.begin(), sps.end());
+    EXPECT_EQ(FindSpsSize(four), (SpsSize{704, 576}));
+    EXPECT_FALSE(FindSpsSize(std::vector<std::uint8_t>{0, 0, 1, 0x68, 0xCE, 0x3C, 0x80}));
+    EXPECT_FALSE(FindSpsSize(std::vector<std::uint8_t>{0, 0, 1}));
+}
+
+TEST(ReadSpsSize, EveryTruncationFails) {
+    const std::vector<std::uint8_t> sps = MakeSps(1920, 1080);
+    const std::span<const std::uint8_t> payload = std::span(sps).subspan(1);
+    for (std::size_t length = 0; length < payload.size(); ++length) {
+        SCOPED_TRACE(length);
+        EXPECT_FALSE(ReadSpsSize(payload.first(length)).has_value());
+    }
+}
+
+TEST(ReadSpsSize, HighProfileScalingListsAreSkipped) {
+    BitString b;
+    b.U(100, 8).U(0, 8).U(40, 8).Ue(0);
+    b.Ue(1).Ue(0).Ue(0).U(0, 1);   // 4:2:0, 8-bit, no bypass
+    b.U(1, 1);                     // scaling matrix present
+    b.U(1, 1).Se(3).Se(-3).Se(-8); // list 0: two deltas, then next scale 0 ends the list
+    b.U(0, 5);                     // lists 1 to 5 absent
+    b.U(1, 1);                     // list 6 (8x8): 64 deltas of 0 keep the scale at 8
+    for (int i = 0; i < 64; ++i) {
+        b.Se(0);
+    }
+    b.U(0, 1); // list 7 absent
+    SizeTail(b, 80, 45);
+    EXPECT_EQ(ReadSpsSize(b.Bytes()), (SpsSize{1280, 720}));
+}
+
+TEST(ReadSpsSize, FourFourFourHasTwelveScalingListFlags) {
+    BitString b;
+    b.U(244, 8).U(0, 8).U(40, 8).Ue(0);
+    b.Ue(3).U(0, 1).Ue(0).Ue(0).U(0, 1); // 4:4:4, one colour plane set
+    b.U(1, 1).U(0, 12);                  // scaling matrix with 12 absent lists
+    SizeTail(b, 40, 30);
+    EXPECT_EQ(ReadSpsSize(b.Bytes()), (SpsSize{640, 480}));
+}
+
+TEST(ReadSpsSize, PictureOrderCycleIsCappedAt255) {
+    for (const unsigned cycle : {255U, 256U}) {
+        SCOPED_TRACE(cycle);
+        BitString b;
+        b.U(66, 8).U(0, 8).U(30, 8).Ue(0).Ue(0);
+        b.Ue(1).U(0, 1).Se(0).Se(0).Ue(cycle); // POC type 1
+        for (unsigned i = 0; i < cycle; ++i) {
+            b.Se(1);
+        }
+        b.Ue(1).U(0, 1).Ue(43).Ue(35).U(1, 1).U(1, 1).U(0, 1).U(0, 1);
+        EXPECT_EQ(ReadSpsSize(b.Bytes()).has_value(), cycle == 255);
+    }
+}
+
+TEST(ReadSpsSize, RefusesHostileValues) {
+    // 32 leading zeros in seq_parameter_set_id.
+    BitString zeros;
+    zeros.U(66, 8).U(0, 8).U(30, 8).U(0, 32).U(1, 1).U(0, 32);
+    SizeTail(zeros, 44, 36);
+    EXPECT_FALSE(ReadSpsSize(zeros.Bytes()).has_value());
+
+    // Width of 2^32 - 1 macroblocks: computed without overflow and refused.
+    BitString huge;
+    huge.U(66, 8).U(0, 8).U(30, 8).Ue(0).Ue(0).Ue(2).Ue(1).U(0, 1);
+    huge.Ue(0xFFFFFFFEULL).Ue(35).U(1, 1).U(1, 1).U(0, 1).U(0, 1);
+    EXPECT_FALSE(ReadSpsSize(huge.Bytes()).has_value());
+
+    // Cropping that removes the whole picture.
+    BitString crop;
+    crop.U(66, 8).U(0, 8).U(30, 8).Ue(0).Ue(0).Ue(2).Ue(1).U(0, 1);
+    crop.Ue(0).Ue(0).U(1, 1).U(1, 1).U(1, 1).Ue(4).Ue(4).Ue(0).Ue(0).U(0, 1);
+    EXPECT_FALSE(ReadSpsSize(crop.Bytes()).has_value());
+
+    // All-zero input is one endless Exp-Golomb prefix.
+    EXPECT_FALSE(ReadSpsSize(std::vector<std::uint8_t>(40, 0x00)).has_value());
+}
+
+} // namespace
+} // namespace norvane
