@@ -21,4 +21,9 @@ std::string_view MethodName(std::uint32_t method) {
     }
 }
 
+std::uint64_t KeepAliveIntervalMs(std::uint32_t announcedSeconds, std::uint32_t fallbackSeconds) {
+    const std::uint64_t seconds = announcedSeconds > 0 ? announcedSeconds : fallbackSeconds;
+    return seconds * 1000U / 2U;
+}
+
 } // namespace norvane

@@ -30,6 +30,11 @@ enum RTSPMethod : std::uint32_t {
 // MethodName returns the RTSP method name of a request kind, or an empty text for any other value.
 std::string_view MethodName(std::uint32_t method);
 
+// KeepAliveIntervalMs returns the period of the keep-alive request: half the session time-out the
+// camera announced, or half `fallbackSeconds` when it announced none (0). Computed in 64 bits, so
+// that no announced time-out can wrap it.
+std::uint64_t KeepAliveIntervalMs(std::uint32_t announcedSeconds, std::uint32_t fallbackSeconds);
+
 // RTSPSessionSettings: connection and stream settings that the channel fills and Connect copies.
 struct RTSPSessionSettings {
     std::uint16_t port = 554;            // RTSP server port; also written into the URL

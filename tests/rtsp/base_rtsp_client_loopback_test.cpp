@@ -7,6 +7,7 @@
 
 #include "client_test_helpers.h"
 #include "platform/event_handle.h"
+#include "platform/wait.h"
 #include "rtsp/base_rtsp_client.h"
 #include "rtsp_responder.h"
 
@@ -230,6 +231,40 @@ TEST(CBaseRTSPClientLoopback, ConnectFailures) {
     settings = CameraSettings(camera.Port());
     settings.address = "";
     EXPECT_FALSE(unresolved.Connect(settings));
+}
+
+// A listener with a full accept queue leaves further connects pending: the wait for them ends at
+// connectTimeout, or at once when the stop event is set.
+TEST(CBaseRTSPClientLoopback, PendingConnectEndsAtTimeoutOrStop) {
+    platform::CSocket listener = platform::CSocket::CreateTcp();
+    ASSERT_TRUE(listener.Bind(platform::LoopbackAddress(), 0));
+    ASSERT_TRUE(listener.Listen(0));
+    platform::CSocket filler = platform::CSocket::CreateTcp();
+    ASSERT_TRUE(filler.SetNonBlocking(true));
+    ASSERT_NE(filler.Connect({platform::LoopbackAddress(), listener.LocalPort()}),
+              platform::ConnectResult::Failed);
+    ASSERT_EQ(platform::WaitSocket(filler, platform::WaitFor::Write, nullptr, 5000),
+              platform::WaitResult::Ready);
+
+    RTSPSessionSettings settings = CameraSettings(listener.LocalPort());
+    settings.connectTimeout = 300;
+    CBaseRTSPClient timedOut;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(timedOut.Connect(settings));
+    EXPECT_GE(ElapsedMs(start), 250U);
+    EXPECT_LT(ElapsedMs(start), 5000U);
+
+    auto stop = platform::CEventHandle::Create(platform::CEventHandle::Kind::ManualReset);
+    CBaseRTSPClient stopped(stop.get());
+    settings.connectTimeout = 60000;
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        stop->Set();
+    });
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(stopped.Connect(settings));
+    EXPECT_LT(ElapsedMs(start), 5000U);
+    stopper.join();
 }
 
 } // namespace

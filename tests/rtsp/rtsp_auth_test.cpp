@@ -167,5 +167,13 @@ TEST(MethodName, NamesEveryMethodAndNothingElse) {
     EXPECT_EQ(MethodName(7), "");
 }
 
+TEST(KeepAliveIntervalMs, HalfTheSessionTimeoutWithoutOverflow) {
+    EXPECT_EQ(KeepAliveIntervalMs(60, 60), 30000U);
+    EXPECT_EQ(KeepAliveIntervalMs(0, 60), 30000U);
+    EXPECT_EQ(KeepAliveIntervalMs(20, 60), 10000U);
+    EXPECT_EQ(KeepAliveIntervalMs(1, 60), 500U);
+    EXPECT_EQ(KeepAliveIntervalMs(4294967295U, 60), 2147483647500ULL);
+}
+
 } // namespace
 } // namespace norvane
