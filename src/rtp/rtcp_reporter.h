@@ -75,6 +75,7 @@ public:
 
     [[nodiscard]] platform::SocketError LastError() const { return m_lastError.load(); }
 
+    // LocalPort is the bound RTCP port; call it before Start (the thread owns the socket after).
     [[nodiscard]] std::uint16_t LocalPort() const { return m_socket.LocalPort(); }
 
 private:

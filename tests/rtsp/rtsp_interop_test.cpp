@@ -6,8 +6,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -132,17 +134,42 @@ struct InteropCase {
     std::uint32_t schemeUsed;
 };
 
-class GstRtspServerInterop : public testing::TestWithParam<InteropCase> {};
+class GstRtspServerInterop : public testing::TestWithParam<InteropCase> {
+protected:
+    void SetUp() override {
+        const std::string missing = PeerMissing();
+        if (!missing.empty()) {
+            GTEST_SKIP() << missing;
+        }
+    }
+
+    // StartServer runs the server in this case's mode with the user "operator" and `password`, and
+    // returns client settings for its stream that log in with `clientPassword`.
+    std::optional<RTSPSessionSettings> StartServer(const std::string& password,
+                                                   const std::string& clientPassword) {
+        m_server = std::make_unique<CServerProcess>(
+                std::vector<std::string>{GetParam().mode, "operator", password});
+        const std::optional<std::string> ready = m_server->ReadLine(30000);
+        if (!ready || ready->rfind("READY ", 0) != 0) {
+            ADD_FAILURE() << "server did not start: " << ready.value_or("no output");
+            return std::nullopt;
+        }
+        RTSPSessionSettings settings;
+        settings.address = "127.0.0.1";
+        settings.port = static_cast<std::uint16_t>(std::stoi(ready->substr(6)));
+        settings.path = "test";
+        settings.userName = "operator";
+        settings.password = clientPassword;
+        settings.ioTimeout = 10000;
+        return settings;
+    }
+
+    std::unique_ptr<CServerProcess> m_server;
+};
 
 TEST_P(GstRtspServerInterop, SessionDeliversRtpToTheAnnouncedPort) {
-    const std::string missing = PeerMissing();
-    if (!missing.empty()) {
-        GTEST_SKIP() << missing;
-    }
-    CServerProcess server({GetParam().mode, "operator", "pa ss:word"});
-    const std::optional<std::string> ready = server.ReadLine(30000);
-    ASSERT_TRUE(ready.has_value() && ready->rfind("READY ", 0) == 0) << ready.value_or("no output");
-    const auto port = static_cast<std::uint16_t>(std::stoi(ready->substr(6)));
+    std::optional<RTSPSessionSettings> settings = StartServer("pa ss:word", "pa ss:word");
+    ASSERT_TRUE(settings.has_value());
 
     // The RTP port receives the stream; the RTCP reporter sits on the next port.
     platform::CSocket rtp = platform::CSocket::CreateUdp();
@@ -158,18 +185,11 @@ TEST_P(GstRtspServerInterop, SessionDeliversRtpToTheAnnouncedPort) {
     ASSERT_NE(rtpPort, 0);
     ASSERT_TRUE(reporter.Start());
 
-    RTSPSessionSettings settings;
-    settings.address = "127.0.0.1";
-    settings.port = port;
-    settings.path = "test";
-    settings.userName = "operator";
-    settings.password = "pa ss:word";
-    settings.rtpPort = rtpPort;
-    settings.rtcpPort = static_cast<std::uint16_t>(rtpPort + 1);
-    settings.ioTimeout = 10000;
+    settings->rtpPort = rtpPort;
+    settings->rtcpPort = static_cast<std::uint16_t>(rtpPort + 1);
 
     CBaseRTSPClient client;
-    ASSERT_TRUE(client.Connect(settings));
+    ASSERT_TRUE(client.Connect(*settings));
     ASSERT_TRUE(client.Request(kDescribe));
     EXPECT_EQ(client.StatusCode(), 200);
     EXPECT_EQ(client.Settings().authScheme, GetParam().schemeUsed);
@@ -208,21 +228,10 @@ TEST_P(GstRtspServerInterop, SessionDeliversRtpToTheAnnouncedPort) {
 class GstRtspServerRefusal : public GstRtspServerInterop {};
 
 TEST_P(GstRtspServerRefusal, WrongPasswordIsRefused) {
-    const std::string missing = PeerMissing();
-    if (!missing.empty()) {
-        GTEST_SKIP() << missing;
-    }
-    CServerProcess server({GetParam().mode, "operator", "right"});
-    const std::optional<std::string> ready = server.ReadLine(30000);
-    ASSERT_TRUE(ready.has_value() && ready->rfind("READY ", 0) == 0) << ready.value_or("no output");
-    RTSPSessionSettings settings;
-    settings.address = "127.0.0.1";
-    settings.port = static_cast<std::uint16_t>(std::stoi(ready->substr(6)));
-    settings.path = "test";
-    settings.userName = "operator";
-    settings.password = "wrong";
+    const std::optional<RTSPSessionSettings> settings = StartServer("right", "wrong");
+    ASSERT_TRUE(settings.has_value());
     CBaseRTSPClient client;
-    ASSERT_TRUE(client.Connect(settings));
+    ASSERT_TRUE(client.Connect(*settings));
     EXPECT_TRUE(client.Request(kDescribe)); // a 401 reply parses; the status tells the refusal
     EXPECT_EQ(client.StatusCode(), 401);
     EXPECT_EQ(client.Settings().authScheme, GetParam().schemeUsed);
