@@ -1,0 +1,18 @@
+// Fuzzes the session description parse: controls and H.264 parameter sets.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "rtsp/rtsp_response_parser.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    norvane::CRTSPResponseParser parser;
+    static_cast<void>(parser.ParseSdp(text));
+    // Each parameter set decodes into at most 256 bytes per line.
+    if (parser.m_sps.size() > 256 * (size / 8 + 1) || parser.m_pps.size() > 256 * (size / 8 + 1)) {
+        std::abort();
+    }
+    return 0;
+}

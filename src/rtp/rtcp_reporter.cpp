@@ -1,0 +1,211 @@
+#include "rtp/rtcp_reporter.h"
+
+#include <algorithm>
+#include <random>
+
+#include "platform/system.h"
+#include "platform/wait.h"
+
+namespace norvane {
+namespace {
+
+constexpr std::uint8_t kVersionOneBlock = 0x81; // version 2, no padding, count 1
+constexpr std::uint8_t kPacketRR = 201;         // RFC 3550, section 6.4.2
+constexpr std::uint8_t kPacketSDES = 202;
+constexpr std::uint8_t kPacketBYE = 203;
+constexpr std::uint8_t kSdesCname = 1;
+constexpr std::size_t kRrSize = 32;
+constexpr std::size_t kSdesSize = 36;
+constexpr std::size_t kSdesTextOffset = 10; // within the SDES: header, SSRC, item type and length
+constexpr std::size_t kShortDatagram =
+        10; // this many bytes or fewer from the camera end the session
+constexpr std::size_t kReceiveSize = 4096;
+constexpr std::uint32_t kBufferSize = 65536;
+constexpr std::uint32_t kSocketTimeoutMs = 500;
+constexpr int kStopWaitMs = 10000;
+constexpr int kIdleCheckMs = 500; // the stop flag is looked at least this often without traffic
+
+void PutBE32(std::uint8_t* out, std::uint32_t value) {
+    out[0] = static_cast<std::uint8_t>(value >> 24);
+    out[1] = static_cast<std::uint8_t>(value >> 16);
+    out[2] = static_cast<std::uint8_t>(value >> 8);
+    out[3] = static_cast<std::uint8_t>(value);
+}
+
+// CopyAvailable copies `count` bytes from `offset` of `from` where they exist; the rest stays zero.
+void CopyAvailable(std::span<const std::uint8_t> from, std::size_t offset, std::size_t count,
+                   std::uint8_t* to) {
+    for (std::size_t i = 0; i < count && offset + i < from.size(); ++i) {
+        to[i] = from[offset + i];
+    }
+}
+
+} // namespace
+
+std::array<std::uint8_t, kRtcpAnswerSize> BuildRtcpAnswer(std::span<const std::uint8_t> received,
+                                                          std::uint32_t ssrc,
+                                                          std::uint16_t highestSeq,
+                                                          std::string_view cname) {
+    std::array<std::uint8_t, kRtcpAnswerSize> packet{};
+    // Receiver report with one report block (RFC 3550, section 6.4.2); fixed statistics.
+    std::uint8_t* rr = packet.data();
+    rr[0] = kVersionOneBlock;
+    rr[1] = kPacketRR;
+    rr[3] = kRrSize / 4 - 1;
+    PutBE32(rr + 4, ssrc);
+    CopyAvailable(received, 4, 4, rr + 8); // SSRC of the sender
+    rr[18] = static_cast<std::uint8_t>(highestSeq >> 8);
+    rr[19] = static_cast<std::uint8_t>(highestSeq);
+    CopyAvailable(received, 10, 4, rr + 24); // last SR: middle 32 bits of the NTP timestamp
+    PutBE32(rr + 28, 1);                     // delay since last SR
+    // Source description with one CNAME item (RFC 3550, section 6.5); the zero bytes after the
+    // text end the item list and pad the chunk, so the text keeps at least one of them.
+    std::uint8_t* sdes = packet.data() + kRrSize;
+    sdes[0] = kVersionOneBlock;
+    sdes[1] = kPacketSDES;
+    sdes[3] = kSdesSize / 4 - 1;
+    PutBE32(sdes + 4, ssrc);
+    sdes[8] = kSdesCname;
+    const std::size_t length = std::min(cname.size(), kRtcpCnameCapacity);
+    sdes[9] = static_cast<std::uint8_t>(length);
+    std::copy_n(cname.data(), length, sdes + kSdesTextOffset);
+    return packet;
+}
+
+std::array<std::uint8_t, kRtcpByeSize> BuildRtcpBye(std::uint32_t ssrc) {
+    std::array<std::uint8_t, kRtcpByeSize> packet{kVersionOneBlock, kPacketBYE, 0x00, 0x01};
+    PutBE32(packet.data() + 4, ssrc);
+    return packet;
+}
+
+CRTCPReporter::CRTCPReporter(std::uint32_t cameraAddress)
+    : m_cameraAddress(cameraAddress)
+    , m_stopEvent(platform::CEventHandle::Create(platform::CEventHandle::Kind::ManualReset))
+    , m_endedEvent(platform::CEventHandle::Create(platform::CEventHandle::Kind::ManualReset)) {}
+
+CRTCPReporter::~CRTCPReporter() {
+    if (m_thread.joinable()) {
+        RequestStop();
+        m_thread.join();
+    }
+}
+
+bool CRTCPReporter::Open(std::uint16_t port) {
+    if (m_stopEvent == nullptr || m_endedEvent == nullptr) {
+        return false;
+    }
+    platform::CSocket socket = platform::CSocket::CreateUdp();
+    // A port that cannot be bound is reported, so the channel moves on to the next pair.
+    if (!socket.IsValid() || !socket.Bind(0, port) || !socket.SetReceiveBufferSize(kBufferSize) ||
+        !socket.SetSendBufferSize(kBufferSize) || !socket.SetReceiveTimeout(kSocketTimeoutMs) ||
+        !socket.SetSendTimeout(kSocketTimeoutMs) || !socket.SetNonBlocking(true)) {
+        return false;
+    }
+    m_socket = std::move(socket);
+    m_stop.store(false);
+    m_stopEvent->Reset();
+    std::random_device seed;
+    std::mt19937 generator(seed());
+    m_ssrc = 0;
+    for (int i = 0; i < 4; ++i) {
+        m_ssrc = (m_ssrc << 8) | (generator() & 0xFF);
+    }
+    std::string name = platform::LocalHostName();
+    if (name.empty()) {
+        name = "default";
+    }
+    m_cname.fill('\0');
+    m_cnameLength = std::min(name.size(), m_cname.size() - 1);
+    std::copy_n(name.data(), m_cnameLength, m_cname.data());
+    return true;
+}
+
+bool CRTCPReporter::Start() {
+    if (m_thread.joinable() || !m_socket.IsValid()) {
+        return false;
+    }
+    m_endedEvent->Reset();
+    m_threadRunning.store(true);
+    try {
+        m_thread = std::thread([this]() { Run(); });
+    } catch (...) {
+        m_threadRunning.store(false);
+        return false;
+    }
+    return true;
+}
+
+void CRTCPReporter::Run() {
+    m_threadRunning.store(true);
+    std::array<std::uint8_t, kReceiveSize> buffer{};
+    platform::SocketAddress camera{};
+    bool cameraHeard = false;
+    while (!m_stop.load()) {
+        const platform::WaitResult wait = platform::WaitSocket(m_socket, platform::WaitFor::Read,
+                                                               m_stopEvent.get(), kIdleCheckMs);
+        if (wait == platform::WaitResult::Stopped || wait == platform::WaitResult::Timeout) {
+            continue;
+        }
+        if (wait == platform::WaitResult::Error) {
+            m_stop.store(true);
+            continue;
+        }
+        platform::SocketAddress from{};
+        const platform::IoResult result = m_socket.ReceiveFrom(buffer, &from);
+        if (!result.Ok()) {
+            m_lastError.store(result.error);
+            switch (result.error) {
+            case platform::SocketError::WouldBlock:
+            case platform::SocketError::TimedOut:
+            case platform::SocketError::Interrupted:
+            case platform::SocketError::MessageTooLong:  // oversized: dropped, whoever sent it
+            case platform::SocketError::ConnectionReset: // ICMP errors must not stop the session
+            case platform::SocketError::ConnectionRefused:
+                continue;
+            default:
+                m_stop.store(true);
+                continue;
+            }
+        }
+        if (from.address == 0 || from.address != m_cameraAddress.load()) {
+            continue; // not the camera: neither answered nor obeyed
+        }
+        camera = from;
+        cameraHeard = true;
+        if (result.bytes <= kShortDatagram) {
+            m_stop.store(true);
+            continue;
+        }
+        const auto answer = BuildRtcpAnswer(std::span(buffer).first(result.bytes), m_ssrc,
+                                            m_highestSeq, Cname());
+        static_cast<void>(m_socket.SendTo(answer, camera)); // send errors are ignored
+    }
+    if (m_socket.IsValid()) {
+        if (cameraHeard) {
+            static_cast<void>(m_socket.SendTo(BuildRtcpBye(m_ssrc), camera));
+        }
+        m_socket.Close();
+    }
+    m_threadRunning.store(false);
+    m_endedEvent->Set();
+}
+
+void CRTCPReporter::RequestStop() {
+    m_stop.store(true);
+    if (m_stopEvent != nullptr) {
+        m_stopEvent->Set();
+    }
+}
+
+bool CRTCPReporter::Stop() {
+    if (!m_thread.joinable()) {
+        return true;
+    }
+    if (!m_endedEvent->Wait(kStopWaitMs) && m_threadRunning.load()) {
+        return false; // still running; the destructor joins it after another stop request
+    }
+    m_thread.join();
+    return true;
+}
+
+} // namespace norvane

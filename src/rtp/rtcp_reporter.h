@@ -1,0 +1,96 @@
+// CRTCPReporter answers the camera's RTCP for one RTP session (RFC 3550, section 6) so that the
+// camera sees a live receiver: for each report from the camera it sends back a receiver report and
+// a source description with the local host name as CNAME, and a BYE when it stops. It keeps no
+// reception statistics. Only datagrams from the camera's address are answered or obeyed.
+//
+// Threads: Open, Start, RequestStop and Stop run on the RTSP channel's thread; Run is the
+// reporter's own thread. The stop flag and the running flag are atomics. Owned by the channel.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "platform/event_handle.h"
+#include "platform/socket.h"
+
+namespace norvane {
+
+constexpr std::size_t kRtcpAnswerSize = 68; // receiver report (32) + source description (36)
+constexpr std::size_t kRtcpByeSize = 8;
+constexpr std::size_t kRtcpCnameCapacity = 25; // CNAME bytes the SDES carries before its end item
+
+// BuildRtcpAnswer builds the receiver report and source description sent for one datagram from the
+// camera. The sender's SSRC and the middle of its NTP timestamp are copied from `received` where it
+// carries them; missing bytes are sent as zero. `cname` is cut to kRtcpCnameCapacity bytes.
+std::array<std::uint8_t, kRtcpAnswerSize> BuildRtcpAnswer(std::span<const std::uint8_t> received,
+                                                          std::uint32_t ssrc,
+                                                          std::uint16_t highestSeq,
+                                                          std::string_view cname);
+
+// BuildRtcpBye builds the BYE of `ssrc` (RFC 3550, section 6.6).
+std::array<std::uint8_t, kRtcpByeSize> BuildRtcpBye(std::uint32_t ssrc);
+
+class CRTCPReporter {
+public:
+    // `cameraAddress`: the camera's IPv4 address in network byte order (see SetCameraAddress).
+    explicit CRTCPReporter(std::uint32_t cameraAddress = 0);
+    ~CRTCPReporter();
+    CRTCPReporter(const CRTCPReporter&) = delete;
+    CRTCPReporter& operator=(const CRTCPReporter&) = delete;
+
+    // SetCameraAddress names the only sender (network byte order) whose datagrams are answered and
+    // whose short datagrams or BYE end the reporter; 0 answers nobody. Call before Start.
+    void SetCameraAddress(std::uint32_t address) { m_cameraAddress.store(address); }
+
+    // Open binds the RTCP socket to `port` on every local address, chooses the SSRC and the CNAME.
+    // False when the socket cannot be created, bound or configured.
+    [[nodiscard]] bool Open(std::uint16_t port);
+
+    // Start runs Run on a new thread; false when it is already started or cannot be created.
+    [[nodiscard]] bool Start();
+
+    // Run is the thread body: answer the camera's datagrams until a stop is requested, the camera
+    // sends a datagram of 10 bytes or fewer (a BYE), or the socket fails; then send a BYE to the
+    // camera (if it was heard) and close the socket.
+    void Run();
+
+    // RequestStop asks the thread to end; its wait on the socket ends at once.
+    void RequestStop();
+
+    // Stop waits at most 10 s for the thread to end: true when it ended or was never started.
+    [[nodiscard]] bool Stop();
+
+    [[nodiscard]] std::uint32_t Ssrc() const { return m_ssrc; }
+
+    [[nodiscard]] std::string_view Cname() const { return {m_cname.data(), m_cnameLength}; }
+
+    [[nodiscard]] bool IsRunning() const { return m_threadRunning.load(); }
+
+    [[nodiscard]] platform::SocketError LastError() const { return m_lastError.load(); }
+
+    // LocalPort is the bound RTCP port; call it before Start (the thread owns the socket after).
+    [[nodiscard]] std::uint16_t LocalPort() const { return m_socket.LocalPort(); }
+
+private:
+    std::atomic<platform::SocketError> m_lastError{platform::SocketError::None};
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_threadRunning{false};
+    std::atomic<std::uint32_t> m_cameraAddress;
+    platform::CSocket m_socket;
+    std::uint32_t m_ssrc = 0;
+    std::thread m_thread;
+    std::unique_ptr<platform::CEventHandle> m_stopEvent;  // set by RequestStop
+    std::unique_ptr<platform::CEventHandle> m_endedEvent; // set when Run returns
+    std::uint16_t m_highestSeq = 0;                       // nothing updates it; the RR carries 0
+    std::array<char, 128> m_cname{};
+    std::size_t m_cnameLength = 0;
+};
+
+} // namespace norvane

@@ -1,0 +1,100 @@
+// CBaseRTSPClient: the RTSP/1.0 client towards one camera stream (RFC 2326). It keeps one TCP
+// connection, builds each request from a fixed template, reads the whole framed reply and lets its
+// CRTSPResponseParser keep what later requests need. A 401 reply makes Request adopt the challenged
+// scheme and repeat the request once.
+//
+// Threads: used by one thread at a time (the RTSP channel's). Every blocking wait (connect, send,
+// receive) also ends at once when the stop event handed to the client is set. Owned by the channel.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/socket.h"
+#include "rtsp/rtsp_response_parser.h"
+#include "rtsp/rtsp_types.h"
+
+namespace norvane {
+
+namespace platform {
+class CEventHandle;
+}
+
+class CBaseRTSPClient {
+public:
+    // `stopEvent` (may be null, not owned) ends every wait of the client when it is set.
+    explicit CBaseRTSPClient(platform::CEventHandle* stopEvent = nullptr);
+    virtual ~CBaseRTSPClient();
+    CBaseRTSPClient(const CBaseRTSPClient&) = delete;
+    CBaseRTSPClient& operator=(const CBaseRTSPClient&) = delete;
+
+    // BuildRequest returns the complete text of a request, or an empty text when none can be built
+    // (unknown method, Basic credentials too long).
+    virtual std::string BuildRequest(std::uint32_t method);
+
+    // SetStopEvent replaces the stop event (may be null, not owned).
+    void SetStopEvent(platform::CEventHandle* stopEvent) { m_stopEvent = stopEvent; }
+
+    // Connect copies the settings and opens the TCP connection within connectTimeout (in steps of
+    // 100 ms; below 100 ms it always fails). True at once when already connected.
+    [[nodiscard]] bool Connect(const RTSPSessionSettings& settings);
+
+    // Disconnect closes the connection; the parser's results stay.
+    void Disconnect();
+
+    // Transact sends one request and parses its reply; false when not connected, when no request
+    // can be built, on a send or receive failure, a time-out, a stop, an oversized or malformed
+    // reply, or when the parser rejects the reply.
+    [[nodiscard]] bool Transact(std::uint32_t method);
+
+    // Request is Transact with the 401 rule: after a 401 whose scheme differs from the one in use,
+    // or that is Digest (a fresh nonce), the request is repeated once and that result returned.
+    [[nodiscard]] bool Request(std::uint32_t method);
+
+    [[nodiscard]] bool IsConnected() const { return m_connected; }
+
+    [[nodiscard]] const RTSPSessionSettings& Settings() const { return m_settings; }
+
+    [[nodiscard]] RTSPSessionSettings& Settings() { return m_settings; }
+
+    [[nodiscard]] const CRTSPResponseParser& Parser() const { return m_parser; }
+
+    [[nodiscard]] CRTSPResponseParser& Parser() { return m_parser; }
+
+    [[nodiscard]] std::uint32_t SessionTimeout() const { return m_parser.m_sessionTimeout; }
+
+    // KeepAliveIntervalMs: half the session time-out of the last Session header, or of the
+    // settings' sessionTimeout when the camera named none.
+    [[nodiscard]] std::uint64_t KeepAliveIntervalMs() const {
+        return norvane::KeepAliveIntervalMs(m_parser.m_sessionTimeout, m_settings.sessionTimeout);
+    }
+
+    [[nodiscard]] std::int32_t StatusCode() const { return m_parser.m_statusCode; }
+
+    [[nodiscard]] std::uint32_t AuthSchemeOfReply() const { return m_parser.m_authScheme; }
+
+    [[nodiscard]] const std::vector<std::uint8_t>& Sps() const { return m_parser.m_sps; }
+
+    [[nodiscard]] const std::vector<std::uint8_t>& Pps() const { return m_parser.m_pps; }
+
+    // BaseUrl returns "rtsp://address:port/path"; TrackUrl the URL SETUP uses for the chosen track:
+    // an absolute control as it is, "*" as the base URL, a relative control joined to the base.
+    [[nodiscard]] std::string BaseUrl() const;
+    [[nodiscard]] std::string TrackUrl() const;
+
+protected:
+    RTSPSessionSettings m_settings;
+    CRTSPResponseParser m_parser;
+    platform::CSocket m_socket;
+    bool m_connected = false;
+
+private:
+    bool SendAll(const std::string& request);
+    bool ReceiveReply(std::string& reply);
+    bool DiscardStaleInput();
+
+    platform::CEventHandle* m_stopEvent;
+};
+
+} // namespace norvane

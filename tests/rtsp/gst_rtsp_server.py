@@ -1,0 +1,89 @@
+#!/usr/bin/env python3
+"""RTSP peer for the client's interop tests: GStreamer's RTSP server on 127.0.0.1 serving a live
+H.264 test picture at /test over RTP/UDP.
+
+usage: gst_rtsp_server.py --check
+       gst_rtsp_server.py none|basic|digest|both USER PASSWORD
+
+--check exits 0 when everything the server needs is installed, otherwise prints what is missing and
+exits 1. Otherwise the server listens on a free port, prints "READY <port>" and runs until it is
+terminated.
+"""
+import sys
+
+PIPELINE = ("( videotestsrc is-live=true pattern=ball ! "
+            "video/x-raw,width=320,height=240,framerate=15/1 ! "
+            "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=15 ! "
+            "rtph264pay name=pay0 pt=96 config-interval=1 )")
+
+
+def load():
+    import gi
+    gi.require_version("Gst", "1.0")
+    gi.require_version("GstRtsp", "1.0")
+    gi.require_version("GstRtspServer", "1.0")
+    from gi.repository import GLib, Gst, GstRtsp, GstRtspServer
+    Gst.init(None)
+    for element in ("videotestsrc", "x264enc", "rtph264pay"):
+        if Gst.ElementFactory.find(element) is None:
+            raise ImportError("GStreamer element %s is missing" % element)
+    return GLib, GstRtsp, GstRtspServer
+
+
+def set_supported_methods(auth, methods):
+    """Offers several schemes at once. The binding takes one enum value only, so the combination
+    goes to the C function directly."""
+    import ctypes
+    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
+    get_pointer.restype = ctypes.c_void_p
+    get_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
+    library = ctypes.CDLL("libgstrtspserver-1.0.so.0")
+    library.gst_rtsp_auth_set_supported_methods.argtypes = [ctypes.c_void_p, ctypes.c_int]
+    library.gst_rtsp_auth_set_supported_methods(get_pointer(auth.__gpointer__, None), methods)
+
+
+def main():
+    try:
+        GLib, GstRtsp, GstRtspServer = load()
+    except (ImportError, ValueError) as error:
+        print("missing: %s" % error, flush=True)
+        return 1
+    if sys.argv[1:] == ["--check"]:
+        return 0
+    mode, user, password = sys.argv[1], sys.argv[2], sys.argv[3]
+
+    server = GstRtspServer.RTSPServer()
+    server.set_address("127.0.0.1")
+    server.set_service("0")
+    factory = GstRtspServer.RTSPMediaFactory()
+    factory.set_launch(PIPELINE)
+    factory.set_shared(True)
+    factory.set_protocols(GstRtsp.RTSPLowerTrans.UDP)
+
+    if mode != "none":
+        auth = GstRtspServer.RTSPAuth()
+        token = GstRtspServer.RTSPToken()
+        token.set_string("media.factory.role", "user")
+        methods = 0
+        if mode in ("basic", "both"):
+            auth.add_basic(GstRtspServer.RTSPAuth.make_basic(user, password), token)
+            methods |= int(GstRtsp.RTSPAuthMethod.BASIC)
+        if mode in ("digest", "both"):
+            auth.add_digest(user, password, token)
+            methods |= int(GstRtsp.RTSPAuthMethod.DIGEST)
+        set_supported_methods(auth, methods)
+        server.set_auth(auth)
+        permissions = GstRtspServer.RTSPPermissions()
+        permissions.add_permission_for_role("user", "media.factory.access", True)
+        permissions.add_permission_for_role("user", "media.factory.construct", True)
+        factory.set_permissions(permissions)
+
+    server.get_mount_points().add_factory("/test", factory)
+    server.attach(None)
+    print("READY %d" % server.get_bound_port(), flush=True)
+    GLib.MainLoop().run()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

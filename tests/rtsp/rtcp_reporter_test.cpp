@@ -1,0 +1,200 @@
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/socket.h"
+#include "platform/wait.h"
+#include "rtp/rtcp_reporter.h"
+
+namespace norvane {
+namespace {
+
+std::uint32_t Address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+    // Network byte order: the first octet is the lowest-addressed byte.
+    const std::array<std::uint8_t, 4> bytes{a, b, c, d};
+    std::uint32_t value = 0;
+    std::memcpy(&value, bytes.data(), sizeof value);
+    return value;
+}
+
+// A 28-byte sender report (RFC 3550, section 6.4.1) with SSRC 11 22 33 44 and a recognisable NTP
+// timestamp 0xA0A1A2A3 A4A5A6A7.
+std::vector<std::uint8_t> SenderReport() {
+    return {0x80, 200,  0x00, 0x06, 0x11, 0x22, 0x33, 0x44, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5,
+            0xA6, 0xA7, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x01, 0x00};
+}
+
+std::uint32_t BE32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+           static_cast<std::uint32_t>(p[2]) << 8 | p[3];
+}
+
+TEST(BuildRtcpAnswer, ReceiverReportAndSourceDescriptionLayout) {
+    const auto answer = BuildRtcpAnswer(SenderReport(), 0xCAFEBABE, 0, "host");
+    const std::vector<std::uint8_t> rr(answer.begin(), answer.begin() + 32);
+    EXPECT_EQ(rr, (std::vector<std::uint8_t>{0x81, 201,  0,    7,    0xCA, 0xFE, 0xBA, 0xBE,
+                                             0x11, 0x22, 0x33, 0x44, 0,    0,    0,    0,
+                                             0,    0,    0,    0,    0,    0,    0,    0,
+                                             0xA2, 0xA3, 0xA4, 0xA5, 0,    0,    0,    1}));
+    const std::vector<std::uint8_t> sdes(answer.begin() + 32, answer.begin() + 46);
+    EXPECT_EQ(sdes, (std::vector<std::uint8_t>{0x81, 202, 0, 8, 0xCA, 0xFE, 0xBA, 0xBE, 1, 4, 'h',
+                                               'o', 's', 't'}));
+    for (std::size_t i = 46; i < answer.size(); ++i) {
+        EXPECT_EQ(answer[i], 0) << i;
+    }
+}
+
+TEST(BuildRtcpAnswer, ShortDatagramsAndLongNamesStayInBounds) {
+    struct Case {
+        std::size_t received;
+        std::array<std::uint8_t, 4> lastSr;
+    };
+
+    // 11 to 13 bytes carry only part of the timestamp; the rest is sent as zero.
+    const Case cases[] = {{11, {0xA2, 0, 0, 0}},
+                          {12, {0xA2, 0xA3, 0, 0}},
+                          {13, {0xA2, 0xA3, 0xA4, 0}},
+                          {14, {0xA2, 0xA3, 0xA4, 0xA5}}};
+    const auto report = SenderReport();
+    for (const Case& c : cases) {
+        // Only the first c.received bytes exist: a copy in a buffer of exactly that size lets
+        // ASan catch any read beyond them.
+        const std::vector<std::uint8_t> datagram(report.begin(),
+                                                 report.begin() + static_cast<long>(c.received));
+        const auto answer = BuildRtcpAnswer(datagram, 1, 0, "h");
+        EXPECT_EQ(std::vector<std::uint8_t>(answer.begin() + 24, answer.begin() + 28),
+                  std::vector<std::uint8_t>(c.lastSr.begin(), c.lastSr.end()))
+                << c.received;
+    }
+    const std::string longName(200, 'n');
+    const auto answer = BuildRtcpAnswer(report, 1, 0, longName);
+    EXPECT_EQ(answer[32 + 9], kRtcpCnameCapacity);           // declared length fits the packet
+    EXPECT_EQ(10 + kRtcpCnameCapacity + 1, std::size_t{36}); // text, then one end-of-list byte
+    EXPECT_EQ(answer[67], 0);
+}
+
+TEST(BuildRtcpBye, Layout) {
+    const auto bye = BuildRtcpBye(0x01020304);
+    EXPECT_EQ(std::vector<std::uint8_t>(bye.begin(), bye.end()),
+              (std::vector<std::uint8_t>{0x81, 203, 0x00, 0x01, 1, 2, 3, 4}));
+}
+
+TEST(CRTCPReporter, StopWithoutThreadIsImmediate) {
+    CRTCPReporter reporter;
+    EXPECT_TRUE(reporter.Stop());
+}
+
+// A peer on a loopback address: the camera (127.0.0.1) or a stranger (127.0.0.2).
+class CPeer {
+public:
+    explicit CPeer(std::uint32_t address) : m_socket(platform::CSocket::CreateUdp()) {
+        EXPECT_TRUE(m_socket.Bind(address, 0));
+    }
+
+    void SendTo(const std::vector<std::uint8_t>& datagram, std::uint16_t port) {
+        EXPECT_TRUE(m_socket.SendTo(datagram, {Address(127, 0, 0, 1), port}).Ok());
+    }
+
+    // Receive waits up to `timeoutMs` for one datagram; empty when none came.
+    std::vector<std::uint8_t> Receive(int timeoutMs) {
+        if (platform::WaitSocket(m_socket, platform::WaitFor::Read, nullptr, timeoutMs) !=
+            platform::WaitResult::Ready) {
+            return {};
+        }
+        std::array<std::uint8_t, 2048> buffer{};
+        const platform::IoResult result = m_socket.ReceiveFrom(buffer, nullptr);
+        return {buffer.begin(), buffer.begin() + static_cast<long>(result.bytes)};
+    }
+
+private:
+    platform::CSocket m_socket;
+};
+
+class CRTCPReporterLoopback : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_reporter.Open(0));
+        m_port = m_reporter.LocalPort();
+        ASSERT_NE(m_port, 0);
+        ASSERT_TRUE(m_reporter.Start());
+    }
+
+    void TearDown() override {
+        m_reporter.RequestStop();
+        EXPECT_TRUE(m_reporter.Stop());
+    }
+
+    CRTCPReporter m_reporter{Address(127, 0, 0, 1)};
+    std::uint16_t m_port = 0;
+    CPeer m_camera{Address(127, 0, 0, 1)};
+    CPeer m_stranger{Address(127, 0, 0, 2)};
+};
+
+TEST_F(CRTCPReporterLoopback, AnswersTheCamerasSenderReport) {
+    m_camera.SendTo(SenderReport(), m_port);
+    const auto answer = m_camera.Receive(5000);
+    ASSERT_EQ(answer.size(), kRtcpAnswerSize);
+    EXPECT_EQ(BE32(&answer[4]), m_reporter.Ssrc());
+    EXPECT_EQ(BE32(&answer[8]), 0x11223344U);
+    EXPECT_EQ(BE32(&answer[24]), 0xA2A3A4A5U);
+    EXPECT_EQ(answer[33], 202);
+    EXPECT_EQ(answer[41], std::min(m_reporter.Cname().size(), kRtcpCnameCapacity));
+}
+
+TEST_F(CRTCPReporterLoopback, IgnoresStrangers) {
+    m_stranger.SendTo(SenderReport(), m_port);
+    m_stranger.SendTo({0x81, 203, 0x00, 0x01, 0x11, 0x22, 0x33, 0x44}, m_port);
+    m_stranger.SendTo({}, m_port);
+    EXPECT_TRUE(m_stranger.Receive(300).empty()); // not a reflector
+    m_camera.SendTo(SenderReport(), m_port);
+    EXPECT_EQ(m_camera.Receive(5000).size(), kRtcpAnswerSize); // and not stopped by them
+    EXPECT_TRUE(m_reporter.IsRunning());
+}
+
+TEST_F(CRTCPReporterLoopback, CamerasByeEndsTheReporterWithItsOwnBye) {
+    m_camera.SendTo(SenderReport(), m_port);
+    ASSERT_EQ(m_camera.Receive(5000).size(), kRtcpAnswerSize);
+    m_camera.SendTo({0x81, 203, 0x00, 0x01, 0x11, 0x22, 0x33, 0x44}, m_port);
+    const auto bye = m_camera.Receive(5000);
+    const auto expected = BuildRtcpBye(m_reporter.Ssrc());
+    EXPECT_EQ(bye, std::vector<std::uint8_t>(expected.begin(), expected.end()));
+    EXPECT_TRUE(m_reporter.Stop());
+    EXPECT_FALSE(m_reporter.IsRunning());
+}
+
+TEST_F(CRTCPReporterLoopback, StopsPromptlyWithoutTraffic) {
+    const auto start = std::chrono::steady_clock::now();
+    m_reporter.RequestStop();
+    EXPECT_TRUE(m_reporter.Stop());
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    // Far below the half-second a receive time-out loop would need.
+    EXPECT_LT(elapsed, std::chrono::milliseconds(400));
+    EXPECT_TRUE(m_camera.Receive(100).empty()); // the camera was never heard: no BYE to send
+}
+
+TEST(CRTCPReporter, WithoutCameraAddressAnswersNobody) {
+    CRTCPReporter reporter;
+    ASSERT_TRUE(reporter.Open(0));
+    const std::uint16_t port = reporter.LocalPort();
+    ASSERT_TRUE(reporter.Start());
+    CPeer camera(Address(127, 0, 0, 1));
+    camera.SendTo(SenderReport(), port);
+    EXPECT_TRUE(camera.Receive(300).empty());
+    reporter.RequestStop();
+    EXPECT_TRUE(reporter.Stop());
+}
+
+TEST(CRTCPReporter, OpenFailsOnAPortInUse) {
+    platform::CSocket taken = platform::CSocket::CreateUdp();
+    ASSERT_TRUE(taken.Bind(0, 0));
+    CRTCPReporter reporter;
+    EXPECT_FALSE(reporter.Open(taken.LocalPort()));
+}
+
+} // namespace
+} // namespace norvane
