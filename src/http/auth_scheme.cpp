@@ -8,7 +8,9 @@ namespace {
 
 constexpr std::string_view kChallengeHeader = "www-authenticate";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // tchar of RFC 7230 section 3.2.6.
 bool IsTokenChar(char c) {
@@ -24,7 +26,9 @@ bool IsToken68Char(char c) {
            std::string_view("-._~+/").find(c) != std::string_view::npos;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -44,7 +48,9 @@ public:
     explicit CCursor(std::string_view text) : m_text(text) {}
 
     [[nodiscard]] bool AtEnd() const { return m_pos >= m_text.size(); }
+
     [[nodiscard]] char Peek() const { return AtEnd() ? '\0' : m_text[m_pos]; }
+
     void Advance() { ++m_pos; }
 
     void SkipBlanks() {
@@ -86,6 +92,7 @@ public:
     }
 
     [[nodiscard]] std::size_t Position() const { return m_pos; }
+
     void Seek(std::size_t pos) { m_pos = pos; }
 
 private:
@@ -193,7 +200,8 @@ std::uint32_t FirstAuthScheme(std::span<const std::string> headerLines) {
         if (!EqualsIgnoreCase(name, kChallengeHeader)) {
             continue;
         }
-        if (const std::uint32_t scheme = FirstSchemeInValue(std::string_view(line).substr(colon + 1));
+        if (const std::uint32_t scheme =
+                    FirstSchemeInValue(std::string_view(line).substr(colon + 1));
             scheme != 0) {
             return scheme;
         }

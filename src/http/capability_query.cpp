@@ -10,7 +10,9 @@
 namespace norvane {
 namespace {
 
-std::string HostText(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
+std::string HostText(const char* text) {
+    return text != nullptr ? std::string(text) : std::string();
+}
 
 } // namespace
 
@@ -85,7 +87,9 @@ CCapabilityQuery::CCapabilityQuery()
 
 CCapabilityQuery::CCapabilityQuery(PropertiesFactory factory) : m_factory(std::move(factory)) {}
 
-CCapabilityQuery::~CCapabilityQuery() { Uninit(); }
+CCapabilityQuery::~CCapabilityQuery() {
+    Uninit();
+}
 
 std::int32_t CCapabilityQuery::Init(ICapabilityCallback* client, std::uint8_t ntsc) {
     std::lock_guard<std::mutex> guard(m_lock);
@@ -181,15 +185,13 @@ void CCapabilityQuery::Work(const std::shared_ptr<CContext>& context) {
         } else {
             context->Adopt(properties);
             if (!properties->Query(code)) {
-                context->Notify([&](ICapabilityCallback& client) {
-                    client.OnFailed(code, kFailedQuery);
-                });
+                context->Notify(
+                        [&](ICapabilityCallback& client) { client.OnFailed(code, kFailedQuery); });
             } else if (!context->IsStopped() && properties->Save(context->results)) {
                 context->Notify([](ICapabilityCallback& client) { client.OnSucceeded(); });
             } else {
-                context->Notify([&](ICapabilityCallback& client) {
-                    client.OnFailed(code, kFailedSave);
-                });
+                context->Notify(
+                        [&](ICapabilityCallback& client) { client.OnFailed(code, kFailedSave); });
             }
         }
     } catch (...) {

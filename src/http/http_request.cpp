@@ -3,7 +3,9 @@
 namespace Web {
 namespace {
 
-bool BreaksRequestLine(unsigned char c) { return c <= 0x20 || c == 0x7F; }
+bool BreaksRequestLine(unsigned char c) {
+    return c <= 0x20 || c == 0x7F;
+}
 
 // Characters that RFC 3986 section 2 does not allow unescaped in a URI, plus "#", which would
 // otherwise end the path or query as a fragment.

@@ -30,10 +30,11 @@ struct HttpRequest {
         : verb(std::move(verbText))
         , object(std::move(objectText)) {}
 
-    std::string verb;             // HTTP method
-    std::string object;           // path and query
-    std::uint32_t protocol = 0;   // kProtocolHttps, or plain HTTP
-    std::uint32_t authScheme = 0; // preferred scheme: 0 Basic, 1 NTLM, 2 Passport, 3 Digest, 4 Negotiate
+    std::string verb;           // HTTP method
+    std::string object;         // path and query
+    std::uint32_t protocol = 0; // kProtocolHttps, or plain HTTP
+    std::uint32_t authScheme =
+            0; // preferred scheme: 0 Basic, 1 NTLM, 2 Passport, 3 Digest, 4 Negotiate
     std::vector<std::uint8_t> body;
     std::uint32_t totalLength = 0;    // declared body length; larger than body: the rest follows
     std::vector<std::string> headers; // complete "Name: value" lines

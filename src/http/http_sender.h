@@ -58,12 +58,15 @@ public:
     void Abort();
     // Rearm lets Send work again after Abort; on the owner's thread, between requests.
     void Rearm();
+
     [[nodiscard]] bool IsAborted() const { return m_aborted.load(); }
 
     // StatusCode is the status of the last response head received; 0 before the first.
     [[nodiscard]] std::uint32_t StatusCode() const { return m_statusCode; }
+
     // AuthScheme is 0 until a 401 named the camera's first scheme, then that scheme's value.
     [[nodiscard]] std::uint32_t AuthScheme() const { return m_authScheme; }
+
     [[nodiscard]] const norvane::DEVICE_INFO& DeviceInfo() const { return m_deviceInfo; }
 
 private:

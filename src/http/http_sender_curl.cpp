@@ -3,15 +3,14 @@
 // Abort can wake and end them from another thread, and so that the sender's own idle time-out
 // (no byte for requestTimeout ms) bounds every wait for data, as the camera firmware expects of
 // a client that times out per operation rather than per request.
-#include "http/http_sender.h"
-
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <string>
 #include <string_view>
 
+#include <curl/curl.h>
+
 #include "http/auth_scheme.h"
+#include "http/http_sender.h"
 #include "platform/clock.h"
 
 namespace Web {
@@ -206,7 +205,9 @@ public:
 
     // HeadReceived tells whether the head of a final (non-1xx) response arrived completely.
     [[nodiscard]] bool HeadReceived() const { return m_headComplete && m_status >= 200; }
+
     [[nodiscard]] std::uint32_t Status() const { return m_status; }
+
     [[nodiscard]] const std::vector<std::string>& Headers() const { return m_headerLines; }
 
     std::vector<std::uint8_t> TakeBody() {
@@ -337,8 +338,7 @@ private:
                    curl_easy_setopt(m_easy, CURLOPT_HTTPAUTH, CURLAUTH_BASIC) == CURLE_OK;
         }
         const unsigned long curlAuth = CurlAuthFor(scheme);
-        return curlAuth != 0 &&
-               curl_easy_setopt(m_easy, CURLOPT_HTTPAUTH, curlAuth) == CURLE_OK &&
+        return curlAuth != 0 && curl_easy_setopt(m_easy, CURLOPT_HTTPAUTH, curlAuth) == CURLE_OK &&
                curl_easy_setopt(m_easy, CURLOPT_USERNAME, device.userName.c_str()) == CURLE_OK &&
                curl_easy_setopt(m_easy, CURLOPT_PASSWORD, device.password.c_str()) == CURLE_OK;
     }
@@ -480,6 +480,8 @@ void CHttpSender::Abort() {
     }
 }
 
-void CHttpSender::Rearm() { m_aborted.store(false); }
+void CHttpSender::Rearm() {
+    m_aborted.store(false);
+}
 
 } // namespace Web

@@ -9,8 +9,8 @@ namespace norvane {
 
 // Result codes of a CGI exchange.
 constexpr std::uint32_t kResultOk = 0;
-constexpr std::uint32_t kResultRefused = 6;     // HTTP status outside 2xx, or a refusing return_code
-constexpr std::uint32_t kResultNotSent = 9;     // no response head, or status 0
+constexpr std::uint32_t kResultRefused = 6; // HTTP status outside 2xx, or a refusing return_code
+constexpr std::uint32_t kResultNotSent = 9; // no response head, or status 0
 constexpr std::uint32_t kResultEmptyAnswer = 10; // the response body was empty
 
 // Message levels of the results (the driver's debug message levels).

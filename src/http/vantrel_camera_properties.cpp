@@ -18,8 +18,8 @@ struct Size {
 };
 
 // Sizes of every model, of models with "1M" or "2M" in their name, and of "2M" models only.
-constexpr std::array<Size, 6> kBaseSizes{{{320, 240}, {352, 240}, {352, 288}, {640, 480},
-                                          {704, 480}, {704, 576}}};
+constexpr std::array<Size, 6> kBaseSizes{
+        {{320, 240}, {352, 240}, {352, 288}, {640, 480}, {704, 480}, {704, 576}}};
 constexpr std::array<Size, 3> kMegapixelSizes{{{1024, 768}, {1280, 720}, {1280, 1024}}};
 constexpr Size kFullHdSize{1920, 1080};
 
@@ -168,12 +168,14 @@ bool CVantrelCameraProperties::Save(ICapabilityResults* results) {
     }
     const std::string standard = FormatString("%u", m_videoStandard);
     const std::string rtspPort = FormatString("%u", m_rtspPort);
+
     struct Named {
         std::uint32_t index;
         const char* name;
         std::uint32_t flag;
         const char* text;
     };
+
     const std::array<Named, 3> properties{{
             {kPropertyVideoStandard, "Video standard", 0, standard.c_str()},
             {kPropertyRtspPort, "RTSP port", 0, rtspPort.c_str()},

@@ -40,7 +40,9 @@ public:
     void Abort() override;
 
     [[nodiscard]] std::uint32_t VideoStandard() const { return m_videoStandard; }
+
     [[nodiscard]] const std::set<std::uint32_t>& FrameRates() const { return m_frameRates; }
+
     [[nodiscard]] const std::string& Firmware() const { return m_firmware; }
 
 protected:

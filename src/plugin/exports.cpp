@@ -26,28 +26,48 @@ void DeleteDriver(IIPCaptureDriver* driver) {
 
 extern "C" {
 
-IIPCaptureDriverEx3* NORVANE_CDECL CreateIPCapture(void) { return CreateDriver(); }
-IIPCaptureDriverEx3* NORVANE_CDECL CreateIPCaptureEx(void) { return CreateDriver(); }
-IIPCaptureDriverEx3* NORVANE_CDECL CreateIPCaptureEx2(void) { return CreateDriver(); }
-IIPCaptureDriverEx3* NORVANE_CDECL CreateIPCaptureEx3(void) { return CreateDriver(); }
-
-void NORVANE_CDECL DeleteIPCapture(IIPCaptureDriver* driver) { DeleteDriver(driver); }
-void NORVANE_CDECL DeleteIPCaptureEx(IIPCaptureDriver* driver) { DeleteDriver(driver); }
-void NORVANE_CDECL DeleteIPCaptureEx2(IIPCaptureDriver* driver) { DeleteDriver(driver); }
-void NORVANE_CDECL DeleteIPCaptureEx3(IIPCaptureDriver* driver) { DeleteDriver(driver); }
-
-int32_t NORVANE_CDECL InitCapabilityQuery(norvane::ICapabilityCallback* client, uint8_t ntsc) {
-    return norvane::GuardHostCall(int32_t{0}, [&] {
-        return norvane::LibraryCapabilityQuery().Init(client, ntsc);
-    });
+IIPCaptureDriverEx3* NORVANE_CDECL CreateIPCapture(void) {
+    return CreateDriver();
 }
 
-int32_t NORVANE_CDECL StartCapabilityQuery(const char* address, int32_t port,
-                                           const char* userName, const char* password,
+IIPCaptureDriverEx3* NORVANE_CDECL CreateIPCaptureEx(void) {
+    return CreateDriver();
+}
+
+IIPCaptureDriverEx3* NORVANE_CDECL CreateIPCaptureEx2(void) {
+    return CreateDriver();
+}
+
+IIPCaptureDriverEx3* NORVANE_CDECL CreateIPCaptureEx3(void) {
+    return CreateDriver();
+}
+
+void NORVANE_CDECL DeleteIPCapture(IIPCaptureDriver* driver) {
+    DeleteDriver(driver);
+}
+
+void NORVANE_CDECL DeleteIPCaptureEx(IIPCaptureDriver* driver) {
+    DeleteDriver(driver);
+}
+
+void NORVANE_CDECL DeleteIPCaptureEx2(IIPCaptureDriver* driver) {
+    DeleteDriver(driver);
+}
+
+void NORVANE_CDECL DeleteIPCaptureEx3(IIPCaptureDriver* driver) {
+    DeleteDriver(driver);
+}
+
+int32_t NORVANE_CDECL InitCapabilityQuery(norvane::ICapabilityCallback* client, uint8_t ntsc) {
+    return norvane::GuardHostCall(
+            int32_t{0}, [&] { return norvane::LibraryCapabilityQuery().Init(client, ntsc); });
+}
+
+int32_t NORVANE_CDECL StartCapabilityQuery(const char* address, int32_t port, const char* userName,
+                                           const char* password,
                                            norvane::ICapabilityResults* results) {
     return norvane::GuardHostCall(int32_t{0}, [&] {
-        return norvane::LibraryCapabilityQuery().Start(address, port, userName, password,
-                                                       results);
+        return norvane::LibraryCapabilityQuery().Start(address, port, userName, password, results);
     });
 }
 
