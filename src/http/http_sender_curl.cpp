@@ -1,8 +1,8 @@
 // The HTTP sender on libcurl: one multi handle (its connection cache keeps the connection to the
 // camera) and one easy handle per sender. Transfers run in a loop over curl_multi_poll so that
 // Abort can wake and end them from another thread, and so that the sender's own idle time-out
-// (no byte for requestTimeout ms) bounds every wait for data, as the camera firmware expects of
-// a client that times out per operation rather than per request.
+// (no byte moved for requestTimeout ms) bounds every wait for data: a time-out per operation
+// (connect, send, each wait for the answer), not one for the whole exchange.
 #include <algorithm>
 #include <string>
 #include <string_view>

@@ -79,6 +79,60 @@ private:
     platform::CSocket m_socket;
 };
 
+// A peer that accepts exactly one connection and answers `count` requests on it, recording each
+// request head; a client that opened a second connection would get no answer.
+class OneConnectionPeer {
+public:
+    explicit OneConnectionPeer(int count) : m_listener(platform::CSocket::CreateTcp()) {
+        EXPECT_TRUE(m_listener.Bind(platform::LoopbackAddress(), 0));
+        EXPECT_TRUE(m_listener.Listen(4));
+        m_thread = std::thread([this, count] { Serve(count); });
+    }
+
+    ~OneConnectionPeer() { Finish(); }
+
+    [[nodiscard]] std::uint16_t Port() const { return m_listener.LocalPort(); }
+
+    // Finish waits for the peer to end and returns the heads of the requests it served.
+    std::vector<std::string> Finish() {
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+        return m_heads;
+    }
+
+private:
+    void Serve(int count) {
+        if (platform::WaitSocket(m_listener, platform::WaitFor::Read, nullptr, 5000) !=
+            platform::WaitResult::Ready) {
+            return;
+        }
+        platform::CSocket connection = m_listener.Accept(nullptr);
+        connection.SetReceiveTimeout(5000);
+        std::string received;
+        for (int i = 0; i < count; ++i) {
+            std::size_t end = 0;
+            while ((end = received.find("\r\n\r\n")) == std::string::npos) {
+                std::uint8_t buffer[1024];
+                const platform::IoResult got = connection.Receive(buffer);
+                if (!got.Ok() || got.bytes == 0) {
+                    return;
+                }
+                received.append(reinterpret_cast<const char*>(buffer), got.bytes);
+            }
+            m_heads.push_back(received.substr(0, end));
+            received.erase(0, end + 4);
+            const std::string reply =
+                    "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nn=" + std::to_string(i) + "\r\n";
+            connection.Send({reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size()});
+        }
+    }
+
+    platform::CSocket m_listener;
+    std::vector<std::string> m_heads;
+    std::thread m_thread;
+};
+
 // A reporter that formats like the driver does, so a message used as a format would show.
 class RecordingReporter : public IDebugMessage {
 public:
@@ -257,6 +311,27 @@ TEST(CHttpSenderLighttpd, AbortedSenderFailsUntilRearmed) {
     sender.Rearm();
     EXPECT_EQ(HUtils::RequestGetRD(sender, Path("a"), answer).m_code, 0U);
     EXPECT_EQ(server.Requests().size(), 1U);
+}
+
+TEST(CHttpSender, KeepsOneConnectionAndSendsCredentialsEveryTime) {
+    OneConnectionPeer peer(3);
+    Web::CHttpSender sender(Camera(peer.Port(), "admin", "pw", 3000));
+    for (int i = 0; i < 3; ++i) {
+        std::vector<std::uint8_t> answer;
+        const CResultDef result =
+                HUtils::RequestGetRD(sender, Path("get_setup.event.status"), answer);
+        EXPECT_EQ(result.m_code, 0U) << result.m_message;
+        EXPECT_EQ(Text(answer), "n=" + std::to_string(i) + "\r\n" + '\0');
+    }
+    const std::vector<std::string> heads = peer.Finish();
+    ASSERT_EQ(heads.size(), 3U);
+    for (const std::string& head : heads) {
+        EXPECT_EQ(head.rfind("GET " + Path("get_setup.event.status") + " HTTP/1.1\r\n", 0), 0U)
+                << head;
+        EXPECT_NE(head.find("\r\nUser-Agent: Norvane::HttpClient"), std::string::npos) << head;
+        // Basic credentials (RFC 7617) go with every request, the first one included.
+        EXPECT_NE(head.find("\r\nAuthorization: Basic YWRtaW46cHc="), std::string::npos) << head;
+    }
 }
 
 TEST(CHttpSender, UnreachableCameraGivesCode9) {
