@@ -3,6 +3,8 @@
 #include <array>
 #include <utility>
 
+#include "http/http_request.h"
+
 namespace Web {
 namespace {
 
@@ -10,14 +12,6 @@ constexpr std::string_view kChallengeHeader = "www-authenticate";
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
-}
-
-// tchar of RFC 7230 section 3.2.6.
-bool IsTokenChar(char c) {
-    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
-        return true;
-    }
-    return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
 }
 
 // token68 characters of RFC 7235 section 2.1, without the trailing "=" padding.

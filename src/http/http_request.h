@@ -41,6 +41,10 @@ struct HttpRequest {
     std::uint32_t options = kDefaultOptions;
 };
 
+// IsTokenChar tells whether `c` may stand in an HTTP token (tchar, RFC 7230 section 3.2.6): the
+// characters of method names, header names and authentication schemes.
+bool IsTokenChar(char c);
+
 // EscapeRequestObject percent-encodes the bytes of `object` that cannot stand in a request line
 // as they are: in the path every byte outside the printable ASCII range and the unsafe characters
 // of RFC 3986 section 2 ("<>\^`{|}), and "#" so that it is never taken for a fragment. The query

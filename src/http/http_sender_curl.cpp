@@ -12,6 +12,7 @@
 #include "http/auth_scheme.h"
 #include "http/http_sender.h"
 #include "platform/clock.h"
+#include "rtsp/text/text_utils.h"
 
 namespace Web {
 namespace {
@@ -50,20 +51,7 @@ bool IsTokenText(std::string_view text) {
     if (text.empty()) {
         return false;
     }
-    return std::all_of(text.begin(), text.end(), [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-               std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
-    });
-}
-
-std::string LowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
+    return std::all_of(text.begin(), text.end(), IsTokenChar);
 }
 
 // HeaderName returns the lower-case name of a "Name: value" line; empty when the line is not a
@@ -77,7 +65,7 @@ std::string HeaderName(std::string_view line) {
     if (colon == std::string_view::npos || !IsTokenText(line.substr(0, colon))) {
         return {};
     }
-    return LowerAscii(line.substr(0, colon));
+    return norvane::ToLower(line.substr(0, colon));
 }
 
 struct CurlSlistDeleter {
