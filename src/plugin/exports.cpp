@@ -5,6 +5,7 @@
 
 #include "driver/boundary.h"
 #include "driver/vantrel_driver.h"
+#include "http/capability_query.h"
 
 using norvane::ipcapture::IIPCaptureDriver;
 using norvane::ipcapture::IIPCaptureDriverEx3;
@@ -34,5 +35,29 @@ void NORVANE_CDECL DeleteIPCapture(IIPCaptureDriver* driver) { DeleteDriver(driv
 void NORVANE_CDECL DeleteIPCaptureEx(IIPCaptureDriver* driver) { DeleteDriver(driver); }
 void NORVANE_CDECL DeleteIPCaptureEx2(IIPCaptureDriver* driver) { DeleteDriver(driver); }
 void NORVANE_CDECL DeleteIPCaptureEx3(IIPCaptureDriver* driver) { DeleteDriver(driver); }
+
+// Capability query: thin wrappers over the library's one query.
+int32_t NORVANE_CDECL InitCapabilityQuery(norvane::ICapabilityCallback* client, uint8_t ntsc) {
+    return norvane::GuardHostCall(
+            int32_t{0}, [&] { return norvane::LibraryCapabilityQuery().Init(client, ntsc); });
+}
+
+int32_t NORVANE_CDECL StartCapabilityQuery(const char* address, int32_t port, const char* userName,
+                                           const char* password,
+                                           norvane::ICapabilityResults* results) {
+    return norvane::GuardHostCall(int32_t{0}, [&] {
+        return norvane::LibraryCapabilityQuery().Start(address, port, userName, password, results);
+    });
+}
+
+int32_t NORVANE_CDECL TerminateCapabilityQuery(void) {
+    return norvane::GuardHostCall(int32_t{1},
+                                  [] { return norvane::LibraryCapabilityQuery().Terminate(); });
+}
+
+int32_t NORVANE_CDECL UninitCapabilityQuery(void) {
+    return norvane::GuardHostCall(int32_t{1},
+                                  [] { return norvane::LibraryCapabilityQuery().Uninit(); });
+}
 
 } // extern "C"
