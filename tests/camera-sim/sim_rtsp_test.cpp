@@ -219,7 +219,8 @@ TEST_F(SimRtspTest, SecondStreamSendsTheJpegPicturesWithStandardQ) {
         EXPECT_EQ(packet.payload[7], 72);
         EXPECT_EQ(packet.timestamp, playing.firstTimestamp + picture * 1800U); // 90 kHz / 50
         const std::size_t offset = (static_cast<std::size_t>(packet.payload[1]) << 16) |
-                                   (packet.payload[2] << 8) | packet.payload[3];
+                                   (static_cast<std::size_t>(packet.payload[2]) << 8) |
+                                   packet.payload[3];
         EXPECT_EQ(offset, scan.size());
         scan.insert(scan.end(), packet.payload.begin() + 8, packet.payload.end());
         if (packet.marker) {
@@ -245,7 +246,8 @@ TEST_F(SimRtspTest, SenderReportsComeFromTheRtcpPortAndAnswersAreRecorded) {
     EXPECT_EQ((*report)[0], 0x80);
     EXPECT_EQ((*report)[1], 200);
     const std::uint32_t ssrc = (static_cast<std::uint32_t>((*report)[4]) << 24) |
-                               ((*report)[5] << 16) | ((*report)[6] << 8) | (*report)[7];
+                               (static_cast<std::uint32_t>((*report)[5]) << 16) |
+                               (static_cast<std::uint32_t>((*report)[6]) << 8) | (*report)[7];
     EXPECT_EQ(ssrc, playing.ssrc);
     EXPECT_EQ((*report)[28 + 1], 202); // SDES follows
 

@@ -214,7 +214,8 @@ TEST(SimPacketizer, JpegPayloadsCarryHeadersAndTheWholeScan) {
         for (std::size_t i = 0; i < payloads.size(); ++i) {
             const auto& p = payloads[i].data;
             ASSERT_LE(p.size(), 1388U);
-            const std::size_t offset = (static_cast<std::size_t>(p[1]) << 16) | (p[2] << 8) | p[3];
+            const std::size_t offset = (static_cast<std::size_t>(p[1]) << 16) |
+                                       (static_cast<std::size_t>(p[2]) << 8) | p[3];
             EXPECT_EQ(offset, scan.size());
             EXPECT_EQ(p[4], 1);
             EXPECT_EQ(p[5], c.q);
