@@ -1,0 +1,568 @@
+// The simulated camera's RTSP server, RTP streams and RTCP over loopback, driven by plain sockets
+// with the request texts the driver sends.
+#include <chrono>
+#include <cstring>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "camera_sim.h"
+#include "sim_media.h"
+#include "sim_test_client.h"
+#include "sim_text.h"
+
+namespace norvane::sim {
+namespace {
+
+using test::CTextClient;
+using test::CUdpReceiver;
+using test::Reply;
+using test::Rtsp;
+
+struct Playing {
+    std::string session;
+    std::uint16_t serverRtp = 0;
+    std::uint32_t ssrc = 0;
+    std::uint16_t firstSequence = 0;
+    std::uint32_t firstTimestamp = 0;
+    std::string timeout;
+};
+
+std::uint32_t ParamNumber(const std::string& text, const std::string& key) {
+    const std::size_t at = text.find(key + "=");
+    return at == std::string::npos
+                   ? 0
+                   : static_cast<std::uint32_t>(std::stoul(text.substr(at + key.size() + 1)));
+}
+
+class SimRtspTest : public ::testing::Test {
+protected:
+    void StartSim(CameraSimConfig config = {}) {
+        m_sim = std::make_unique<CCameraSim>(std::move(config));
+        std::string error;
+        ASSERT_TRUE(m_sim->Start(&error)) << error;
+        ASSERT_TRUE(m_client.Connect(m_sim->RtspPort()));
+        ASSERT_TRUE(m_udp.Open());
+    }
+
+    std::string Base(const std::string& path) const { return m_sim->RtspUrl(path); }
+
+    // Play runs DESCRIBE, SETUP and PLAY as the driver words them.
+    void Play(const std::string& path, Playing& playing) {
+        const std::string base = Base(path);
+        const auto describe =
+                m_client.Exchange("DESCRIBE " + base +
+                                  " RTSP/1.0\r\nCSeq: 1\r\nAccept: application/sdp\r\n"
+                                  "User-Agent: Norvane\r\n\r\n");
+        ASSERT_TRUE(describe);
+        ASSERT_EQ(describe->status, 200);
+        const auto setup = m_client.Exchange("SETUP " + base +
+                                             "/trackID=1 RTSP/1.0\r\nCSeq: 2\r\n"
+                                             "Transport: RTP/AVP/UDP;unicast;client_port=" +
+                                             std::to_string(m_udp.RtpPort()) + "-" +
+                                             std::to_string(m_udp.RtcpPort()) +
+                                             "\r\nUser-Agent: Norvane\r\n\r\n");
+        ASSERT_TRUE(setup);
+        ASSERT_EQ(setup->status, 200);
+        const auto session = setup->Header("Session");
+        const auto transport = setup->Header("Transport");
+        ASSERT_TRUE(session && transport);
+        playing.session = session->substr(0, session->find(';'));
+        playing.timeout = session->substr(session->find(';') + 1);
+        playing.serverRtp = static_cast<std::uint16_t>(ParamNumber(*transport, "server_port"));
+        const std::size_t ssrcAt = transport->find("ssrc=");
+        ASSERT_NE(ssrcAt, std::string::npos);
+        playing.ssrc =
+                static_cast<std::uint32_t>(std::stoul(transport->substr(ssrcAt + 5), nullptr, 16));
+        const auto play = m_client.Exchange("PLAY " + base +
+                                            " RTSP/1.0\r\nCSeq: 3\r\nSession: " + playing.session +
+                                            "\r\nRange: npt=0.000-\r\nUser-Agent: Norvane\r\n\r\n");
+        ASSERT_TRUE(play);
+        ASSERT_EQ(play->status, 200);
+        const auto info = play->Header("RTP-Info");
+        ASSERT_TRUE(info);
+        playing.firstSequence = static_cast<std::uint16_t>(ParamNumber(*info, "seq"));
+        playing.firstTimestamp = ParamNumber(*info, "rtptime");
+    }
+
+    // ReceiveFrames collects the RTP packets of `frames` marker-terminated frames.
+    std::vector<test::RtpView> ReceiveFrames(std::size_t frames, int timeoutMs = 5000,
+                                             platform::SocketAddress* from = nullptr) {
+        std::vector<test::RtpView> packets;
+        std::size_t seen = 0;
+        while (seen < frames) {
+            const auto datagram = m_udp.ReceiveRtp(timeoutMs, from);
+            if (!datagram) {
+                break;
+            }
+            const auto view = test::ParseRtp(*datagram);
+            if (!view) {
+                ADD_FAILURE() << "not an RTP packet";
+                break;
+            }
+            packets.push_back(*view);
+            seen += view->marker ? 1U : 0U;
+        }
+        return packets;
+    }
+
+    std::unique_ptr<CCameraSim> m_sim;
+    CTextClient m_client;
+    CUdpReceiver m_udp;
+};
+
+TEST_F(SimRtspTest, DescribeOffersH264WithControlAndParameterSets) {
+    StartSim();
+    const auto reply = m_client.Exchange(
+            Rtsp("DESCRIBE", Base("vtl_media/main"), 7, "Accept: application/sdp\r\n"));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+    EXPECT_EQ(reply->head.rfind("RTSP/1.0 200 OK\r\nCSeq: 7\r\n", 0), 0U);
+    EXPECT_EQ(reply->Header("Content-Type"), "application/sdp");
+    EXPECT_EQ(reply->Header("Content-Base"), Base("vtl_media/main") + "/");
+    const std::string& sdp = reply->body;
+    EXPECT_NE(sdp.find("\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n"),
+              std::string::npos);
+    EXPECT_NE(sdp.find("\r\na=control:trackID=1\r\n"), std::string::npos);
+    const std::size_t at = sdp.find("sprop-parameter-sets=");
+    ASSERT_NE(at, std::string::npos);
+    const std::string sets = sdp.substr(at + 21, sdp.find("\r\n", at) - at - 21);
+    const auto clip = EmbeddedH264_640x480();
+    const auto sps = Base64Decode(sets.substr(0, sets.find(',')));
+    const auto pps = Base64Decode(sets.substr(sets.find(',') + 1));
+    ASSERT_TRUE(sps && pps);
+    EXPECT_EQ(*sps, clip->sps);
+    EXPECT_EQ(*pps, clip->pps);
+
+    const auto second = m_client.Exchange(Rtsp("DESCRIBE", Base("vtl_media/second"), 8));
+    ASSERT_TRUE(second);
+    EXPECT_NE(second->body.find("m=video 0 RTP/AVP 26\r\n"), std::string::npos);
+    EXPECT_NE(second->body.find("a=control:trackID=1\r\n"), std::string::npos);
+}
+
+TEST_F(SimRtspTest, MainStreamDeliversTheClipByteExactAtItsFrameRate) {
+    CameraSimConfig config;
+    config.mtu = 600;
+    StartSim(config);
+    Playing playing;
+    ASSERT_NO_FATAL_FAILURE(Play("vtl_media/main", playing));
+    EXPECT_EQ(playing.timeout, "timeout=60");
+    EXPECT_EQ(playing.serverRtp % 2, 0);
+
+    constexpr std::size_t kFrames = 30;
+    platform::SocketAddress from;
+    const auto packets = ReceiveFrames(kFrames, 5000, &from);
+    EXPECT_EQ(from.port, playing.serverRtp);
+    EXPECT_EQ(from.address, platform::LoopbackAddress());
+    std::vector<std::vector<std::uint8_t>> frame;
+    std::size_t frameIndex = 0;
+    std::uint16_t expectedSequence = playing.firstSequence;
+    const auto clip = EmbeddedH264_640x480();
+    for (const auto& packet : packets) {
+        EXPECT_EQ(packet.payloadType, 96);
+        EXPECT_EQ(packet.ssrc, playing.ssrc);
+        EXPECT_EQ(packet.sequence, expectedSequence++);
+        EXPECT_LE(packet.payload.size() + 12, 600U);
+        EXPECT_EQ(packet.timestamp, playing.firstTimestamp + frameIndex * 3600U); // 90 kHz / 25
+        frame.push_back(packet.payload);
+        if (packet.marker) {
+            ASSERT_LT(frameIndex, clip->accessUnits.size());
+            EXPECT_EQ(test::RebuildNals(frame), clip->accessUnits[frameIndex].nalUnits)
+                    << "frame " << frameIndex;
+            frame.clear();
+            ++frameIndex;
+        }
+    }
+    EXPECT_EQ(frameIndex, kFrames);
+
+    const auto log = m_sim->Requests();
+    ASSERT_EQ(log.size(), 3U);
+    EXPECT_EQ(log[1].text, "SETUP " + Base("vtl_media/main") +
+                                   "/trackID=1 RTSP/1.0\r\nCSeq: 2\r\n"
+                                   "Transport: RTP/AVP/UDP;unicast;client_port=" +
+                                   std::to_string(m_udp.RtpPort()) + "-" +
+                                   std::to_string(m_udp.RtcpPort()) +
+                                   "\r\nUser-Agent: Norvane\r\n\r\n");
+
+    const auto teardown = m_client.Exchange(
+            Rtsp("TEARDOWN", Base("vtl_media/main"), 4, "Session: " + playing.session + "\r\n"));
+    ASSERT_TRUE(teardown);
+    EXPECT_EQ(teardown->status, 200);
+    EXPECT_EQ(m_sim->ActiveSessionCount(), 0U);
+    // After the stream has drained nothing more arrives, and the RTCP port hears a BYE.
+    while (m_udp.ReceiveRtp(200)) {
+    }
+    EXPECT_FALSE(m_udp.ReceiveRtp(300));
+    bool bye = false;
+    while (const auto rtcp = m_udp.ReceiveRtcp(500)) {
+        bye = bye || (rtcp->size() == 8 && (*rtcp)[1] == 203);
+    }
+    EXPECT_TRUE(bye);
+}
+
+TEST_F(SimRtspTest, SecondStreamSendsTheJpegPicturesWithStandardQ) {
+    CameraSimConfig config;
+    config.fps = 50;
+    StartSim(config);
+    Playing playing;
+    ASSERT_NO_FATAL_FAILURE(Play("vtl_media/second", playing));
+    const auto clip = EmbeddedMjpeg_704x576();
+    const auto packets = ReceiveFrames(clip->pictures.size());
+    std::vector<std::uint8_t> scan;
+    std::size_t picture = 0;
+    for (const auto& packet : packets) {
+        ASSERT_GE(packet.payload.size(), 8U);
+        EXPECT_EQ(packet.payloadType, 26);
+        EXPECT_EQ(packet.payload[4], 1);
+        EXPECT_EQ(packet.payload[5], 40);
+        EXPECT_EQ(packet.payload[6], 88);
+        EXPECT_EQ(packet.payload[7], 72);
+        EXPECT_EQ(packet.timestamp, playing.firstTimestamp + picture * 1800U); // 90 kHz / 50
+        const std::size_t offset = (static_cast<std::size_t>(packet.payload[1]) << 16) |
+                                   (static_cast<std::size_t>(packet.payload[2]) << 8) |
+                                   packet.payload[3];
+        EXPECT_EQ(offset, scan.size());
+        scan.insert(scan.end(), packet.payload.begin() + 8, packet.payload.end());
+        if (packet.marker) {
+            EXPECT_EQ(scan, clip->pictures[picture].scan) << "picture " << picture;
+            scan.clear();
+            ++picture;
+        }
+    }
+    EXPECT_EQ(picture, clip->pictures.size());
+}
+
+TEST_F(SimRtspTest, SenderReportsComeFromTheRtcpPortAndAnswersAreRecorded) {
+    CameraSimConfig config;
+    config.rtcpIntervalMs = 100;
+    StartSim(config);
+    Playing playing;
+    ASSERT_NO_FATAL_FAILURE(Play("vtl_media/main", playing));
+    platform::SocketAddress from;
+    const auto report = m_udp.ReceiveRtcp(3000, &from);
+    ASSERT_TRUE(report);
+    EXPECT_EQ(from.port, playing.serverRtp + 1);
+    ASSERT_GE(report->size(), 28U);
+    EXPECT_EQ((*report)[0], 0x80);
+    EXPECT_EQ((*report)[1], 200);
+    const std::uint32_t ssrc = (static_cast<std::uint32_t>((*report)[4]) << 24) |
+                               (static_cast<std::uint32_t>((*report)[5]) << 16) |
+                               (static_cast<std::uint32_t>((*report)[6]) << 8) | (*report)[7];
+    EXPECT_EQ(ssrc, playing.ssrc);
+    EXPECT_EQ((*report)[28 + 1], 202); // SDES follows
+
+    const std::vector<std::uint8_t> answer = {0x81,
+                                              201,
+                                              0,
+                                              7,
+                                              1,
+                                              2,
+                                              3,
+                                              4,
+                                              (*report)[4],
+                                              (*report)[5],
+                                              (*report)[6],
+                                              (*report)[7],
+                                              0,
+                                              0,
+                                              0,
+                                              0,
+                                              0,
+                                              0,
+                                              0,
+                                              0,
+                                              0,
+                                              0,
+                                              0,
+                                              0,
+                                              0,
+                                              0,
+                                              0,
+                                              0,
+                                              0,
+                                              0,
+                                              0,
+                                              1};
+    ASSERT_TRUE(m_udp.SendRtcp(answer, from));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::vector<ReceivedRtcp> received;
+    while (received.empty() && std::chrono::steady_clock::now() < deadline) {
+        received = m_sim->ReceivedRtcpPackets();
+        if (received.empty()) {
+            (void)m_udp.ReceiveRtcp(20);
+        }
+    }
+    ASSERT_EQ(received.size(), 1U);
+    EXPECT_EQ(received[0].bytes, answer);
+    EXPECT_EQ(received[0].sessionId, playing.session);
+    EXPECT_EQ(received[0].from.port, m_udp.RtcpPort());
+}
+
+TEST_F(SimRtspTest, DigestAcceptsTheBaseUrlForEveryMethodAsTheDriverSendsIt) {
+    CameraSimConfig config;
+    config.rtspAuth = AuthMode::Digest;
+    config.user = "viewer";
+    config.password = "s3cret";
+    StartSim(config);
+    const std::string base = Base("vtl_media/main");
+    const auto refused = m_client.Exchange(Rtsp("DESCRIBE", base, 1));
+    ASSERT_TRUE(refused);
+    ASSERT_EQ(refused->status, 401);
+    const auto challenge = refused->Header("WWW-Authenticate");
+    ASSERT_TRUE(challenge);
+    EXPECT_EQ(challenge->find("qop"), std::string::npos);
+    const std::string realm = test::ChallengeParam(*challenge, "realm");
+    const std::string nonce = test::ChallengeParam(*challenge, "nonce");
+    const auto authorization = [&](const std::string& method, const std::string& password) {
+        return "Authorization: Digest username=\"viewer\", realm=\"" + realm + "\", nonce=\"" +
+               nonce + "\", uri=\"" + base + "\", response=\"" +
+               test::DigestResponse("viewer", realm, password, method, base, nonce) + "\"\r\n";
+    };
+    auto reply = m_client.Exchange(Rtsp("DESCRIBE", base, 2, authorization("DESCRIBE", "s3cret")));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+    reply = m_client.Exchange(Rtsp("DESCRIBE", base, 3, authorization("DESCRIBE", "wrong")));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 401);
+    // SETUP names the track URL in its request line but hashes the base URL.
+    reply = m_client.Exchange(Rtsp(
+            "SETUP", base + "/trackID=1", 4,
+            "Transport: RTP/AVP/UDP;unicast;client_port=" + std::to_string(m_udp.RtpPort()) + "-" +
+                    std::to_string(m_udp.RtcpPort()) + "\r\n" + authorization("SETUP", "s3cret")));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+    reply = m_client.Exchange(Rtsp("OPTIONS", base, 5, authorization("DESCRIBE", "s3cret")));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 401) << "a response for another method must not pass";
+}
+
+TEST_F(SimRtspTest, RequestsOutsideTheProtocolGetTheirStatus) {
+    StartSim();
+
+    struct Case {
+        std::string request;
+        int status;
+    };
+
+    const std::string base = Base("vtl_media/main");
+    const Case cases[] = {
+            {Rtsp("DESCRIBE", Base("vtl_media/third"), 1), 404},
+            {Rtsp("SETUP", base + "/trackID=1", 2,
+                  "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"),
+             461},
+            {Rtsp("SETUP", base + "/trackID=1", 3, "Transport: RTP/AVP;unicast\r\n"), 461},
+            {Rtsp("PLAY", base, 4, "Session: 999\r\n"), 454},
+            {Rtsp("PLAY", base, 5), 454},
+            {Rtsp("TEARDOWN", base, 6, "Session: 999\r\n"), 454},
+            {Rtsp("RECORD", base, 7), 501},
+            {"OPTIONS " + base + " RTSP/1.0\r\n\r\n", 400},
+            {"OPTIONS " + base + " RTSP/2.0\r\nCSeq: 9\r\n\r\n", 505},
+            {Rtsp("OPTIONS", "*", 10), 200},
+            {Rtsp("GET_PARAMETER", base, 11), 200},
+    };
+    for (const Case& c : cases) {
+        const auto reply = m_client.Exchange(c.request);
+        ASSERT_TRUE(reply) << c.request;
+        EXPECT_EQ(reply->status, c.status) << c.request;
+    }
+}
+
+TEST_F(SimRtspTest, SessionEndsAfterItsTimeOutUnlessKeptAlive) {
+    CameraSimConfig config;
+    config.faults.sessionTimeoutSec = 1;
+    config.fps = 50;
+    StartSim(config);
+    Playing playing;
+    ASSERT_NO_FATAL_FAILURE(Play("vtl_media/main", playing));
+    EXPECT_EQ(playing.timeout, "timeout=1");
+    // Kept alive by OPTIONS every 300 ms for two seconds.
+    for (int i = 1; i <= 7; ++i) {
+        (void)m_udp.ReceiveRtp(300);
+        const auto reply = m_client.Exchange(Rtsp("OPTIONS", Base("vtl_media/main"), 10 + i,
+                                                  "Session: " + playing.session + "\r\n"));
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, 200);
+        EXPECT_EQ(reply->Header("Session"), playing.session + ";timeout=1");
+    }
+    EXPECT_EQ(m_sim->ActiveSessionCount(), 1U);
+    // Left alone, it ends and the stream stops.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (m_sim->ActiveSessionCount() != 0 && std::chrono::steady_clock::now() < deadline) {
+        (void)m_udp.ReceiveRtp(50);
+    }
+    EXPECT_EQ(m_sim->ActiveSessionCount(), 0U);
+    while (m_udp.ReceiveRtp(100)) {
+    }
+    EXPECT_FALSE(m_udp.ReceiveRtp(300));
+    const auto reply = m_client.Exchange(
+            Rtsp("PLAY", Base("vtl_media/main"), 30, "Session: " + playing.session + "\r\n"));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 454);
+}
+
+// Offsets of the received sequence numbers from the first one, for `frames` frames.
+std::vector<int> ReceivedOffsets(const std::vector<test::RtpView>& packets, std::uint16_t first) {
+    std::vector<int> offsets;
+    for (const auto& packet : packets) {
+        offsets.push_back(static_cast<std::uint16_t>(packet.sequence - first));
+    }
+    return offsets;
+}
+
+TEST_F(SimRtspTest, PacketFaultsAreRepeatableForOneSeed) {
+    struct Case {
+        const char* name;
+        double drop, duplicate, reorder;
+    };
+
+    for (const Case c :
+         {Case{"drop", 0.3, 0, 0}, Case{"duplicate", 0, 0.3, 0}, Case{"reorder", 0, 0, 0.3}}) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::vector<int>> runs;
+        for (int run = 0; run < 2; ++run) {
+            CameraSimConfig config;
+            config.fps = 100;
+            config.mtu = 300;
+            config.seed = 42;
+            config.faults.dropShare = c.drop;
+            config.faults.duplicateShare = c.duplicate;
+            config.faults.reorderShare = c.reorder;
+            m_client = CTextClient();
+            m_udp = CUdpReceiver();
+            StartSim(config);
+            Playing playing;
+            ASSERT_NO_FATAL_FAILURE(Play("vtl_media/main", playing));
+            // Collect until a gap: the first 20 frames' worth of packets at least.
+            std::vector<test::RtpView> packets;
+            while (packets.size() < 400) {
+                const auto datagram = m_udp.ReceiveRtp(2000);
+                ASSERT_TRUE(datagram);
+                packets.push_back(*test::ParseRtp(*datagram));
+            }
+            m_sim->Stop();
+            runs.push_back(ReceivedOffsets(packets, playing.firstSequence));
+        }
+        EXPECT_EQ(runs[0], runs[1]);
+        const std::vector<int>& offsets = runs[0];
+        const std::set<int> distinct(offsets.begin(), offsets.end());
+        std::size_t inversions = 0;
+        for (std::size_t i = 1; i < offsets.size(); ++i) {
+            inversions += offsets[i] < offsets[i - 1];
+        }
+        const int span = *distinct.rbegin() + 1;
+        if (c.drop > 0) {
+            const double lost = 1.0 - static_cast<double>(distinct.size()) / span;
+            EXPECT_GT(lost, 0.15);
+            EXPECT_LT(lost, 0.45);
+            EXPECT_EQ(inversions, 0U);
+        } else if (c.duplicate > 0) {
+            const double repeated = static_cast<double>(offsets.size() - distinct.size()) /
+                                    static_cast<double>(distinct.size());
+            EXPECT_GT(repeated, 0.15);
+            EXPECT_LT(repeated, 0.45);
+            EXPECT_EQ(static_cast<int>(distinct.size()), span); // nothing lost
+        } else {
+            EXPECT_GT(inversions, 40U);
+            EXPECT_EQ(offsets.size(), distinct.size());
+            EXPECT_GE(static_cast<int>(distinct.size()), span - 1); // at most one still held
+        }
+    }
+}
+
+TEST_F(SimRtspTest, StoppedMediaResumesWhenTheFaultIsCleared) {
+    CameraSimConfig config;
+    config.fps = 50;
+    StartSim(config);
+    Playing playing;
+    ASSERT_NO_FATAL_FAILURE(Play("vtl_media/main", playing));
+    ASSERT_TRUE(m_udp.ReceiveRtp(2000));
+    SimFaults faults;
+    faults.stopMedia = true;
+    m_sim->SetFaults(faults);
+    while (m_udp.ReceiveRtp(100)) {
+    }
+    EXPECT_FALSE(m_udp.ReceiveRtp(400));
+    EXPECT_EQ(m_sim->ActiveSessionCount(), 1U);
+    m_sim->SetFaults(SimFaults{});
+    EXPECT_TRUE(m_udp.ReceiveRtp(2000));
+}
+
+TEST_F(SimRtspTest, ConnectionFaultsCloseRefuseOrSplit) {
+    StartSim();
+    SimFaults faults;
+    faults.splitReplyBytes = 30;
+    faults.splitDelayMs = 20;
+    m_sim->SetFaults(faults);
+    auto reply = m_client.Exchange(Rtsp("DESCRIBE", Base("vtl_media/main"), 1));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+    EXPECT_GE(m_client.ReadsForLastReply(), 2);
+
+    faults = {};
+    faults.rtspAlways401 = true;
+    m_sim->SetFaults(faults);
+    reply = m_client.Exchange(Rtsp("OPTIONS", Base("vtl_media/main"), 2));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 401);
+    EXPECT_TRUE(reply->Header("WWW-Authenticate"));
+
+    faults = {};
+    faults.closeRtspConnection = true;
+    m_sim->SetFaults(faults);
+    ASSERT_TRUE(m_client.SendText(Rtsp("OPTIONS", Base("vtl_media/main"), 3)));
+    EXPECT_TRUE(m_client.WaitClosed(5000));
+    EXPECT_EQ(m_sim->Requests().size(), 3U);
+}
+
+TEST_F(SimRtspTest, AlternateSourceSendsFromAnotherLoopbackAddress) {
+    CameraSimConfig config;
+    config.faults.alternateSource = true;
+    StartSim(config);
+    Playing playing;
+    ASSERT_NO_FATAL_FAILURE(Play("vtl_media/main", playing));
+    platform::SocketAddress from;
+    ASSERT_TRUE(m_udp.ReceiveRtp(3000, &from));
+    const std::uint8_t expected[4] = {127, 0, 0, 2};
+    std::uint32_t address = 0;
+    std::memcpy(&address, expected, 4);
+    EXPECT_EQ(from.address, address);
+    EXPECT_NE(from.port, playing.serverRtp);
+}
+
+TEST_F(SimRtspTest, MainStreamFollowsTheConfiguredSize) {
+    StartSim();
+    CTextClient http;
+    ASSERT_TRUE(http.Connect(m_sim->HttpPort()));
+    const auto set = http.Exchange(
+            "GET /cgi-bin/action.fcgi?vtl_api=set_setup.video.codec&resolution0=1280x720 "
+            "HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(set);
+    ASSERT_NE(set->body.find("return_code=0x00000000"), std::string::npos);
+    const auto reply = m_client.Exchange(Rtsp("DESCRIBE", Base("vtl_media/main"), 1));
+    ASSERT_TRUE(reply);
+    EXPECT_NE(reply->body.find(Base64Encode(EmbeddedH264_1280x720()->sps)), std::string::npos);
+}
+
+TEST_F(SimRtspTest, StopEndsSessionsAndConnectionsPromptly) {
+    CameraSimConfig config;
+    config.fps = 50;
+    StartSim(config);
+    Playing playing;
+    ASSERT_NO_FATAL_FAILURE(Play("vtl_media/main", playing));
+    CTextClient idleHttp;
+    ASSERT_TRUE(idleHttp.Connect(m_sim->HttpPort()));
+    CTextClient slow;
+    ASSERT_TRUE(slow.Connect(m_sim->RtspPort()));
+    ASSERT_TRUE(slow.SendText("OPTIONS * RTSP/1.0\r\n")); // an unfinished request
+    ASSERT_TRUE(m_udp.ReceiveRtp(2000));
+    const auto start = std::chrono::steady_clock::now();
+    m_sim->Stop();
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
+    EXPECT_EQ(m_sim->ActiveSessionCount(), 0U);
+    EXPECT_TRUE(idleHttp.WaitClosed(2000));
+    EXPECT_TRUE(slow.WaitClosed(2000));
+}
+
+} // namespace
+} // namespace norvane::sim

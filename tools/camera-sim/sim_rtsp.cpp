@@ -1,0 +1,395 @@
+// The camera's RTSP/1.0 server (RFC 2326): OPTIONS, DESCRIBE, SETUP (RTP over UDP), PLAY,
+// GET_PARAMETER and TEARDOWN for the streams "vtl_media/main" (H.264) and "vtl_media/second"
+// (RTP/JPEG), with Basic or Digest authentication and session time-outs.
+#include <random>
+
+#include "platform/clock.h"
+#include "sim_internal.h"
+#include "sim_packetizer.h"
+
+namespace norvane::sim {
+
+namespace {
+
+constexpr char kMainPath[] = "vtl_media/main";
+constexpr char kSecondPath[] = "vtl_media/second";
+constexpr char kTrack[] = "trackID=1";
+constexpr int kMaxPortAttempts = 32;
+
+struct RtspTarget {
+    bool valid = false;
+    bool mainStream = true;
+    bool track = false; // the URL names the track rather than the presentation
+};
+
+// PathOf returns the path of an rtsp:// URL without its leading and trailing slashes.
+std::string PathOf(const std::string& uri) {
+    std::string_view rest = uri;
+    if (StartsWithNoCase(rest, "rtsp://")) {
+        rest.remove_prefix(7);
+        const std::size_t slash = rest.find('/');
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
+    }
+    while (!rest.empty() && rest.front() == '/') {
+        rest.remove_prefix(1);
+    }
+    while (!rest.empty() && rest.back() == '/') {
+        rest.remove_suffix(1);
+    }
+    return std::string(rest);
+}
+
+RtspTarget TargetOf(const std::string& uri) {
+    const std::string path = PathOf(uri);
+    for (const bool main : {true, false}) {
+        const std::string base = main ? kMainPath : kSecondPath;
+        if (path == base) {
+            return RtspTarget{true, main, false};
+        }
+        if (path == base + "/" + kTrack) {
+            return RtspTarget{true, main, true};
+        }
+    }
+    return {};
+}
+
+const char* RtspReason(int status) {
+    switch (status) {
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 404:
+        return "Not Found";
+    case 454:
+        return "Session Not Found";
+    case 455:
+        return "Method Not Valid in This State";
+    case 461:
+        return "Unsupported Transport";
+    case 500:
+        return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
+    case 505:
+        return "RTSP Version Not Supported";
+    default:
+        return "Error";
+    }
+}
+
+// ClientPorts reads client_port=a-b of a unicast UDP transport; false for TCP, multicast or no
+// ports (RFC 2326 section 12.39).
+bool ClientPorts(const std::string& transport, std::uint16_t& rtp, std::uint16_t& rtcp) {
+    const std::string lower = AsciiLower(transport);
+    if (lower.find("rtp/avp/tcp") != std::string::npos ||
+        lower.find("interleaved") != std::string::npos ||
+        lower.find("multicast") != std::string::npos || lower.find("rtp/avp") != 0) {
+        return false;
+    }
+    const std::size_t at = lower.find("client_port=");
+    if (at == std::string::npos) {
+        return false;
+    }
+    std::string_view ports = std::string_view(lower).substr(at + 12);
+    ports = ports.substr(0, ports.find(';'));
+    const std::size_t dash = ports.find('-');
+    const auto first = ParseUnsigned(ports.substr(0, dash));
+    if (!first || *first == 0 || *first > 65534) {
+        return false;
+    }
+    std::uint32_t second = *first + 1;
+    if (dash != std::string_view::npos) {
+        const auto given = ParseUnsigned(ports.substr(dash + 1));
+        if (!given || *given == 0 || *given > 65535) {
+            return false;
+        }
+        second = *given;
+    }
+    rtp = static_cast<std::uint16_t>(*first);
+    rtcp = static_cast<std::uint16_t>(second);
+    return true;
+}
+
+// BindPortPair binds an even RTP port and the odd RTCP port above it (RFC 3550 section 11).
+bool BindPortPair(std::uint32_t address, CRtspSession& session) {
+    for (int attempt = 0; attempt < kMaxPortAttempts; ++attempt) {
+        platform::CSocket rtp = platform::CSocket::CreateUdp();
+        if (!rtp.IsValid() || !rtp.Bind(address, 0)) {
+            return false;
+        }
+        const std::uint16_t port = rtp.LocalPort();
+        if (port == 0 || port % 2 != 0 || port == 65534) {
+            continue;
+        }
+        platform::CSocket rtcp = platform::CSocket::CreateUdp();
+        if (!rtcp.IsValid() || !rtcp.Bind(address, static_cast<std::uint16_t>(port + 1))) {
+            continue;
+        }
+        (void)rtp.SetSendBufferSize(1024 * 1024);
+        session.rtp = std::move(rtp);
+        session.rtcp = std::move(rtcp);
+        session.serverRtpPort = port;
+        session.serverRtcpPort = static_cast<std::uint16_t>(port + 1);
+        return true;
+    }
+    return false;
+}
+
+std::string SessionIdOf(const std::optional<std::string>& header) {
+    if (!header) {
+        return {};
+    }
+    return std::string(TrimBlanks(std::string_view(*header).substr(0, header->find(';'))));
+}
+
+} // namespace
+
+void CCameraSim::Impl::ServeRtsp(CConnection& connection) {
+    while (true) {
+        ReceivedRequest request;
+        const auto read = connection.Read(request, 120000);
+        if (read == CConnection::ReadResult::Malformed) {
+            (void)connection.Send(FormatReply("RTSP/1.0 400 Bad Request", {}, ""), SimFaults{});
+            return;
+        }
+        if (read != CConnection::ReadResult::Ok) {
+            return;
+        }
+        LogRequest(LoggedRequest::Protocol::Rtsp, request);
+        const SimFaults faults = Faults();
+        if (faults.closeRtspConnection) {
+            return; // the camera drops the connection without an answer
+        }
+        std::vector<std::pair<std::string, std::string>> headers;
+        const auto cseq = request.head.Header("CSeq");
+        int status = 200;
+        std::string body;
+        std::shared_ptr<CRtspSession> startAfterReply;
+        const std::string sessionId = SessionIdOf(request.head.Header("Session"));
+        std::shared_ptr<CRtspSession> session;
+        if (!sessionId.empty()) {
+            std::lock_guard guard(sessionLock);
+            const auto it = sessions.find(sessionId);
+            if (it != sessions.end()) {
+                session = it->second;
+                session->lastActivityMs.store(platform::MonotonicMs());
+            }
+        }
+        if (cseq) {
+            headers.emplace_back("CSeq", *cseq);
+        }
+        headers.emplace_back("Server", "Vantrel RTSP Server");
+        const std::string& method = request.method;
+        const RtspTarget target = TargetOf(request.uri);
+        if (!cseq || !ParseUnsigned(*cseq)) {
+            status = 400;
+        } else if (request.version != "RTSP/1.0") {
+            status = 505;
+        } else if (faults.rtspAlways401 ||
+                   !rtspAuth->Check(method, request.head.Header("Authorization"))) {
+            status = 401;
+            headers.emplace_back("WWW-Authenticate",
+                                 rtspAuth->Mode() == AuthMode::None
+                                         ? "Basic realm=\"" + config.realm + "\""
+                                         : rtspAuth->Challenge());
+        } else if (!sessionId.empty() && !session && method != "OPTIONS" && method != "DESCRIBE") {
+            status = 454;
+        } else if (method == "OPTIONS") {
+            headers.emplace_back("Public",
+                                 "OPTIONS, DESCRIBE, SETUP, TEARDOWN, PLAY, GET_PARAMETER");
+        } else if (method == "DESCRIBE") {
+            if (!target.valid || target.track) {
+                status = 404;
+            } else {
+                const std::string address = AddressText(connection.LocalAddress());
+                body = "v=0\r\n"
+                       "o=- 1 1 IN IP4 " +
+                       address +
+                       "\r\n"
+                       "s=Vantrel Media Stream\r\n"
+                       "c=IN IP4 0.0.0.0\r\n"
+                       "t=0 0\r\n"
+                       "a=control:*\r\n";
+                const double fps = StreamFps(target.mainStream);
+                std::string rate = std::to_string(fps);
+                rate.erase(rate.find_last_not_of('0') + 1);
+                if (rate.back() == '.') {
+                    rate.pop_back();
+                }
+                if (target.mainStream) {
+                    const auto clip = MainClip();
+                    body += "m=video 0 RTP/AVP 96\r\n"
+                            "a=rtpmap:96 H264/90000\r\n"
+                            "a=fmtp:96 packetization-mode=1;profile-level-id=" +
+                            (clip->sps.size() >= 4
+                                     ? HexString(clip->sps[1], 2) + HexString(clip->sps[2], 2) +
+                                               HexString(clip->sps[3], 2)
+                                     : std::string("42E01E")) +
+                            ";sprop-parameter-sets=" + Base64Encode(clip->sps) + "," +
+                            Base64Encode(clip->pps) + "\r\n";
+                } else {
+                    body += "m=video 0 RTP/AVP 26\r\n"
+                            "a=rtpmap:26 JPEG/90000\r\n";
+                }
+                body += "a=framerate:" + rate +
+                        "\r\n"
+                        "a=control:" +
+                        std::string(kTrack) + "\r\n";
+                headers.emplace_back("Content-Base",
+                                     "rtsp://" + address + ":" + std::to_string(rtspPort) + "/" +
+                                             (target.mainStream ? kMainPath : kSecondPath) + "/");
+                headers.emplace_back("Content-Type", "application/sdp");
+            }
+        } else if (method == "SETUP") {
+            std::uint16_t clientRtp = 0;
+            std::uint16_t clientRtcp = 0;
+            if (!target.valid) {
+                status = 404;
+            } else if (!ClientPorts(request.head.Header("Transport").value_or(""), clientRtp,
+                                    clientRtcp)) {
+                status = 461;
+            } else if (session) {
+                status = 455; // one track per session: a second SETUP has nothing to add
+            } else {
+                auto created = std::make_shared<CRtspSession>();
+                created->mainStream = target.mainStream;
+                created->clientRtp = {connection.Peer().address, clientRtp};
+                created->clientRtcp = {connection.Peer().address, clientRtcp};
+                created->timeoutSec = faults.sessionTimeoutSec != 0 ? faults.sessionTimeoutSec
+                                                                    : config.sessionTimeoutSec;
+                created->stopEvent =
+                        platform::CEventHandle::Create(platform::CEventHandle::Kind::ManualReset);
+                if (!created->stopEvent || !BindPortPair(bindAddress, *created)) {
+                    status = 500;
+                } else {
+                    std::lock_guard guard(sessionLock);
+                    std::mt19937_64 random(config.seed * 1000003ULL + ++sessionCounter);
+                    do {
+                        created->id = std::to_string(10000000 + random() % 90000000);
+                    } while (sessions.count(created->id) != 0);
+                    created->ssrc = static_cast<std::uint32_t>(random());
+                    created->firstSequence = static_cast<std::uint16_t>(random());
+                    created->firstTimestamp = static_cast<std::uint32_t>(random());
+                    created->faultSeed = random();
+                    created->lastActivityMs.store(platform::MonotonicMs());
+                    sessions[created->id] = created;
+                    session = created;
+                }
+                if (session) {
+                    headers.emplace_back(
+                            "Transport",
+                            "RTP/AVP;unicast;client_port=" + std::to_string(clientRtp) + "-" +
+                                    std::to_string(clientRtcp) +
+                                    ";server_port=" + std::to_string(session->serverRtpPort) + "-" +
+                                    std::to_string(session->serverRtcpPort) +
+                                    ";ssrc=" + HexString(session->ssrc, 8));
+                }
+            }
+        } else if (method == "PLAY") {
+            if (!session) {
+                status = 454;
+            } else {
+                headers.emplace_back("Range", "npt=0.000-");
+                headers.emplace_back("RTP-Info",
+                                     "url=" + RtspUrlOf(session->mainStream) + "/" + kTrack +
+                                             ";seq=" + std::to_string(session->firstSequence) +
+                                             ";rtptime=" + std::to_string(session->firstTimestamp));
+                std::lock_guard guard(sessionLock);
+                if (!session->playing) {
+                    session->playing = true;
+                    startAfterReply = session;
+                }
+            }
+        } else if (method == "GET_PARAMETER") {
+            // Harmless keep-alive: nothing to report.
+        } else if (method == "TEARDOWN") {
+            if (!session) {
+                status = 454;
+            } else {
+                EndSession(session);
+                session.reset();
+            }
+        } else {
+            status = 501;
+        }
+        if (session && status == 200) {
+            headers.emplace_back("Session",
+                                 session->id + ";timeout=" + std::to_string(session->timeoutSec));
+        }
+        if (!body.empty()) {
+            headers.emplace_back("Content-Length", std::to_string(body.size()));
+        }
+        const std::string reply = FormatReply(
+                "RTSP/1.0 " + std::to_string(status) + " " + RtspReason(status), headers, body);
+        const bool sent = connection.Send(reply, faults);
+        if (startAfterReply) {
+            // Started under the table lock, so that EndSession either sees the thread or the
+            // session is already gone and nothing starts.
+            std::lock_guard guard(sessionLock);
+            const auto it = sessions.find(startAfterReply->id);
+            if (it != sessions.end() && it->second == startAfterReply) {
+                startAfterReply->thread =
+                        std::thread([this, startAfterReply] { RunStreamer(startAfterReply); });
+            }
+        }
+        if (!sent) {
+            return;
+        }
+    }
+}
+
+std::string CCameraSim::Impl::RtspUrlOf(bool mainStream) const {
+    return "rtsp://" + AddressText(bindAddress) + ":" + std::to_string(rtspPort) + "/" +
+           (mainStream ? kMainPath : kSecondPath);
+}
+
+void CCameraSim::Impl::ExpireSessions() {
+    std::vector<std::shared_ptr<CRtspSession>> expired;
+    const std::uint64_t now = platform::MonotonicMs();
+    {
+        std::lock_guard guard(sessionLock);
+        for (const auto& [id, session] : sessions) {
+            if (now - session->lastActivityMs.load() > session->timeoutSec * 1000ULL) {
+                expired.push_back(session);
+            }
+        }
+    }
+    for (const auto& session : expired) {
+        EndSession(session);
+    }
+}
+
+void CCameraSim::Impl::EndSession(const std::shared_ptr<CRtspSession>& session) {
+    std::thread streamer;
+    {
+        std::lock_guard guard(sessionLock);
+        const auto it = sessions.find(session->id);
+        if (it == sessions.end() || it->second != session) {
+            return; // another thread ended it
+        }
+        sessions.erase(it);
+        streamer = std::move(session->thread);
+    }
+    session->stopEvent->Set();
+    if (streamer.joinable()) {
+        streamer.join();
+    }
+}
+
+void CCameraSim::Impl::EndAllSessions() {
+    std::vector<std::shared_ptr<CRtspSession>> all;
+    {
+        std::lock_guard guard(sessionLock);
+        for (const auto& [id, session] : sessions) {
+            all.push_back(session);
+        }
+    }
+    for (const auto& session : all) {
+        EndSession(session);
+    }
+}
+
+} // namespace norvane::sim

@@ -1,0 +1,430 @@
+#include "sim_text.h"
+
+#include <array>
+#include <cstring>
+
+namespace norvane::sim {
+
+namespace {
+
+// RFC 1321 section 3.4: per-round shift amounts and the sine-derived constants.
+constexpr std::array<std::uint32_t, 64> kShift = {
+        7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 5,  9,  14, 20, 5,  9,
+        14, 20, 5,  9,  14, 20, 5,  9,  14, 20, 4,  11, 16, 23, 4,  11, 16, 23, 4,  11, 16, 23,
+        4,  11, 16, 23, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21};
+
+constexpr std::array<std::uint32_t, 64> kSine = {
+        0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613,
+        0xfd469501, 0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193,
+        0xa679438e, 0x49b40821, 0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d,
+        0x02441453, 0xd8a1e681, 0xe7d3fbc8, 0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed,
+        0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a, 0xfffa3942, 0x8771f681, 0x6d9d6122,
+        0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70, 0x289b7ec6, 0xeaa127fa,
+        0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665, 0xf4292244,
+        0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+        0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb,
+        0xeb86d391};
+
+std::uint32_t RotateLeft(std::uint32_t x, std::uint32_t n) {
+    return (x << n) | (x >> (32U - n));
+}
+
+void Md5Block(std::array<std::uint32_t, 4>& state, const std::uint8_t* block) {
+    std::array<std::uint32_t, 16> m{};
+    for (std::size_t i = 0; i < 16; ++i) {
+        m[i] = static_cast<std::uint32_t>(block[i * 4]) |
+               (static_cast<std::uint32_t>(block[i * 4 + 1]) << 8) |
+               (static_cast<std::uint32_t>(block[i * 4 + 2]) << 16) |
+               (static_cast<std::uint32_t>(block[i * 4 + 3]) << 24);
+    }
+    std::uint32_t a = state[0];
+    std::uint32_t b = state[1];
+    std::uint32_t c = state[2];
+    std::uint32_t d = state[3];
+    for (std::uint32_t i = 0; i < 64; ++i) {
+        std::uint32_t f = 0;
+        std::uint32_t g = 0;
+        if (i < 16) {
+            f = (b & c) | (~b & d);
+            g = i;
+        } else if (i < 32) {
+            f = (d & b) | (~d & c);
+            g = (5 * i + 1) % 16;
+        } else if (i < 48) {
+            f = b ^ c ^ d;
+            g = (3 * i + 5) % 16;
+        } else {
+            f = c ^ (b | ~d);
+            g = (7 * i) % 16;
+        }
+        const std::uint32_t next = d;
+        d = c;
+        c = b;
+        b = b + RotateLeft(a + f + kSine[i] + m[g], kShift[i]);
+        a = next;
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+}
+
+constexpr char kBase64Alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+int Base64Value(char c) {
+    if (c >= 'A' && c <= 'Z') {
+        return c - 'A';
+    }
+    if (c >= 'a' && c <= 'z') {
+        return c - 'a' + 26;
+    }
+    if (c >= '0' && c <= '9') {
+        return c - '0' + 52;
+    }
+    if (c == '+') {
+        return 62;
+    }
+    if (c == '/') {
+        return 63;
+    }
+    return -1;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+char LowerChar(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+} // namespace
+
+std::string Md5Hex(std::string_view data) {
+    std::array<std::uint32_t, 4> state = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    std::size_t offset = 0;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
+    for (; offset + 64 <= data.size(); offset += 64) {
+        Md5Block(state, bytes + offset);
+    }
+    // Padding: one 1 bit, zeros to 56 mod 64 bytes, then the bit length little-endian.
+    std::array<std::uint8_t, 128> tail{};
+    const std::size_t rest = data.size() - offset;
+    if (rest > 0) {
+        std::memcpy(tail.data(), bytes + offset, rest);
+    }
+    tail[rest] = 0x80;
+    const std::size_t tailLength = rest < 56 ? 64 : 128;
+    const std::uint64_t bits = static_cast<std::uint64_t>(data.size()) * 8U;
+    for (std::size_t i = 0; i < 8; ++i) {
+        tail[tailLength - 8 + i] = static_cast<std::uint8_t>(bits >> (8 * i));
+    }
+    for (std::size_t i = 0; i < tailLength; i += 64) {
+        Md5Block(state, tail.data() + i);
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(32);
+    for (std::uint32_t word : state) {
+        for (int i = 0; i < 4; ++i) {
+            const auto byte = static_cast<std::uint8_t>(word >> (8 * i));
+            out.push_back(kHex[byte >> 4]);
+            out.push_back(kHex[byte & 0x0F]);
+        }
+    }
+    return out;
+}
+
+std::string Base64Encode(std::span<const std::uint8_t> data) {
+    std::string out;
+    out.reserve((data.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 3 <= data.size(); i += 3) {
+        const std::uint32_t v = (static_cast<std::uint32_t>(data[i]) << 16) |
+                                (static_cast<std::uint32_t>(data[i + 1]) << 8) | data[i + 2];
+        out.push_back(kBase64Alphabet[(v >> 18) & 63]);
+        out.push_back(kBase64Alphabet[(v >> 12) & 63]);
+        out.push_back(kBase64Alphabet[(v >> 6) & 63]);
+        out.push_back(kBase64Alphabet[v & 63]);
+    }
+    const std::size_t rest = data.size() - i;
+    if (rest > 0) {
+        std::uint32_t v = static_cast<std::uint32_t>(data[i]) << 16;
+        if (rest == 2) {
+            v |= static_cast<std::uint32_t>(data[i + 1]) << 8;
+        }
+        out.push_back(kBase64Alphabet[(v >> 18) & 63]);
+        out.push_back(kBase64Alphabet[(v >> 12) & 63]);
+        out.push_back(rest == 2 ? kBase64Alphabet[(v >> 6) & 63] : '=');
+        out.push_back('=');
+    }
+    return out;
+}
+
+std::string Base64Encode(std::string_view text) {
+    return Base64Encode(std::span<const std::uint8_t>(
+            reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+std::optional<std::vector<std::uint8_t>> Base64Decode(std::string_view text) {
+    while (!text.empty() && text.back() == '=') {
+        text.remove_suffix(1);
+    }
+    if (text.size() % 4 == 1) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> out;
+    std::uint32_t accumulator = 0;
+    int bits = 0;
+    for (char c : text) {
+        const int value = Base64Value(c);
+        if (value < 0) {
+            return std::nullopt;
+        }
+        accumulator = (accumulator << 6) | static_cast<std::uint32_t>(value);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(static_cast<std::uint8_t>(accumulator >> bits));
+        }
+    }
+    return out;
+}
+
+std::string AsciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        c = LowerChar(c);
+    }
+    return out;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (LowerChar(a[i]) != LowerChar(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
+                             text.back() == '\n')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+std::optional<std::string> MessageHead::Header(std::string_view name) const {
+    for (const auto& [key, value] : headers) {
+        if (EqualsNoCase(key, name)) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<MessageHead> ParseMessageHead(std::string_view head) {
+    MessageHead result;
+    bool first = true;
+    while (!head.empty()) {
+        const std::size_t end = head.find('\n');
+        std::string_view line = head.substr(0, end);
+        head = end == std::string_view::npos ? std::string_view() : head.substr(end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (first) {
+            if (line.empty()) {
+                return std::nullopt;
+            }
+            result.startLine = std::string(line);
+            first = false;
+            continue;
+        }
+        if (line.empty()) {
+            break;
+        }
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos || colon == 0) {
+            return std::nullopt;
+        }
+        result.headers.emplace_back(std::string(TrimBlanks(line.substr(0, colon))),
+                                    std::string(TrimBlanks(line.substr(colon + 1))));
+    }
+    if (first) {
+        return std::nullopt;
+    }
+    return result;
+}
+
+std::size_t FindHeadEnd(std::string_view buffer) {
+    // The head ends at the first empty line: "\n\r\n" or "\n\n" (tolerating lone LF endings).
+    for (std::size_t i = 0; i < buffer.size(); ++i) {
+        if (buffer[i] != '\n') {
+            continue;
+        }
+        if (i + 1 < buffer.size() && buffer[i + 1] == '\n') {
+            return i + 2;
+        }
+        if (i + 2 < buffer.size() && buffer[i + 1] == '\r' && buffer[i + 2] == '\n') {
+            return i + 3;
+        }
+    }
+    return 0;
+}
+
+std::optional<std::string> PercentDecode(std::string_view text, bool plusIsBlank) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%') {
+            if (i + 2 >= text.size()) {
+                return std::nullopt;
+            }
+            const int high = HexValue(text[i + 1]);
+            const int low = HexValue(text[i + 2]);
+            if (high < 0 || low < 0) {
+                return std::nullopt;
+            }
+            out.push_back(static_cast<char>(high * 16 + low));
+            i += 2;
+        } else if (plusIsBlank && text[i] == '+') {
+            out.push_back(' ');
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+std::optional<std::vector<std::pair<std::string, std::string>>> ParseQuery(std::string_view query) {
+    std::vector<std::pair<std::string, std::string>> out;
+    while (!query.empty()) {
+        const std::size_t amp = query.find('&');
+        const std::string_view item = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        if (item.empty()) {
+            continue;
+        }
+        const std::size_t eq = item.find('=');
+        auto name = PercentDecode(item.substr(0, eq), true);
+        auto value = PercentDecode(
+                eq == std::string_view::npos ? std::string_view() : item.substr(eq + 1), true);
+        if (!name || !value) {
+            return std::nullopt;
+        }
+        out.emplace_back(std::move(*name), std::move(*value));
+    }
+    return out;
+}
+
+std::optional<std::vector<std::pair<std::string, std::string>>>
+ParseAuthParams(std::string_view text) {
+    std::vector<std::pair<std::string, std::string>> out;
+    std::size_t i = 0;
+    const auto skipBlanks = [&] {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == ',')) {
+            ++i;
+        }
+    };
+    while (true) {
+        skipBlanks();
+        if (i >= text.size()) {
+            break;
+        }
+        const std::size_t nameStart = i;
+        while (i < text.size() && text[i] != '=' && text[i] != ' ' && text[i] != ',') {
+            ++i;
+        }
+        std::string name = AsciiLower(text.substr(nameStart, i - nameStart));
+        while (i < text.size() && text[i] == ' ') {
+            ++i;
+        }
+        if (i >= text.size() || text[i] != '=') {
+            return std::nullopt;
+        }
+        ++i;
+        while (i < text.size() && text[i] == ' ') {
+            ++i;
+        }
+        std::string value;
+        if (i < text.size() && text[i] == '"') {
+            ++i;
+            bool closed = false;
+            while (i < text.size()) {
+                if (text[i] == '\\' && i + 1 < text.size()) {
+                    value.push_back(text[i + 1]);
+                    i += 2;
+                } else if (text[i] == '"') {
+                    ++i;
+                    closed = true;
+                    break;
+                } else {
+                    value.push_back(text[i++]);
+                }
+            }
+            if (!closed) {
+                return std::nullopt;
+            }
+        } else {
+            const std::size_t valueStart = i;
+            while (i < text.size() && text[i] != ',' && text[i] != ' ') {
+                ++i;
+            }
+            value = std::string(text.substr(valueStart, i - valueStart));
+        }
+        out.emplace_back(std::move(name), std::move(value));
+    }
+    return out;
+}
+
+std::optional<std::uint32_t> ParseUnsigned(std::string_view text) {
+    if (text.empty() || text.size() > 10) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (value > 0xFFFFFFFFULL) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+std::string HexString(std::uint64_t value, int digits) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out(static_cast<std::size_t>(digits), '0');
+    for (int i = digits - 1; i >= 0; --i) {
+        out[static_cast<std::size_t>(i)] = kHex[value & 0x0F];
+        value >>= 4;
+    }
+    return out;
+}
+
+} // namespace norvane::sim
