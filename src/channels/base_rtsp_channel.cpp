@@ -40,7 +40,7 @@ bool CBaseRTSPChannel::OpenPorts() {
             return false;
         }
         m_packetEvent.Reset();
-        if (m_receiver->Port().Open(static_cast<std::uint16_t>(port)) != kUdpPortOpened) {
+        if (m_receiver->Port().Open(static_cast<std::uint16_t>(port)) != UdpOpenResult::Opened) {
             continue;
         }
         if (!ProbePort()) {

@@ -1,6 +1,11 @@
 #include "driver/vantrel_driver.h"
 
+#include <new>
+
+#include "channels/h264_channel_rtsp.h"
+#include "channels/mjpeg_channel_rtsp.h"
 #include "driver/boundary.h"
+#include "io/digital_io.h"
 
 namespace norvane {
 namespace {
@@ -36,11 +41,22 @@ bool CVantrelDriver::Open(IDebugSink* sink, IHostSampleAllocator* allocator, IOp
 }
 
 bool CVantrelDriver::CreateIO() {
+    if (!m_digitalIO) {
+        // Built inside the base Open, before the time-outs are raised: its senders keep 5000 ms.
+        m_digitalIO.reset(new (std::nothrow) CDigitalIO(this));
+    }
     return true;
 }
 
-ICameraChannel* CVantrelDriver::CreateChannel(std::uint32_t /*index*/, IFrameSink* /*sink*/) {
-    return nullptr;
+ICameraChannel* CVantrelDriver::CreateChannel(std::uint32_t index, IFrameSink* sink) {
+    switch (m_streamType) {
+    case kStreamTypeMjpeg:
+        return new (std::nothrow) CMJPEGChannelRTSP(this, index, sink);
+    case kStreamTypeH264:
+        return new (std::nothrow) CH264ChannelRTSP(this, index, sink);
+    default:
+        return nullptr;
+    }
 }
 
 } // namespace norvane

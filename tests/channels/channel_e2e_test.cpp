@@ -1,0 +1,367 @@
+// End-to-end tests of the stream channels against the simulated camera on loopback: the driver
+// opened like a host opens it, channels through the video capture object.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "camera_sim.h"
+#include "channels/h264_channel_rtsp.h"
+#include "driver/vantrel_driver.h"
+#include "sim_media.h"
+#include "support/fakes.h"
+
+namespace norvane {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using test::Eventually;
+using test::FakeDebugSink;
+using test::FakeFrameSink;
+using test::FakeOpenParams;
+using test::FakeSampleAllocator;
+
+// The camera driver with time-outs short enough for tests.
+class QuickDriver : public CVantrelDriver {
+public:
+    QuickDriver(std::int32_t requestTimeoutMs, std::int32_t dataTimeoutMs)
+        : m_request(requestTimeoutMs), m_data(dataTimeoutMs) {}
+
+    bool Open(IDebugSink* sink, IHostSampleAllocator* allocator, IOpenParams* params) override {
+        if (!CVantrelDriver::Open(sink, allocator, params)) {
+            return false;
+        }
+        m_deviceInfo.requestTimeout = m_request;
+        m_deviceInfo.dataTimeout = m_data;
+        return true;
+    }
+
+private:
+    std::int32_t m_request;
+    std::int32_t m_data;
+};
+
+// The NAL units of an Annex-B access unit as delivered: split at 3-byte start codes.
+std::vector<std::vector<std::uint8_t>> SplitNalUnits(const std::vector<std::uint8_t>& frame) {
+    std::vector<std::vector<std::uint8_t>> units;
+    std::size_t start = std::string::npos;
+    for (std::size_t i = 0; i + 3 <= frame.size(); ++i) {
+        if (frame[i] == 0 && frame[i + 1] == 0 && frame[i + 2] == 1) {
+            if (start != std::string::npos) {
+                units.emplace_back(frame.begin() + static_cast<std::ptrdiff_t>(start),
+                                   frame.begin() + static_cast<std::ptrdiff_t>(i));
+            }
+            start = i + 3;
+            i += 2;
+        }
+    }
+    if (start != std::string::npos) {
+        units.emplace_back(frame.begin() + static_cast<std::ptrdiff_t>(start), frame.end());
+    }
+    return units;
+}
+
+// The units that carry picture data or parameter sets (delimiters and SEI may be dropped).
+std::vector<std::vector<std::uint8_t>> PayloadUnits(std::vector<std::vector<std::uint8_t>> units) {
+    units.erase(std::remove_if(units.begin(), units.end(),
+                               [](const auto& unit) {
+                                   const int type = unit.empty() ? 0 : (unit[0] & 0x1F);
+                                   return type == 9 || type == 6;
+                               }),
+                units.end());
+    return units;
+}
+
+class ChannelEndToEnd : public ::testing::Test {
+protected:
+    void StartCamera(sim::CameraSimConfig config = {}) {
+        m_sim = std::make_unique<sim::CCameraSim>(std::move(config));
+        std::string error;
+        ASSERT_TRUE(m_sim->Start(&error)) << error;
+    }
+
+    void OpenDriver(std::int32_t streamType, std::int32_t requestTimeoutMs = 3000,
+                    std::int32_t dataTimeoutMs = 3000) {
+        m_driver = std::make_unique<QuickDriver>(requestTimeoutMs, dataTimeoutMs);
+        m_params.connection.address = "127.0.0.1";
+        m_params.connection.port = m_sim->HttpPort();
+        m_params.connection.streamType = streamType;
+        m_params.connection.userName = "admin";
+        m_params.connection.password = "admin";
+        m_params.parameters = {"0", std::to_string(m_sim->RtspPort())};
+        ASSERT_TRUE(m_driver->Open(&m_debug, &m_allocator, &m_params));
+    }
+
+    ipcapture::IIPVideoCaptureEx* Video() { return m_driver->GetVideoCapture(); }
+
+    void TearDown() override {
+        m_driver.reset();
+        if (m_sim) {
+            m_sim->Stop();
+        }
+        EXPECT_EQ(m_allocator.Outstanding(), 0U) << "every sample is released";
+    }
+
+    std::unique_ptr<sim::CCameraSim> m_sim;
+    FakeDebugSink m_debug;
+    FakeSampleAllocator m_allocator;
+    FakeOpenParams m_params;
+    FakeFrameSink m_sink;
+    std::unique_ptr<QuickDriver> m_driver;
+};
+
+TEST_F(ChannelEndToEnd, H264FramesArriveWholeStartingAtSyncPoint) {
+    StartCamera();
+    OpenDriver(kStreamTypeH264);
+    test::FakeChannelParams params(640, 480, 40, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sink.WaitForFrames(30, 20s));
+    Video()->CloseChannel(0);
+
+    const auto frames = m_sink.Frames();
+    EXPECT_EQ(frames[0].fourcc, kFourCCH264) << "the first frame is a sync point";
+    const auto clip = sim::EmbeddedH264_640x480();
+    std::size_t matched = 0;
+    for (const auto& frame : frames) {
+        EXPECT_EQ(frame.width, 640U);
+        EXPECT_EQ(frame.height, 480U);
+        EXPECT_EQ(frame.imageSize, 4U);
+        ASSERT_GE(frame.bytes.size(), 5U);
+        const std::vector<std::uint8_t> tail(frame.bytes.end() - 5, frame.bytes.end());
+        EXPECT_EQ(tail, (std::vector<std::uint8_t>{0, 0, 1, 9, 0x30}));
+        // Every delivered access unit is one of the camera's, whole.
+        const auto units = PayloadUnits(SplitNalUnits(frame.bytes));
+        const bool known = std::any_of(clip->accessUnits.begin(), clip->accessUnits.end(),
+                                       [&](const sim::H264AccessUnit& au) {
+                                           auto expected = PayloadUnits(au.nalUnits);
+                                           // A fragmented IDR picture carries the parameter sets.
+                                           if (units.size() == expected.size() + 2 &&
+                                               (units[0][0] & 0x1F) == 7) {
+                                               return std::equal(expected.begin(), expected.end(),
+                                                                 units.begin() + 2);
+                                           }
+                                           return units == expected;
+                                       });
+        matched += known ? 1 : 0;
+        EXPECT_EQ(frame.fourcc == kFourCCH264, (units[0][0] & 0x1F) == 7);
+    }
+    EXPECT_EQ(matched, frames.size());
+    EXPECT_GE(m_debug.CountContaining("Camera 127.0.0.1 is online"), 1U);
+}
+
+TEST_F(ChannelEndToEnd, EncoderConfigurationAndRtspConversation) {
+    StartCamera();
+    OpenDriver(kStreamTypeH264);
+    test::FakeChannelParams params(1280, 720, 83, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sink.WaitForFrames(1, 20s));
+    Video()->CloseChannel(0);
+    std::vector<std::string> order;
+    for (const auto& request : m_sim->Requests()) {
+        order.push_back(request.method + " " + request.uri);
+    }
+    ASSERT_GE(order.size(), 4U);
+    EXPECT_EQ(order[0],
+              "GET /cgi-bin/action.fcgi?vtl_api=set_setup.video.codec&codec0=h264&resolution0="
+              "1280x720&bitctrl0=cbr&bitavr0=4256&fps0=12.5&codec1=none&resolution1=320x240"
+              "&bitctrl1=cbr&bitavr1=4256&fps1=12.5&ff_mode=50&mirror_mode=none&bandon=no"
+              "&bandwidth=5000");
+    const std::string base = "rtsp://127.0.0.1:" + std::to_string(m_sim->RtspPort()) +
+                             "/vtl_media/main";
+    EXPECT_EQ(order[1], "DESCRIBE " + base);
+    EXPECT_EQ(order[2].rfind("SETUP " + base + "/", 0), 0U) << order[2];
+    EXPECT_EQ(order[3], "PLAY " + base);
+    EXPECT_EQ(order.back(), "TEARDOWN " + base);
+}
+
+TEST_F(ChannelEndToEnd, MjpegPicturesArriveAsCompleteJpegFiles) {
+    StartCamera();
+    OpenDriver(kStreamTypeMjpeg);
+    test::FakeChannelParams params(1280, 1024, 100, 10);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sink.WaitForFrames(10, 20s));
+    Video()->CloseChannel(0);
+    for (const auto& frame : m_sink.Frames()) {
+        EXPECT_EQ(frame.fourcc, kFourCCJpeg);
+        EXPECT_EQ(frame.width, 704U);
+        EXPECT_EQ(frame.height, 576U);
+        ASSERT_GE(frame.bytes.size(), 610U);
+        EXPECT_EQ(frame.bytes[0], 0xFF);
+        EXPECT_EQ(frame.bytes[1], 0xD8);
+        EXPECT_EQ(frame.bytes[frame.bytes.size() - 2], 0xFF);
+        EXPECT_EQ(frame.bytes[frame.bytes.size() - 1], 0xD9);
+    }
+    const auto requests = m_sim->Requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_NE(requests[0].uri.find("&codec1=mjpeg&resolution1=704x576"), std::string::npos);
+    EXPECT_NE(requests[1].uri.find("/vtl_media/second"), std::string::npos);
+}
+
+TEST_F(ChannelEndToEnd, DigestCameraIsAnsweredWithDigest) {
+    sim::CameraSimConfig config;
+    config.httpAuth = sim::AuthMode::Digest;
+    config.rtspAuth = sim::AuthMode::Digest;
+    StartCamera(config);
+    OpenDriver(kStreamTypeH264);
+    test::FakeChannelParams params(640, 480, 40, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sink.WaitForFrames(5, 20s));
+    Video()->CloseChannel(0);
+    int describes = 0;
+    for (const auto& request : m_sim->Requests()) {
+        if (request.protocol == sim::LoggedRequest::Protocol::Rtsp && request.method == "DESCRIBE") {
+            ++describes;
+            if (describes == 1) {
+                EXPECT_EQ(request.text.find("Authorization:"), std::string::npos);
+            } else {
+                EXPECT_NE(request.text.find("Authorization: Digest username=\"admin\""),
+                          std::string::npos);
+            }
+        }
+        if (request.protocol == sim::LoggedRequest::Protocol::Rtsp && request.method == "PLAY") {
+            EXPECT_NE(request.text.find("Authorization: Digest"), std::string::npos);
+        }
+    }
+    EXPECT_EQ(describes, 2) << "one refusal, one repetition";
+}
+
+TEST_F(ChannelEndToEnd, SignalLossIsReportedAndStreamRecovers) {
+    StartCamera();
+    OpenDriver(kStreamTypeH264, 2000, 1500);
+    test::FakeChannelParams params(640, 480, 40, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sink.WaitForFrames(5, 20s));
+    sim::SimFaults faults;
+    faults.stopMedia = true;
+    m_sim->SetFaults(faults);
+    ASSERT_TRUE(m_sink.WaitForSignalLost(1, 20s));
+    int32_t state = -1;
+    int32_t reserved = 0;
+    ASSERT_TRUE(Video()->GetChannelStatus(0, &state, &reserved, nullptr, 0));
+    EXPECT_EQ(state, 2);
+    ASSERT_TRUE(m_debug.WaitFor("Signal was lost for camera 127.0.0.1", 5s));
+    const std::size_t before = m_sink.FrameCount();
+    m_sim->SetFaults({});
+    ASSERT_TRUE(Eventually([&] { return m_sink.FrameCount() > before + 5; }, 30s));
+    EXPECT_TRUE(Eventually(
+            [&] {
+                return Video()->GetChannelStatus(0, &state, &reserved, nullptr, 0) && state == 0;
+            },
+            10s));
+    Video()->CloseChannel(0);
+    EXPECT_EQ(m_debug.CountContaining("Signal was lost"), 1U);
+    EXPECT_GE(m_debug.CountContaining("is online"), 2U);
+}
+
+TEST_F(ChannelEndToEnd, KeepAliveFollowsAnnouncedSessionTimeout) {
+    sim::CameraSimConfig config;
+    config.sessionTimeoutSec = 4;
+    StartCamera(config);
+    OpenDriver(kStreamTypeH264);
+    test::FakeChannelParams params(640, 480, 40, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sink.WaitForFrames(1, 20s));
+    m_sim->ClearRequests();
+    std::this_thread::sleep_for(5500ms);
+    Video()->CloseChannel(0);
+    int options = 0;
+    for (const auto& request : m_sim->Requests()) {
+        options += request.method == "OPTIONS" ? 1 : 0;
+    }
+    // Every 2 s (half of 4 s) over 5.5 s: two or three, not one per second.
+    EXPECT_GE(options, 2);
+    EXPECT_LE(options, 4);
+}
+
+TEST_F(ChannelEndToEnd, LossyNetworkNeverDeliversDamagedFrames) {
+    sim::CameraSimConfig config;
+    config.faults.dropShare = 0.03;
+    config.faults.reorderShare = 0.02;
+    config.faults.duplicateShare = 0.02;
+    StartCamera(config);
+    OpenDriver(kStreamTypeH264);
+    test::FakeChannelParams params(640, 480, 40, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sink.WaitForFrames(20, 30s));
+    Video()->CloseChannel(0);
+    const auto clip = sim::EmbeddedH264_640x480();
+    for (const auto& frame : m_sink.Frames()) {
+        const auto units = PayloadUnits(SplitNalUnits(frame.bytes));
+        const bool known = std::any_of(
+                clip->accessUnits.begin(), clip->accessUnits.end(), [&](const sim::H264AccessUnit& au) {
+                    const auto expected = PayloadUnits(au.nalUnits);
+                    if (units.size() == expected.size() + 2 && (units[0][0] & 0x1F) == 7) {
+                        return std::equal(expected.begin(), expected.end(), units.begin() + 2);
+                    }
+                    return units == expected;
+                });
+        EXPECT_TRUE(known) << "a delivered frame differs from every frame the camera sent";
+    }
+}
+
+// Stop times of a channel in the states a host may close it in. Each must end well inside the
+// outer 20 s bound; the figures are printed for the record.
+TEST_F(ChannelEndToEnd, CloseChannelReturnsPromptlyInEveryState) {
+    sim::CameraSimConfig config;
+    StartCamera(config);
+    OpenDriver(kStreamTypeH264, 10000, 10000);
+    test::FakeChannelParams params(640, 480, 40, 50);
+    auto timeClose = [&](const char* what) {
+        const auto start = Clock::now();
+        EXPECT_TRUE(Video()->CloseChannel(0));
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        std::printf("CloseChannel while %s: %lld ms\n", what, static_cast<long long>(ms.count()));
+        EXPECT_LT(ms, 2s) << what;
+    };
+
+    // While streaming.
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sink.WaitForFrames(3, 20s));
+    timeClose("streaming");
+
+    // During the port probe (right after the configuration request).
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sim->WaitForRequest([](const sim::LoggedRequest& r) { return r.method == "GET"; }, 10s));
+    std::this_thread::sleep_for(1200ms);
+    timeClose("probing ports");
+
+    // During an RTSP exchange with a camera that does not answer.
+    sim::SimFaults silent;
+    silent.replyDelayMs = 60000;
+    m_sim->SetFaults(silent);
+    m_sim->ClearRequests();
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sim->WaitForRequest([](const sim::LoggedRequest& r) { return r.method == "GET"; },
+                                      20s));
+    timeClose("waiting for the CGI answer");
+    m_sim->SetFaults({});
+}
+
+TEST_F(ChannelEndToEnd, CloseChannelWhileConnectingToSilentAddress) {
+    // A listening socket that never accepts and never answers stands in for a camera that drops
+    // packets: the configuration request hangs until the stop aborts it.
+    platform::CSocket blackhole = platform::CSocket::CreateTcp();
+    ASSERT_TRUE(blackhole.Bind(platform::LoopbackAddress(), 0));
+    ASSERT_TRUE(blackhole.Listen(0)); // never accepted: connects hang in the backlog or time out
+    m_driver = std::make_unique<QuickDriver>(10000, 10000);
+    m_params.connection.address = "127.0.0.1";
+    m_params.connection.port = blackhole.LocalPort();
+    m_params.connection.streamType = kStreamTypeH264;
+    ASSERT_TRUE(m_driver->Open(&m_debug, &m_allocator, &m_params));
+    test::FakeChannelParams params(640, 480, 40, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    std::this_thread::sleep_for(500ms);
+    const auto start = Clock::now();
+    EXPECT_TRUE(Video()->CloseChannel(0));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    std::printf("CloseChannel while the CGI request hangs: %lld ms\n",
+                static_cast<long long>(ms.count()));
+    EXPECT_LT(ms, 2s);
+}
+
+} // namespace
+} // namespace norvane
