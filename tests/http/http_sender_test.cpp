@@ -298,6 +298,48 @@ TEST(CHttpSenderLighttpd, DigestIsLearnedFromTheFirst401AndUsedAtOnce) {
     EXPECT_EQ(log.back(), Logged("200", "c"));
 }
 
+TEST(CHttpSenderLighttpd, RedirectsAreFollowedOnlyWhenAllowed) {
+    CLighttpdServer server;
+    START_SERVER(server, Auth::None);
+    server.SetAnswer("moved", "", "302 Found", "Location: " + Path("target") + "\r\n");
+    server.SetAnswer("target", "x=1\r\n");
+    Web::CHttpSender sender(Camera(server.Port()));
+    Web::HttpRequest request("GET", Path("moved"));
+    ASSERT_TRUE(sender.Send(request));
+    EXPECT_EQ(sender.StatusCode(), 302U);
+    request.options &= ~Web::kOptionNoRedirects;
+    ASSERT_TRUE(sender.Send(request));
+    EXPECT_EQ(sender.StatusCode(), 200U);
+    std::vector<std::uint8_t> body;
+    sender.ReadBody(body);
+    EXPECT_EQ(Text(body), "x=1\r\n");
+    EXPECT_EQ(server.Requests(),
+              (std::vector<std::string>{"||vtl_api=moved", "||vtl_api=moved", "||vtl_api=target"}));
+}
+
+TEST(CHttpSenderLighttpd, HttpsWithProtocol1AndTheCertificateOption) {
+    CLighttpdServer server;
+    if (const std::string missing = CLighttpdServer::MissingTool(Auth::Basic, true);
+        !missing.empty()) {
+        GTEST_SKIP() << "skipped: " << missing;
+    }
+    ASSERT_TRUE(server.Start(Auth::Basic, true)) << server.Error();
+    server.SetAnswer("a", "x=1\r\n");
+    Web::CHttpSender sender(
+            Camera(server.Port(), CLighttpdServer::kUser, CLighttpdServer::kPassword));
+    Web::HttpRequest request("GET", Path("a"));
+    request.protocol = Web::kProtocolHttps;
+    EXPECT_FALSE(sender.Send(request)); // a self-signed certificate is refused by default
+    Web::HttpRequest plain("GET", Path("a"));
+    EXPECT_FALSE(sender.Send(plain)); // plain HTTP does not reach a TLS port
+    request.options |= Web::kOptionIgnoreCertErrors;
+    ASSERT_TRUE(sender.Send(request));
+    EXPECT_EQ(sender.StatusCode(), 200U);
+    std::vector<std::uint8_t> body;
+    EXPECT_EQ(sender.ReadBody(body), 5U);
+    EXPECT_EQ(server.Requests(), std::vector<std::string>{"Basic|admin|vtl_api=a"});
+}
+
 TEST(CHttpSenderLighttpd, AbortedSenderFailsUntilRearmed) {
     CLighttpdServer server;
     START_SERVER(server, Auth::None);

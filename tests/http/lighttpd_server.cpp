@@ -139,9 +139,14 @@ CLighttpdServer::~CLighttpdServer() {
     }
 }
 
-std::string CLighttpdServer::MissingTool(Auth auth) {
+std::string CLighttpdServer::MissingTool(Auth auth, bool tls) {
     if (Lighttpd().empty()) {
         return "lighttpd is not installed (Debian package lighttpd)";
+    }
+    if (tls && (::access("/usr/bin/openssl", X_OK) != 0 ||
+                ::access("/usr/lib/lighttpd/mod_openssl.so", R_OK) != 0)) {
+        return "openssl or lighttpd's mod_openssl is not installed (Debian packages openssl, "
+               "lighttpd)";
     }
     if (auth == Auth::Basic && Htpasswd().empty()) {
         return "htpasswd is not installed (Debian package apache2-utils)";
@@ -169,7 +174,13 @@ bool CLighttpdServer::WritePasswordFile(Auth auth) {
     return true;
 }
 
-void CLighttpdServer::WriteConfig(Auth auth) {
+bool CLighttpdServer::WriteCertificate() {
+    return Run({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                m_dir + "/key.pem", "-out", m_dir + "/cert.pem", "-days", "1", "-subj",
+                "/CN=localhost"});
+}
+
+void CLighttpdServer::WriteConfig(Auth auth, bool tls) {
     std::ostringstream conf;
     conf << "server.document-root = \"" << m_dir << "/www\"\n"
          << "server.bind = \"127.0.0.1\"\n"
@@ -179,6 +190,12 @@ void CLighttpdServer::WriteConfig(Auth auth) {
          << "accesslog.filename = \"" << m_dir << "/access.log\"\n"
          << "accesslog.format = \"%s %r\"\n"
          << "cgi.assign = (\".fcgi\" => \"/bin/sh\")\n";
+    if (tls) {
+        conf << "server.modules += (\"mod_openssl\")\n"
+             << "ssl.engine = \"enable\"\n"
+             << "ssl.pemfile = \"" << m_dir << "/cert.pem\"\n"
+             << "ssl.privkey = \"" << m_dir << "/key.pem\"\n";
+    }
     if (auth != Auth::None) {
         const bool basic = auth == Auth::Basic;
         conf << "auth.backend = \"" << (basic ? "htpasswd" : "htdigest") << "\"\n"
@@ -190,7 +207,7 @@ void CLighttpdServer::WriteConfig(Auth auth) {
     WriteFile(m_dir + "/lighttpd.conf", conf.str());
 }
 
-bool CLighttpdServer::Start(Auth auth) {
+bool CLighttpdServer::Start(Auth auth, bool tls) {
     if (m_dir.empty()) {
         m_error = "no temporary folder";
         return false;
@@ -203,10 +220,14 @@ bool CLighttpdServer::Start(Auth auth) {
         m_error = "cannot make the password file";
         return false;
     }
+    if (tls && !WriteCertificate()) {
+        m_error = "cannot make the certificate";
+        return false;
+    }
     // A port found free may be taken before lighttpd binds it; try a few.
     for (int attempt = 0; attempt < 3; ++attempt) {
         m_port = FreeLoopbackPort();
-        WriteConfig(auth);
+        WriteConfig(auth, tls);
         m_pid = Spawn({Lighttpd(), "-D", "-f", m_dir + "/lighttpd.conf"}, m_dir + "/stdout.log");
         if (m_pid < 0) {
             m_error = "cannot start lighttpd";

@@ -26,11 +26,13 @@ public:
     CLighttpdServer(const CLighttpdServer&) = delete;
     CLighttpdServer& operator=(const CLighttpdServer&) = delete;
 
-    // Why the server cannot run here (lighttpd or a password tool missing); empty when it can.
-    static std::string MissingTool(Auth auth);
+    // Why the server cannot run here (lighttpd, its TLS module or a tool missing); empty when it
+    // can.
+    static std::string MissingTool(Auth auth, bool tls = false);
 
-    // Start launches the server; false (see Error) when it did not come up.
-    bool Start(Auth auth = Auth::None);
+    // Start launches the server, with `tls` on HTTPS with a fresh self-signed certificate; false
+    // (see Error) when it did not come up.
+    bool Start(Auth auth = Auth::None, bool tls = false);
     void Stop();
 
     [[nodiscard]] const std::string& Error() const { return m_error; }
@@ -51,7 +53,8 @@ public:
 
 private:
     bool WritePasswordFile(Auth auth);
-    void WriteConfig(Auth auth);
+    bool WriteCertificate();
+    void WriteConfig(Auth auth, bool tls);
 
     std::string m_dir;
     std::string m_error;
