@@ -143,6 +143,12 @@ TEST(DigestAuthorization, EchoesOpaqueAndQuotesSpecialCharacters) {
     EXPECT_NE(line.find(Md5Hex(ha1 + ":n\\1:" + ha2)), std::string::npos);
 }
 
+TEST(DigestAuthorization, CameraTextIsNeverAFormat) {
+    const CRTSPResponseParser parser = DigestChallenge("%n%s%x", "%s%s");
+    const std::string line = DigestAuthorization(parser, "u", "p", "rtsp://h/", kOptions);
+    EXPECT_NE(line.find("realm=\"%n%s%x\", nonce=\"%s%s\""), std::string::npos) << line;
+}
+
 TEST(DigestAuthorization, EmptyWithoutCompleteInputs) {
     const CRTSPResponseParser good = DigestChallenge("r", "n");
     CRTSPResponseParser basic = good;
