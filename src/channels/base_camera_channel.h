@@ -44,6 +44,7 @@ public:
     virtual std::int32_t Run() = 0;
 
     virtual void OnStopRequested() {}
+
     virtual void OnStarting() {}
 
     // SetCameraState reports a change between online and offline to the host, once per change.

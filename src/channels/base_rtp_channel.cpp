@@ -13,7 +13,9 @@ constexpr std::uint64_t k100nsPerMs = 10000;
 CBaseRTPChannel::CBaseRTPChannel(IDriver* driver, std::uint32_t channelIndex, IFrameSink* sink)
     : CBaseCameraChannel(driver, channelIndex, sink) {}
 
-CBaseRTPChannel::~CBaseRTPChannel() { Stop(); }
+CBaseRTPChannel::~CBaseRTPChannel() {
+    Stop();
+}
 
 std::int32_t CBaseRTPChannel::Run() {
     MarkDataTime(); // the first time-outs count from the thread's start

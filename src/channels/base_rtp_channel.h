@@ -40,9 +40,13 @@ public:
 
     // Hooks of the session protocol and the codec, called on the channel thread.
     virtual void CheckKeepAlive();
+
     virtual bool CreateSession() { return true; }
+
     virtual void CloseSession() {}
+
     virtual bool StartStreaming() { return true; }
+
     virtual bool OpenPorts();
     virtual bool ConfigureCamera() = 0;
     virtual void SendKeepAlive() = 0;
@@ -52,7 +56,9 @@ public:
     // IRTPReceiverUser: packets from any other address than the camera's are dropped.
     void OnRtpPacket(CRTPReceiver* receiver, const platform::SocketAddress& from,
                      const RtpPacketInfo* packet) override;
+
     void OnTimeout() override {}
+
     void OnClosed(CRTPReceiver* /*receiver*/) override {}
 
     // IMediaParserClient.
@@ -60,6 +66,7 @@ public:
     std::pair<std::uint32_t, std::uint32_t> GetConfiguredSize() override;
 
     [[nodiscard]] std::uint16_t RtpPort() const { return m_rtpPort; }
+
     [[nodiscard]] std::uint32_t CameraAddress() const { return m_cameraAddress.load(); }
 
 protected:

@@ -74,7 +74,8 @@ bool CBaseRTSPChannel::StartStreaming() {
     settings.address = info.address;
     settings.userName = info.userName;
     settings.password = info.password;
-    settings.connectTimeout = static_cast<std::uint32_t>(info.requestTimeout > 0 ? info.requestTimeout : 0);
+    settings.connectTimeout =
+            static_cast<std::uint32_t>(info.requestTimeout > 0 ? info.requestTimeout : 0);
     settings.rtpPort = m_rtpPort;
     settings.rtcpPort = m_rtcpPort;
     FillSessionSettings(settings);

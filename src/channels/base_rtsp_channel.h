@@ -32,12 +32,15 @@ public:
 
     // CreateClient makes the client of one attempt; null when it cannot be allocated.
     virtual std::unique_ptr<CBaseRTSPClient> CreateClient();
+
     // FillSessionSettings sets what the stream decides: RTSP port and stream path.
     virtual void FillSessionSettings(RTSPSessionSettings& /*settings*/) {}
+
     // OnDescribed takes what the stream needs from the session description.
     virtual void OnDescribed() {}
 
     [[nodiscard]] std::uint16_t RtcpPort() const { return m_rtcpPort; }
+
     // KeepAliveIntervalMs is half the session time-out the camera announced (60 s when none).
     [[nodiscard]] std::uint64_t KeepAliveIntervalMs() const;
 

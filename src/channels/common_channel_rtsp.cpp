@@ -16,11 +16,17 @@ CCommonChannelRTSP::CCommonChannelRTSP(IDriver* driver, std::uint32_t channelInd
     : CBaseRTSPChannel(driver, channelIndex, sink)
     , m_http(std::make_unique<Web::CHttpSender>(driver->GetDeviceInfo())) {}
 
-CCommonChannelRTSP::~CCommonChannelRTSP() { Stop(); }
+CCommonChannelRTSP::~CCommonChannelRTSP() {
+    Stop();
+}
 
-void CCommonChannelRTSP::OnStopRequested() { m_http->Abort(); }
+void CCommonChannelRTSP::OnStopRequested() {
+    m_http->Abort();
+}
 
-void CCommonChannelRTSP::OnStarting() { m_http->Rearm(); }
+void CCommonChannelRTSP::OnStarting() {
+    m_http->Rearm();
+}
 
 bool CCommonChannelRTSP::SendConfiguration(const StreamCodecSettings& settings) {
     const bool ntsc = m_driver->IsNtsc() != 0;

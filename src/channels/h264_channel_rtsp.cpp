@@ -8,7 +8,9 @@ CH264ChannelRTSP::CH264ChannelRTSP(IDriver* driver, std::uint32_t channelIndex, 
     m_parser.SetClient(this);
 }
 
-CH264ChannelRTSP::~CH264ChannelRTSP() { Stop(); }
+CH264ChannelRTSP::~CH264ChannelRTSP() {
+    Stop();
+}
 
 bool CH264ChannelRTSP::ConfigureCamera() {
     return SendConfiguration(H264StreamSettings(m_start, m_driver->IsNtsc() != 0));

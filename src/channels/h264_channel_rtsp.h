@@ -15,7 +15,9 @@ public:
     ~CH264ChannelRTSP() override;
 
     bool ConfigureCamera() override;
+
     void FeedParser(const RtpPacketInfo* packet) override { m_parser.OnPacket(packet); }
+
     void FillSessionSettings(RTSPSessionSettings& settings) override;
     void OnDescribed() override;
 

@@ -8,7 +8,9 @@ CMJPEGChannelRTSP::CMJPEGChannelRTSP(IDriver* driver, std::uint32_t channelIndex
     m_parser.SetClient(this);
 }
 
-CMJPEGChannelRTSP::~CMJPEGChannelRTSP() { Stop(); }
+CMJPEGChannelRTSP::~CMJPEGChannelRTSP() {
+    Stop();
+}
 
 bool CMJPEGChannelRTSP::ConfigureCamera() {
     return SendConfiguration(MjpegStreamSettings(m_start, m_driver->IsNtsc() != 0));

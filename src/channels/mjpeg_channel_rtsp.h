@@ -15,7 +15,9 @@ public:
 
     // ConfigureCamera limits the picture to 704x576, the largest the second stream offers.
     bool ConfigureCamera() override;
+
     void FeedParser(const RtpPacketInfo* packet) override { m_parser.OnPacket(packet); }
+
     void FillSessionSettings(RTSPSessionSettings& settings) override;
 
 private:

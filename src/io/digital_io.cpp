@@ -18,14 +18,17 @@ CDigitalIO::CDigitalIO(IDriver* driver)
     , m_outputHttp(std::make_unique<Web::CHttpSender>(driver->GetDeviceInfo()))
     , m_inputHttp(std::make_unique<Web::CHttpSender>(driver->GetDeviceInfo())) {}
 
-CDigitalIO::~CDigitalIO() = default;
+CDigitalIO::~CDigitalIO() {
+    // A host that deletes the driver without StopIO would leave the workers running on a
+    // destroyed object; they are stopped here, before the senders they use are gone.
+    StopWorkers();
+}
 
 std::string CDigitalIO::SwitchRequest(std::uint32_t state) {
     // Every switch also writes the alarm input settings and the output mode with its dwell time.
     return std::string("/cgi-bin/action.fcgi?vtl_api=set_setup.event.alarm_port"
                        "&in_enable=yes&in_type=no&in_text=ALARM%201&out_oper=") +
-           (state == kIOStateInactive ? "useron" : "useroff") +
-           "&out_mode=transparent&out_dwell=5";
+           (state == kIOStateInactive ? "useron" : "useroff") + "&out_mode=transparent&out_dwell=5";
 }
 
 std::optional<std::uint32_t> CDigitalIO::InputStateFromStatus(std::string_view answer) {

@@ -23,7 +23,19 @@ CIOBase::CIOBase(IDriver* driver) : m_driver(driver) {
     FillUnknown(m_inputStates, GetInputCount());
 }
 
-CIOBase::~CIOBase() = default;
+CIOBase::~CIOBase() {
+    StopWorkers();
+}
+
+void CIOBase::StopWorkers() {
+    if (CWorkItemThread::IsStarted() || CTickerThread::IsStarted()) {
+        AbortDeviceRequests();
+        StopWorker();
+        if (CTickerThread::IsStarted()) {
+            StopTicker();
+        }
+    }
+}
 
 bool CIOBase::SetCallback(IIOCallback* callback) {
     if (callback == nullptr) {

@@ -79,6 +79,9 @@ protected:
     // and output requests are carried out again even when they repeat the last one.
     void ResetStates();
 
+    // StopWorkers ends both workers if they run, without touching the states or the host.
+    void StopWorkers();
+
     // AbortDeviceRequests ends a device request under way on another thread at once; called by
     // StopIO before it waits for the workers. ResumeDeviceRequests re-arms them at StartIO.
     virtual void AbortDeviceRequests() {}

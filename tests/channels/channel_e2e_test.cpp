@@ -29,7 +29,8 @@ using test::FakeSampleAllocator;
 class QuickDriver : public CVantrelDriver {
 public:
     QuickDriver(std::int32_t requestTimeoutMs, std::int32_t dataTimeoutMs)
-        : m_request(requestTimeoutMs), m_data(dataTimeoutMs) {}
+        : m_request(requestTimeoutMs)
+        , m_data(dataTimeoutMs) {}
 
     bool Open(IDebugSink* sink, IHostSampleAllocator* allocator, IOpenParams* params) override {
         if (!CVantrelDriver::Open(sink, allocator, params)) {
@@ -135,17 +136,16 @@ TEST_F(ChannelEndToEnd, H264FramesArriveWholeStartingAtSyncPoint) {
         EXPECT_EQ(tail, (std::vector<std::uint8_t>{0, 0, 1, 9, 0x30}));
         // Every delivered access unit is one of the camera's, whole.
         const auto units = PayloadUnits(SplitNalUnits(frame.bytes));
-        const bool known = std::any_of(clip->accessUnits.begin(), clip->accessUnits.end(),
-                                       [&](const sim::H264AccessUnit& au) {
-                                           auto expected = PayloadUnits(au.nalUnits);
-                                           // A fragmented IDR picture carries the parameter sets.
-                                           if (units.size() == expected.size() + 2 &&
-                                               (units[0][0] & 0x1F) == 7) {
-                                               return std::equal(expected.begin(), expected.end(),
-                                                                 units.begin() + 2);
-                                           }
-                                           return units == expected;
-                                       });
+        const bool known = std::any_of(
+                clip->accessUnits.begin(), clip->accessUnits.end(),
+                [&](const sim::H264AccessUnit& au) {
+                    auto expected = PayloadUnits(au.nalUnits);
+                    // A fragmented IDR picture carries the parameter sets.
+                    if (units.size() == expected.size() + 2 && (units[0][0] & 0x1F) == 7) {
+                        return std::equal(expected.begin(), expected.end(), units.begin() + 2);
+                    }
+                    return units == expected;
+                });
         matched += known ? 1 : 0;
         EXPECT_EQ(frame.fourcc == kFourCCH264, (units[0][0] & 0x1F) == 7);
     }
@@ -170,8 +170,8 @@ TEST_F(ChannelEndToEnd, EncoderConfigurationAndRtspConversation) {
               "1280x720&bitctrl0=cbr&bitavr0=4256&fps0=12.5&codec1=none&resolution1=320x240"
               "&bitctrl1=cbr&bitavr1=4256&fps1=12.5&ff_mode=50&mirror_mode=none&bandon=no"
               "&bandwidth=5000");
-    const std::string base = "rtsp://127.0.0.1:" + std::to_string(m_sim->RtspPort()) +
-                             "/vtl_media/main";
+    const std::string base =
+            "rtsp://127.0.0.1:" + std::to_string(m_sim->RtspPort()) + "/vtl_media/main";
     EXPECT_EQ(order[1], "DESCRIBE " + base);
     EXPECT_EQ(order[2].rfind("SETUP " + base + "/", 0), 0U) << order[2];
     EXPECT_EQ(order[3], "PLAY " + base);
@@ -213,7 +213,8 @@ TEST_F(ChannelEndToEnd, DigestCameraIsAnsweredWithDigest) {
     Video()->CloseChannel(0);
     int describes = 0;
     for (const auto& request : m_sim->Requests()) {
-        if (request.protocol == sim::LoggedRequest::Protocol::Rtsp && request.method == "DESCRIBE") {
+        if (request.protocol == sim::LoggedRequest::Protocol::Rtsp &&
+            request.method == "DESCRIBE") {
             ++describes;
             if (describes == 1) {
                 EXPECT_EQ(request.text.find("Authorization:"), std::string::npos);
@@ -292,7 +293,8 @@ TEST_F(ChannelEndToEnd, LossyNetworkNeverDeliversDamagedFrames) {
     for (const auto& frame : m_sink.Frames()) {
         const auto units = PayloadUnits(SplitNalUnits(frame.bytes));
         const bool known = std::any_of(
-                clip->accessUnits.begin(), clip->accessUnits.end(), [&](const sim::H264AccessUnit& au) {
+                clip->accessUnits.begin(), clip->accessUnits.end(),
+                [&](const sim::H264AccessUnit& au) {
                     const auto expected = PayloadUnits(au.nalUnits);
                     if (units.size() == expected.size() + 2 && (units[0][0] & 0x1F) == 7) {
                         return std::equal(expected.begin(), expected.end(), units.begin() + 2);
@@ -325,7 +327,8 @@ TEST_F(ChannelEndToEnd, CloseChannelReturnsPromptlyInEveryState) {
 
     // During the port probe (right after the configuration request).
     ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
-    ASSERT_TRUE(m_sim->WaitForRequest([](const sim::LoggedRequest& r) { return r.method == "GET"; }, 10s));
+    ASSERT_TRUE(m_sim->WaitForRequest([](const sim::LoggedRequest& r) { return r.method == "GET"; },
+                                      10s));
     std::this_thread::sleep_for(1200ms);
     timeClose("probing ports");
 
