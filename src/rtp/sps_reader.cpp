@@ -98,7 +98,7 @@ void SkipScalingList(CBitReader& bits, unsigned size) {
 class CBitWriter {
 public:
     void Bit(std::uint32_t bit) {
-        m_current = static_cast<std::uint8_t>((m_current << 1) | (bit & 1U));
+        m_current = static_cast<std::uint8_t>((std::uint32_t{m_current} << 1) | (bit & 1U));
         if (++m_count == 8) {
             Emit(m_current);
             m_current = 0;
