@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 
 #include "driver/driver_interfaces.h"
 #include "norvane/host.h"

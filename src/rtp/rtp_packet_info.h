@@ -4,6 +4,7 @@
 // The pointers point into the datagram and are valid only as long as it is.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 

@@ -11,8 +11,9 @@ constexpr std::uint64_t kMaxRefFramesInCycle = 255; // H.264 7.4.2.1.1
 constexpr std::uint64_t kMaxPictureSide = 65535;
 constexpr std::uint32_t kMaxMadeUpSide = 16384;
 
-// CBitReader reads bits most significant first. A bit past the end reads as 1 and marks the read
-// as failed; every later read then fails at once, so a parse stops at its first overrun.
+// CBitReader reads bits most significant first, skipping emulation-prevention bytes (a 03 after
+// two zero bytes, H.264 7.4.1). A bit past the end reads as 1 and marks the read as failed; every
+// later read then fails at once, so a parse stops at its first overrun.
 class CBitReader {
 public:
     explicit CBitReader(std::span<const std::uint8_t> data) : m_data(data) {}
@@ -20,12 +21,24 @@ public:
     [[nodiscard]] bool Failed() const { return m_failed; }
 
     std::uint32_t Bit() {
-        if (m_failed || m_bit >= m_data.size() * 8) {
+        if (m_failed) {
+            return 1;
+        }
+        if (m_bit == 0 && m_zeros >= 2 && m_byte < m_data.size() && m_data[m_byte] == 0x03) {
+            ++m_byte;
+            m_zeros = 0;
+        }
+        if (m_byte >= m_data.size()) {
             m_failed = true;
             return 1;
         }
-        const std::uint32_t value = (m_data[m_bit / 8] >> (7 - m_bit % 8)) & 1U;
-        ++m_bit;
+        const std::uint8_t byte = m_data[m_byte];
+        const std::uint32_t value = (byte >> (7 - m_bit)) & 1U;
+        if (++m_bit == 8) {
+            m_bit = 0;
+            ++m_byte;
+            m_zeros = byte == 0 ? m_zeros + 1 : 0;
+        }
         return value;
     }
 
@@ -61,7 +74,9 @@ public:
 
 private:
     std::span<const std::uint8_t> m_data;
-    std::size_t m_bit = 0;
+    std::size_t m_byte = 0;
+    unsigned m_bit = 0;   // next bit within m_data[m_byte], 0 = most significant
+    unsigned m_zeros = 0; // zero bytes just read, for emulation prevention
     bool m_failed = false;
 };
 
@@ -83,7 +98,7 @@ void SkipScalingList(CBitReader& bits, unsigned size) {
 class CBitWriter {
 public:
     void Bit(std::uint32_t bit) {
-        m_current = static_cast<std::uint8_t>((m_current << 1) | (bit & 1U));
+        m_current = static_cast<std::uint8_t>((std::uint32_t{m_current} << 1) | (bit & 1U));
         if (++m_count == 8) {
             Emit(m_current);
             m_current = 0;

@@ -28,7 +28,7 @@ constexpr std::size_t kSpsSearchLimit = 64;
 [[nodiscard]] std::optional<SpsSize> FindSpsSize(std::span<const std::uint8_t> accessUnit);
 
 // ReadSpsSize reads the picture size (cropping applied) from an SPS payload: the bytes after the
-// NAL unit header, read as they stand (emulation-prevention bytes are not removed). It stops at
+// NAL unit header, emulation-prevention bytes skipped as a decoder skips them. It stops at
 // the first read past the end, refuses Exp-Golomb codes of more than 31 leading zeros, more than
 // 255 reference frames in a picture-order cycle, and sizes that are zero or beyond 65535.
 [[nodiscard]] std::optional<SpsSize> ReadSpsSize(std::span<const std::uint8_t> payload);

@@ -59,6 +59,9 @@ UdpOpenResult CUDPPort::Open(std::uint16_t localPort) {
         return UdpOpenResult::AlreadyOpen;
     }
     JoinStoppedThread();
+    if (m_thread.joinable()) {
+        return UdpOpenResult::ThreadFailed; // called on the old receive thread itself
+    }
     m_stopEvent = platform::CEventHandle::Create(platform::CEventHandle::Kind::ManualReset);
     platform::CSocket socket = platform::CSocket::CreateUdp();
     // Non-blocking: the thread receives only after a readiness wait, and drains until empty.

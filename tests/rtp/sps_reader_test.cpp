@@ -142,6 +142,22 @@ TEST(ReadSpsSize, EveryTruncationFails) {
     }
 }
 
+TEST(ReadSpsSize, EmulationPreventionBytesAreSkipped) {
+    // Flags and level 0, then seq_parameter_set_id with 16 leading zeros: the payload has
+    // 00 00 00, which the NAL unit carries as 00 00 03 00.
+    BitString b;
+    b.U(66, 8).U(0, 8).U(0, 8).Ue(65535);
+    SizeTail(b, 44, 36);
+    std::vector<std::uint8_t> raw = b.Bytes();
+    ASSERT_EQ(raw[1], 0);
+    ASSERT_EQ(raw[2], 0);
+    ASSERT_LE(raw[3], 3);
+    std::vector<std::uint8_t> escaped(raw.begin(), raw.begin() + 3);
+    escaped.push_back(0x03);
+    escaped.insert(escaped.end(), raw.begin() + 3, raw.end());
+    EXPECT_EQ(ReadSpsSize(escaped), (SpsSize{704, 576}));
+}
+
 TEST(ReadSpsSize, HighProfileScalingListsAreSkipped) {
     BitString b;
     b.U(100, 8).U(0, 8).U(40, 8).Ue(0);

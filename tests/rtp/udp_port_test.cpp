@@ -75,6 +75,24 @@ private:
     CSocket m_socket;
 };
 
+TEST(ClassifyWaitError, OnlyLostSocketServiceEndsReception) {
+    using platform::SocketError;
+    const std::vector<std::pair<SocketError, UdpWaitAction>> cases = {
+            {SocketError::BadAddress, UdpWaitAction::Fatal},
+            {SocketError::NetworkDown, UdpWaitAction::Fatal},
+            {SocketError::NotInitialised, UdpWaitAction::Fatal},
+            {SocketError::InvalidArgument, UdpWaitAction::Receive},
+            {SocketError::Interrupted, UdpWaitAction::Retry},
+            {SocketError::MessageTooLong, UdpWaitAction::Retry},
+            {SocketError::ConnectionReset, UdpWaitAction::Retry},
+            {SocketError::Other, UdpWaitAction::Retry},
+    };
+    for (const auto& [error, action] : cases) {
+        SCOPED_TRACE(static_cast<int>(error));
+        EXPECT_EQ(ClassifyWaitError(error), action);
+    }
+}
+
 TEST(CUDPPort, OpenReportsItsResults) {
     RecordingUser user;
     CUDPPort port;

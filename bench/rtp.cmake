@@ -1,0 +1,4 @@
+# RTP media: H.264 depacketizing into host samples next to memcpy of the same bytes.
+norvane_add_benchmark(rtp_bench ${CMAKE_CURRENT_LIST_DIR}/rtp_bench.cpp)
+# The UDP port's receive loop on loopback, one wait per datagram against draining.
+norvane_add_benchmark(rtp_receive_bench ${CMAKE_CURRENT_LIST_DIR}/rtp_receive_bench.cpp)
