@@ -200,6 +200,36 @@ TEST_F(SimRtspTest, MainStreamDeliversTheClipByteExactAtItsFrameRate) {
     EXPECT_TRUE(bye);
 }
 
+TEST_F(SimRtspTest, AccessUnitDelimitersTravelAsTheirOwnPacketBeforeEachFrame) {
+    CameraSimConfig config;
+    config.fps = 50;
+    config.h264AccessUnitDelimiters = true;
+    StartSim(config);
+    Playing playing;
+    ASSERT_NO_FATAL_FAILURE(Play("vtl_media/main", playing));
+    const auto packets = ReceiveFrames(5);
+    const auto clip = EmbeddedH264_640x480();
+    std::vector<std::vector<std::uint8_t>> frame;
+    std::size_t frameIndex = 0;
+    bool frameStart = true;
+    for (const auto& packet : packets) {
+        if (frameStart) {
+            EXPECT_EQ(packet.payload, (std::vector<std::uint8_t>{0x09, 0xF0}));
+            EXPECT_FALSE(packet.marker);
+        }
+        frameStart = packet.marker;
+        frame.push_back(packet.payload);
+        if (packet.marker) {
+            auto expected = clip->accessUnits[frameIndex].nalUnits;
+            expected.insert(expected.begin(), std::vector<std::uint8_t>{0x09, 0xF0});
+            EXPECT_EQ(test::RebuildNals(frame), expected);
+            frame.clear();
+            ++frameIndex;
+        }
+    }
+    EXPECT_EQ(frameIndex, 5U);
+}
+
 TEST_F(SimRtspTest, SecondStreamSendsTheJpegPicturesWithStandardQ) {
     CameraSimConfig config;
     config.fps = 50;

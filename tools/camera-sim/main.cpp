@@ -46,6 +46,7 @@ constexpr char kUsage[] =
         "  --fps N                initial frame rate of both streams (default 25)\n"
         "  --mtu N                largest RTP packet in bytes, header included (default 1400)\n"
         "  --jpeg-tables          send JPEG quantization tables in-band (Q = 255) always\n"
+        "  --aud                  send an access unit delimiter before every H.264 frame\n"
         "  --ntsc                 report ff_mode=60 (default 50)\n"
         "  --seed N               seed of sequence numbers, SSRCs and packet faults (default 1)\n"
         "\n"
@@ -133,7 +134,7 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        const bool flag = option == "--jpeg-tables" || option == "--ntsc" ||
+        const bool flag = option == "--jpeg-tables" || option == "--aud" || option == "--ntsc" ||
                           option == "--stop-media" || option == "--always-401" ||
                           option == "--http-401" || option == "--rtsp-401" ||
                           option == "--close-rtsp" || option == "--alternate-source";
@@ -213,6 +214,8 @@ int main(int argc, char** argv) {
             config.seed = number;
         } else if (option == "--jpeg-tables") {
             config.jpegInBandTables = true;
+        } else if (option == "--aud") {
+            config.h264AccessUnitDelimiters = true;
         } else if (option == "--ntsc") {
             config.ffMode = 60;
         } else if (option == "--stop-media") {
