@@ -397,6 +397,35 @@ TEST_F(SimRtspTest, RequestsOutsideTheProtocolGetTheirStatus) {
     }
 }
 
+TEST_F(SimRtspTest, SessionsAreLimitedAndConnectionsBeyondTheLimitClosed) {
+    StartSim();
+    const std::string transport = "Transport: RTP/AVP;unicast;client_port=5000-5001\r\n";
+    int refused = 0;
+    for (int i = 1; i <= 34; ++i) {
+        const auto reply = m_client.Exchange(
+                Rtsp("SETUP", Base("vtl_media/main") + "/trackID=1", i, transport));
+        ASSERT_TRUE(reply);
+        refused += reply->status == 453 ? 1 : 0;
+    }
+    EXPECT_EQ(m_sim->ActiveSessionCount(), 32U);
+    EXPECT_EQ(refused, 2);
+
+    // With the RTSP connection, 63 more are served; the rest are closed at once.
+    std::vector<CTextClient> clients(70);
+    for (auto& client : clients) {
+        ASSERT_TRUE(client.Connect(m_sim->HttpPort()));
+    }
+    for (std::size_t i = 63; i < clients.size(); ++i) {
+        EXPECT_TRUE(clients[i].WaitClosed(2000)) << i;
+    }
+    EXPECT_FALSE(clients[0].WaitClosed(50));
+    EXPECT_FALSE(clients[62].WaitClosed(50));
+    const auto reply = clients[62].Exchange(
+            "GET /cgi-bin/action.fcgi?vtl_api=get_setup.event.status HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+}
+
 TEST_F(SimRtspTest, SessionEndsAfterItsTimeOutUnlessKeptAlive) {
     CameraSimConfig config;
     config.faults.sessionTimeoutSec = 1;

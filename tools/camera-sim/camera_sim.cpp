@@ -16,7 +16,10 @@ constexpr std::size_t kMaxHeadBytes = 64 * 1024;
 constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
 constexpr std::size_t kMaxNonces = 64;
 constexpr int kAcceptPollMs = 200; // also the period of the session time-out check
-constexpr int kIdleConnectionMs = 120000;
+// Bounds that keep a long-running simulator (or a misbehaving client) from growing without limit.
+constexpr std::size_t kMaxConnections = 64;
+constexpr std::size_t kMaxLoggedRequests = 100000;
+constexpr std::size_t kLogTrim = 10000; // oldest entries dropped when the log is full
 
 } // namespace
 
@@ -42,6 +45,12 @@ void CThreadSet::ReapLocked() {
             ++it;
         }
     }
+}
+
+std::size_t CThreadSet::Running() {
+    std::lock_guard guard(m_lock);
+    ReapLocked();
+    return m_threads.size();
 }
 
 void CThreadSet::JoinAll() {
@@ -307,6 +316,9 @@ void CCameraSim::Impl::LogRequest(LoggedRequest::Protocol protocol,
                                   const ReceivedRequest& request) {
     {
         std::lock_guard guard(lock);
+        if (log.size() >= kMaxLoggedRequests) {
+            log.erase(log.begin(), log.begin() + static_cast<std::ptrdiff_t>(kLogTrim));
+        }
         log.push_back(LoggedRequest{protocol, request.method, request.uri, request.headText});
     }
     logChanged.notify_all();
@@ -360,8 +372,8 @@ void CCameraSim::Impl::AcceptLoop(platform::CSocket& listener, bool rtsp) {
         }
         platform::SocketAddress peer;
         platform::CSocket socket = listener.Accept(&peer);
-        if (!socket.IsValid()) {
-            continue;
+        if (!socket.IsValid() || connections.Running() >= kMaxConnections) {
+            continue; // over the limit the connection is closed at once
         }
         auto connection = std::make_shared<CConnection>(std::move(socket), peer, stopEvent.get());
         connection->SetLocalAddress(bindAddress);
@@ -390,7 +402,7 @@ bool Listen(platform::CSocket& socket, std::uint32_t address, std::uint16_t port
             std::uint16_t& boundPort, const char* what, std::string* error) {
     socket = platform::CSocket::CreateTcp();
     if (!socket.IsValid() || !socket.SetReuseAddress(true) || !socket.Bind(address, port) ||
-        !socket.Listen(16)) {
+        !socket.Listen(128)) {
         *error = std::string("cannot listen for ") + what + " on port " + std::to_string(port);
         socket.Close();
         return false;
@@ -568,9 +580,13 @@ std::vector<ReceivedRtcp> CCameraSim::ReceivedRtcpPackets() const {
     return m_impl->rtcpPackets;
 }
 
+std::size_t CCameraSim::Impl::ActiveSessions() const {
+    std::lock_guard guard(sessionLock);
+    return sessions.size();
+}
+
 std::size_t CCameraSim::ActiveSessionCount() const {
-    std::lock_guard guard(m_impl->sessionLock);
-    return m_impl->sessions.size();
+    return m_impl->ActiveSessions();
 }
 
 StreamStats CCameraSim::Stats(const std::string& path) const {

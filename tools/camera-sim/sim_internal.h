@@ -24,6 +24,9 @@
 
 namespace norvane::sim {
 
+// A connection without any request for this long is closed.
+constexpr int kIdleConnectionMs = 120000;
+
 // CThreadSet owns detached-looking worker threads so that Stop can join every one of them;
 // finished threads are reaped whenever a new one is spawned.
 class CThreadSet {
@@ -32,6 +35,8 @@ public:
 
     void Spawn(std::function<void()> body);
     void JoinAll();
+    // Running returns the number of threads that have not finished yet.
+    std::size_t Running();
 
 private:
     struct Entry {
@@ -191,6 +196,7 @@ struct CCameraSim::Impl {
     std::shared_ptr<const H264Clip> MainClip() const;
     std::string AddressText(std::uint32_t address) const;
     std::string RtspUrlOf(bool mainStream) const;
+    std::size_t ActiveSessions() const;
 
     // Servers (camera_sim.cpp, sim_http.cpp, sim_rtsp.cpp, sim_streamer.cpp).
     void AcceptLoop(platform::CSocket& listener, bool rtsp);

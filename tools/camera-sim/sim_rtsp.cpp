@@ -15,6 +15,7 @@ constexpr char kMainPath[] = "vtl_media/main";
 constexpr char kSecondPath[] = "vtl_media/second";
 constexpr char kTrack[] = "trackID=1";
 constexpr int kMaxPortAttempts = 32;
+constexpr std::size_t kMaxSessions = 32;
 
 struct RtspTarget {
     bool valid = false;
@@ -65,6 +66,8 @@ const char* RtspReason(int status) {
         return "Not Found";
     case 454:
         return "Session Not Found";
+    case 453:
+        return "Not Enough Bandwidth";
     case 455:
         return "Method Not Valid in This State";
     case 461:
@@ -150,7 +153,7 @@ std::string SessionIdOf(const std::optional<std::string>& header) {
 void CCameraSim::Impl::ServeRtsp(CConnection& connection) {
     while (true) {
         ReceivedRequest request;
-        const auto read = connection.Read(request, 120000);
+        const auto read = connection.Read(request, kIdleConnectionMs);
         if (read == CConnection::ReadResult::Malformed) {
             (void)connection.Send(FormatReply("RTSP/1.0 400 Bad Request", {}, ""), SimFaults{});
             return;
@@ -253,6 +256,8 @@ void CCameraSim::Impl::ServeRtsp(CConnection& connection) {
                 status = 461;
             } else if (session) {
                 status = 455; // one track per session: a second SETUP has nothing to add
+            } else if (ActiveSessions() >= kMaxSessions) {
+                status = 453;
             } else {
                 auto created = std::make_shared<CRtspSession>();
                 created->mainStream = target.mainStream;
