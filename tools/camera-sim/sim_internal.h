@@ -196,6 +196,7 @@ struct CCameraSim::Impl {
     std::shared_ptr<const H264Clip> MainClip() const;
     std::string AddressText(std::uint32_t address) const;
     std::string RtspUrlOf(bool mainStream) const;
+    std::string PresentationUrl(const std::string& uri, bool mainStream) const;
     std::size_t ActiveSessions() const;
 
     // Servers (camera_sim.cpp, sim_http.cpp, sim_rtsp.cpp, sim_streamer.cpp).

@@ -242,8 +242,7 @@ void CCameraSim::Impl::ServeRtsp(CConnection& connection) {
                         "a=control:" +
                         std::string(kTrack) + "\r\n";
                 headers.emplace_back("Content-Base",
-                                     "rtsp://" + address + ":" + std::to_string(rtspPort) + "/" +
-                                             (target.mainStream ? kMainPath : kSecondPath) + "/");
+                                     PresentationUrl(request.uri, target.mainStream) + "/");
                 headers.emplace_back("Content-Type", "application/sdp");
             }
         } else if (method == "SETUP") {
@@ -299,7 +298,8 @@ void CCameraSim::Impl::ServeRtsp(CConnection& connection) {
             } else {
                 headers.emplace_back("Range", "npt=0.000-");
                 headers.emplace_back("RTP-Info",
-                                     "url=" + RtspUrlOf(session->mainStream) + "/" + kTrack +
+                                     "url=" + PresentationUrl(request.uri, session->mainStream) +
+                                             "/" + kTrack +
                                              ";seq=" + std::to_string(session->firstSequence) +
                                              ";rtptime=" + std::to_string(session->firstTimestamp));
                 std::lock_guard guard(sessionLock);
@@ -344,6 +344,17 @@ void CCameraSim::Impl::ServeRtsp(CConnection& connection) {
             return;
         }
     }
+}
+
+std::string CCameraSim::Impl::PresentationUrl(const std::string& uri, bool mainStream) const {
+    // The URL as the client wrote it (so that its host part is one the client can reach), cut
+    // back to the presentation.
+    if (!StartsWithNoCase(uri, "rtsp://")) {
+        return RtspUrlOf(mainStream);
+    }
+    const std::string path = mainStream ? kMainPath : kSecondPath;
+    const std::size_t at = uri.find(path, 7);
+    return at == std::string::npos ? RtspUrlOf(mainStream) : uri.substr(0, at + path.size());
 }
 
 std::string CCameraSim::Impl::RtspUrlOf(bool mainStream) const {
