@@ -1,6 +1,7 @@
 // The simulated camera's RTSP server, RTP streams and RTCP over loopback, driven by plain sockets
 // with the request texts the driver sends.
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <set>
 
@@ -600,6 +601,30 @@ TEST_F(SimRtspTest, MainStreamFollowsTheConfiguredSize) {
     const auto reply = m_client.Exchange(Rtsp("DESCRIBE", Base("vtl_media/main"), 1));
     ASSERT_TRUE(reply);
     EXPECT_NE(reply->body.find(Base64Encode(EmbeddedH264_1280x720()->sps)), std::string::npos);
+}
+
+TEST_F(SimRtspTest, GivenH264FileReplacesTheEmbeddedClips) {
+    const std::string path = ::testing::TempDir() + "sim_given.h264";
+    const auto bytes = EmbeddedFileBytes("h264_1280x720");
+    {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+        std::fclose(file);
+    }
+    CameraSimConfig config;
+    config.h264File = path; // while resolution0 stays 640x480
+    StartSim(config);
+    const auto reply = m_client.Exchange(Rtsp("DESCRIBE", Base("vtl_media/main"), 1));
+    ASSERT_TRUE(reply);
+    EXPECT_NE(reply->body.find(Base64Encode(EmbeddedH264_1280x720()->sps)), std::string::npos);
+
+    CameraSimConfig broken;
+    broken.h264File = ::testing::TempDir() + "sim_missing.h264";
+    CCameraSim other(broken);
+    std::string error;
+    EXPECT_FALSE(other.Start(&error));
+    EXPECT_NE(error.find("sim_missing.h264"), std::string::npos);
 }
 
 TEST_F(SimRtspTest, StopEndsSessionsAndConnectionsPromptly) {
