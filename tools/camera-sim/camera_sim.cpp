@@ -278,16 +278,7 @@ std::string FormatReply(const std::string& firstLine,
 
 CCameraSim::Impl::Impl(CameraSimConfig configuration) : config(std::move(configuration)) {
     currentFaults = config.faults;
-    const std::string fps = [&] {
-        const double rounded =
-                static_cast<double>(static_cast<long long>(config.fps * 10 + 0.5)) / 10;
-        std::string text = std::to_string(rounded);
-        text.erase(text.find_last_not_of('0') + 1);
-        if (!text.empty() && text.back() == '.') {
-            text.pop_back();
-        }
-        return text;
-    }();
+    const std::string fps = FormatDecimal(config.fps);
     const std::string size0 = std::to_string(config.width) + "x" + std::to_string(config.height);
     codec = {{"codec0", "h264"},
              {"resolution0", size0},

@@ -197,6 +197,11 @@ struct CCameraSim::Impl {
     std::string AddressText(std::uint32_t address) const;
     std::string RtspUrlOf(bool mainStream) const;
     std::string PresentationUrl(const std::string& uri, bool mainStream) const;
+    std::string BuildSdp(bool mainStream, const std::string& address) const;
+    // CreateSession binds the server port pair and enters a new session; null when no ports.
+    std::shared_ptr<CRtspSession> CreateSession(bool mainStream, platform::SocketAddress clientRtp,
+                                                platform::SocketAddress clientRtcp,
+                                                std::uint32_t timeoutSec);
     std::size_t ActiveSessions() const;
 
     // Servers (camera_sim.cpp, sim_http.cpp, sim_rtsp.cpp, sim_streamer.cpp).

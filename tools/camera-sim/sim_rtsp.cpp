@@ -207,40 +207,7 @@ void CCameraSim::Impl::ServeRtsp(CConnection& connection) {
             if (!target.valid || target.track) {
                 status = 404;
             } else {
-                const std::string address = AddressText(connection.LocalAddress());
-                body = "v=0\r\n"
-                       "o=- 1 1 IN IP4 " +
-                       address +
-                       "\r\n"
-                       "s=Vantrel Media Stream\r\n"
-                       "c=IN IP4 0.0.0.0\r\n"
-                       "t=0 0\r\n"
-                       "a=control:*\r\n";
-                const double fps = StreamFps(target.mainStream);
-                std::string rate = std::to_string(fps);
-                rate.erase(rate.find_last_not_of('0') + 1);
-                if (rate.back() == '.') {
-                    rate.pop_back();
-                }
-                if (target.mainStream) {
-                    const auto clip = MainClip();
-                    body += "m=video 0 RTP/AVP 96\r\n"
-                            "a=rtpmap:96 H264/90000\r\n"
-                            "a=fmtp:96 packetization-mode=1;profile-level-id=" +
-                            (clip->sps.size() >= 4
-                                     ? HexString(clip->sps[1], 2) + HexString(clip->sps[2], 2) +
-                                               HexString(clip->sps[3], 2)
-                                     : std::string("42E01E")) +
-                            ";sprop-parameter-sets=" + Base64Encode(clip->sps) + "," +
-                            Base64Encode(clip->pps) + "\r\n";
-                } else {
-                    body += "m=video 0 RTP/AVP 26\r\n"
-                            "a=rtpmap:26 JPEG/90000\r\n";
-                }
-                body += "a=framerate:" + rate +
-                        "\r\n"
-                        "a=control:" +
-                        std::string(kTrack) + "\r\n";
+                body = BuildSdp(target.mainStream, AddressText(connection.LocalAddress()));
                 headers.emplace_back("Content-Base",
                                      PresentationUrl(request.uri, target.mainStream) + "/");
                 headers.emplace_back("Content-Type", "application/sdp");
@@ -258,29 +225,12 @@ void CCameraSim::Impl::ServeRtsp(CConnection& connection) {
             } else if (ActiveSessions() >= kMaxSessions) {
                 status = 453;
             } else {
-                auto created = std::make_shared<CRtspSession>();
-                created->mainStream = target.mainStream;
-                created->clientRtp = {connection.Peer().address, clientRtp};
-                created->clientRtcp = {connection.Peer().address, clientRtcp};
-                created->timeoutSec = faults.sessionTimeoutSec != 0 ? faults.sessionTimeoutSec
-                                                                    : config.sessionTimeoutSec;
-                created->stopEvent =
-                        platform::CEventHandle::Create(platform::CEventHandle::Kind::ManualReset);
-                if (!created->stopEvent || !BindPortPair(bindAddress, *created)) {
+                session = CreateSession(target.mainStream, {connection.Peer().address, clientRtp},
+                                        {connection.Peer().address, clientRtcp},
+                                        faults.sessionTimeoutSec != 0 ? faults.sessionTimeoutSec
+                                                                      : config.sessionTimeoutSec);
+                if (!session) {
                     status = 500;
-                } else {
-                    std::lock_guard guard(sessionLock);
-                    std::mt19937_64 random(config.seed * 1000003ULL + ++sessionCounter);
-                    do {
-                        created->id = std::to_string(10000000 + random() % 90000000);
-                    } while (sessions.count(created->id) != 0);
-                    created->ssrc = static_cast<std::uint32_t>(random());
-                    created->firstSequence = static_cast<std::uint16_t>(random());
-                    created->firstTimestamp = static_cast<std::uint32_t>(random());
-                    created->faultSeed = random();
-                    created->lastActivityMs.store(platform::MonotonicMs());
-                    sessions[created->id] = created;
-                    session = created;
                 }
                 if (session) {
                     headers.emplace_back(
@@ -344,6 +294,64 @@ void CCameraSim::Impl::ServeRtsp(CConnection& connection) {
             return;
         }
     }
+}
+
+std::string CCameraSim::Impl::BuildSdp(bool mainStream, const std::string& address) const {
+    // RFC 4566 session description; RFC 6184 section 8.2.1 for the H.264 parameters.
+    std::string sdp = "v=0\r\n"
+                      "o=- 1 1 IN IP4 " +
+                      address +
+                      "\r\n"
+                      "s=Vantrel Media Stream\r\n"
+                      "c=IN IP4 0.0.0.0\r\n"
+                      "t=0 0\r\n"
+                      "a=control:*\r\n";
+    if (mainStream) {
+        const auto clip = MainClip();
+        const std::string profile = HexString(clip->sps.size() > 1 ? clip->sps[1] : 66, 2) +
+                                    HexString(clip->sps.size() > 2 ? clip->sps[2] : 0xE0, 2) +
+                                    HexString(clip->sps.size() > 3 ? clip->sps[3] : 30, 2);
+        sdp += "m=video 0 RTP/AVP 96\r\n"
+               "a=rtpmap:96 H264/90000\r\n"
+               "a=fmtp:96 packetization-mode=1;profile-level-id=" +
+               profile + ";sprop-parameter-sets=" + Base64Encode(clip->sps) + "," +
+               Base64Encode(clip->pps) + "\r\n";
+    } else {
+        sdp += "m=video 0 RTP/AVP 26\r\n"
+               "a=rtpmap:26 JPEG/90000\r\n";
+    }
+    sdp += "a=framerate:" + FormatDecimal(StreamFps(mainStream)) + "\r\n";
+    sdp += "a=control:" + std::string(kTrack) + "\r\n";
+    return sdp;
+}
+
+std::shared_ptr<CRtspSession> CCameraSim::Impl::CreateSession(bool mainStream,
+                                                              platform::SocketAddress clientRtp,
+                                                              platform::SocketAddress clientRtcp,
+                                                              std::uint32_t timeoutSec) {
+    auto session = std::make_shared<CRtspSession>();
+    session->mainStream = mainStream;
+    session->clientRtp = clientRtp;
+    session->clientRtcp = clientRtcp;
+    session->timeoutSec = timeoutSec;
+    session->stopEvent = platform::CEventHandle::Create(platform::CEventHandle::Kind::ManualReset);
+    if (!session->stopEvent || !BindPortPair(bindAddress, *session)) {
+        return nullptr;
+    }
+    std::lock_guard guard(sessionLock);
+    // Ids, SSRC, first sequence number and timestamp follow from the seed (RFC 3550 wants the
+    // last three random; repeatable runs want them reproducible).
+    std::mt19937_64 random(config.seed * 1000003ULL + ++sessionCounter);
+    do {
+        session->id = std::to_string(10000000 + random() % 90000000);
+    } while (sessions.count(session->id) != 0);
+    session->ssrc = static_cast<std::uint32_t>(random());
+    session->firstSequence = static_cast<std::uint16_t>(random());
+    session->firstTimestamp = static_cast<std::uint32_t>(random());
+    session->faultSeed = random();
+    session->lastActivityMs.store(platform::MonotonicMs());
+    sessions[session->id] = session;
+    return session;
 }
 
 std::string CCameraSim::Impl::PresentationUrl(const std::string& uri, bool mainStream) const {
