@@ -643,6 +643,9 @@ TEST_F(SimRtspTest, StopEndsSessionsAndConnectionsPromptly) {
     m_sim->Stop();
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
+    RecordProperty("StopMicroseconds",
+                   static_cast<int>(
+                           std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()));
     EXPECT_EQ(m_sim->ActiveSessionCount(), 0U);
     EXPECT_TRUE(idleHttp.WaitClosed(2000));
     EXPECT_TRUE(slow.WaitClosed(2000));

@@ -80,8 +80,8 @@ TEST(SimText, MessageHeadAcceptsLoneLineFeedsAndFindsTheEnd) {
 }
 
 TEST(SimText, DecimalsKeepOneDigitOnlyWhenNeeded) {
-    const std::pair<double, const char*> cases[] = {
-            {25.0, "25"}, {12.5, "12.5"}, {8.3, "8.3"}, {7.5, "7.5"}, {0.96, "1"}, {1.04, "1"}};
+    const std::pair<double, const char*> cases[] = {{25.0, "25"}, {12.5, "12.5"}, {8.3, "8.3"},
+                                                    {7.5, "7.5"}, {0.96, "1"},    {1.04, "1"}};
     for (const auto& [value, text] : cases) {
         EXPECT_EQ(FormatDecimal(value), text) << value;
     }
