@@ -177,6 +177,9 @@ CConnection::ReadResult CConnection::Read(ReceivedRequest& request, int idleTime
     while (true) {
         if (!haveHead) {
             headLength = FindHeadEnd(m_buffer);
+            if (headLength > kMaxHeadBytes) {
+                return ReadResult::Malformed;
+            }
             if (headLength > 0) {
                 auto head = ParseMessageHead(std::string_view(m_buffer).substr(0, headLength));
                 if (!head) {

@@ -27,8 +27,8 @@ namespace norvane::sim {
 // A connection without any request for this long is closed.
 constexpr int kIdleConnectionMs = 120000;
 
-// CThreadSet owns detached-looking worker threads so that Stop can join every one of them;
-// finished threads are reaped whenever a new one is spawned.
+// CThreadSet owns the connection threads, so that Stop can join every one of them; finished
+// threads are joined whenever a new one is spawned or the running ones are counted.
 class CThreadSet {
 public:
     ~CThreadSet() { JoinAll(); }
