@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -436,14 +437,16 @@ TEST_F(SimRtspTest, SessionEndsAfterItsTimeOutUnlessKeptAlive) {
     ASSERT_NO_FATAL_FAILURE(Play("vtl_media/main", playing));
     EXPECT_EQ(playing.timeout, "timeout=1");
     // Kept alive by OPTIONS every 300 ms for two seconds.
+    const auto keptFrom = std::chrono::steady_clock::now();
     for (int i = 1; i <= 7; ++i) {
-        (void)m_udp.ReceiveRtp(300);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         const auto reply = m_client.Exchange(Rtsp("OPTIONS", Base("vtl_media/main"), 10 + i,
                                                   "Session: " + playing.session + "\r\n"));
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->status, 200);
         EXPECT_EQ(reply->Header("Session"), playing.session + ";timeout=1");
     }
+    EXPECT_GE(std::chrono::steady_clock::now() - keptFrom, std::chrono::milliseconds(2000));
     EXPECT_EQ(m_sim->ActiveSessionCount(), 1U);
     // Left alone, it ends and the stream stops.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -547,7 +550,7 @@ TEST_F(SimRtspTest, StoppedMediaResumesWhenTheFaultIsCleared) {
     EXPECT_TRUE(m_udp.ReceiveRtp(2000));
 }
 
-TEST_F(SimRtspTest, ConnectionFaultsCloseRefuseOrSplit) {
+TEST_F(SimRtspTest, ConnectionFaultsCloseRefuseDelayOrSplit) {
     StartSim();
     SimFaults faults;
     faults.splitReplyBytes = 30;
@@ -559,9 +562,18 @@ TEST_F(SimRtspTest, ConnectionFaultsCloseRefuseOrSplit) {
     EXPECT_GE(m_client.ReadsForLastReply(), 2);
 
     faults = {};
+    faults.replyDelayMs = 200;
+    m_sim->SetFaults(faults);
+    const auto asked = std::chrono::steady_clock::now();
+    reply = m_client.Exchange(Rtsp("OPTIONS", Base("vtl_media/main"), 2));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(200));
+
+    faults = {};
     faults.rtspAlways401 = true;
     m_sim->SetFaults(faults);
-    reply = m_client.Exchange(Rtsp("OPTIONS", Base("vtl_media/main"), 2));
+    reply = m_client.Exchange(Rtsp("OPTIONS", Base("vtl_media/main"), 3));
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->status, 401);
     EXPECT_TRUE(reply->Header("WWW-Authenticate"));
@@ -569,9 +581,9 @@ TEST_F(SimRtspTest, ConnectionFaultsCloseRefuseOrSplit) {
     faults = {};
     faults.closeRtspConnection = true;
     m_sim->SetFaults(faults);
-    ASSERT_TRUE(m_client.SendText(Rtsp("OPTIONS", Base("vtl_media/main"), 3)));
+    ASSERT_TRUE(m_client.SendText(Rtsp("OPTIONS", Base("vtl_media/main"), 4)));
     EXPECT_TRUE(m_client.WaitClosed(5000));
-    EXPECT_EQ(m_sim->Requests().size(), 3U);
+    EXPECT_EQ(m_sim->Requests().size(), 4U);
 }
 
 TEST_F(SimRtspTest, AlternateSourceSendsFromAnotherLoopbackAddress) {
