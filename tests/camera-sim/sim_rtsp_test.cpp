@@ -153,7 +153,10 @@ TEST_F(SimRtspTest, MainStreamDeliversTheClipByteExactAtItsFrameRate) {
 
     constexpr std::size_t kFrames = 30;
     platform::SocketAddress from;
+    const auto started = std::chrono::steady_clock::now();
     const auto packets = ReceiveFrames(kFrames, 5000, &from);
+    // Paced at 25 frames per second: 29 intervals of 40 ms at least (less a little slack).
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1100));
     EXPECT_EQ(from.port, playing.serverRtp);
     EXPECT_EQ(from.address, platform::LoopbackAddress());
     std::vector<std::vector<std::uint8_t>> frame;
@@ -262,6 +265,26 @@ TEST_F(SimRtspTest, SecondStreamSendsTheJpegPicturesWithStandardQ) {
         }
     }
     EXPECT_EQ(picture, clip->pictures.size());
+}
+
+TEST_F(SimRtspTest, FrameRateWrittenOverCgiPacesTheStream) {
+    StartSim();
+    CTextClient http;
+    ASSERT_TRUE(http.Connect(m_sim->HttpPort()));
+    const auto set = http.Exchange("GET /cgi-bin/action.fcgi?vtl_api=set_setup.video.codec"
+                                   "&fps1=12.5 HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(set);
+    ASSERT_NE(set->body.find("return_code=0x00000000"), std::string::npos);
+    Playing playing;
+    ASSERT_NO_FATAL_FAILURE(Play("vtl_media/second", playing));
+    const auto started = std::chrono::steady_clock::now();
+    const auto packets = ReceiveFrames(5);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300));
+    std::set<std::uint32_t> timestamps;
+    for (const auto& packet : packets) {
+        timestamps.insert(packet.timestamp - playing.firstTimestamp);
+    }
+    EXPECT_EQ(timestamps, (std::set<std::uint32_t>{0, 7200, 14400, 21600, 28800}));
 }
 
 TEST_F(SimRtspTest, SenderReportsComeFromTheRtcpPortAndAnswersAreRecorded) {
