@@ -12,6 +12,7 @@
 
 #include "camera_sim.h"
 #include "sim_media.h"
+#include "sim_test_client.h"
 
 namespace norvane::sim {
 namespace {
@@ -28,7 +29,7 @@ std::string TempPath(const std::string& name) {
             c = '_'; // the path goes through a shell
         }
     }
-    return ::testing::TempDir() + unique;
+    return test::UniqueTempPath(unique);
 }
 
 std::string ReadText(const std::string& path) {

@@ -639,7 +639,7 @@ TEST_F(SimRtspTest, MainStreamFollowsTheConfiguredSize) {
 }
 
 TEST_F(SimRtspTest, GivenH264FileReplacesTheEmbeddedClips) {
-    const std::string path = ::testing::TempDir() + "sim_given.h264";
+    const std::string path = test::UniqueTempPath("sim_given.h264");
     const auto bytes = EmbeddedFileBytes("h264_1280x720");
     {
         std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -655,7 +655,7 @@ TEST_F(SimRtspTest, GivenH264FileReplacesTheEmbeddedClips) {
     EXPECT_NE(reply->body.find(Base64Encode(EmbeddedH264_1280x720()->sps)), std::string::npos);
 
     CameraSimConfig broken;
-    broken.h264File = ::testing::TempDir() + "sim_missing.h264";
+    broken.h264File = test::UniqueTempPath("sim_missing.h264");
     CCameraSim other(broken);
     std::string error;
     EXPECT_FALSE(other.Start(&error));
