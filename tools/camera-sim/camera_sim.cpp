@@ -457,8 +457,9 @@ bool CCameraSim::Start(std::string* error) {
             return false;
         }
     }
+    // 0.0.0.0 serves every local address; any other address must resolve.
     impl.bindAddress = platform::ResolveIPv4(config.bindAddress);
-    if (impl.bindAddress == 0) {
+    if (impl.bindAddress == 0 && config.bindAddress != "0.0.0.0") {
         *error = "cannot resolve the address " + config.bindAddress;
         return false;
     }
