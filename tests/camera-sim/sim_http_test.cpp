@@ -1,4 +1,6 @@
 // The simulated camera's HTTP CGI interface over loopback, driven by a plain socket client.
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "camera_sim.h"
@@ -54,6 +56,19 @@ TEST_F(SimHttpTest, SystemInfoAnswersKeyValueLinesOverOneKeptConnection) {
     EXPECT_EQ(log[0].method, "GET");
     EXPECT_EQ(log[0].uri, "/cgi-bin/action.fcgi?vtl_api=get_setup.system.info");
     EXPECT_EQ(log[0].text, Get(std::string(kCgi) + "get_setup.system.info"));
+}
+
+TEST_F(SimHttpTest, WaitForRequestSeesRequestsFromOtherThreads) {
+    StartSim();
+    const auto isStatus = [](const LoggedRequest& r) {
+        return r.uri.find("get_setup.event.status") != std::string::npos;
+    };
+    EXPECT_FALSE(m_sim->WaitForRequest(isStatus, std::chrono::milliseconds(50)));
+    std::thread client([this] { (void)Cgi("get_setup.event.status"); });
+    EXPECT_TRUE(m_sim->WaitForRequest(isStatus, std::chrono::seconds(5)));
+    client.join();
+    m_sim->ClearRequests();
+    EXPECT_TRUE(m_sim->Requests().empty());
 }
 
 TEST_F(SimHttpTest, CgiRequestsAreCheckedAndApplied) {

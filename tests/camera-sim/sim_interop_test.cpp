@@ -2,6 +2,7 @@
 // over UDP and its decoded frames must equal, frame by frame, the frames it decodes from the
 // media files themselves (framemd5); curl performs CGI requests with Basic and Digest. Skipped
 // where the tools are not installed.
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -11,6 +12,7 @@
 
 #include "camera_sim.h"
 #include "sim_media.h"
+#include "sim_test_client.h"
 
 namespace norvane::sim {
 namespace {
@@ -27,7 +29,7 @@ std::string TempPath(const std::string& name) {
             c = '_'; // the path goes through a shell
         }
     }
-    return ::testing::TempDir() + unique;
+    return test::UniqueTempPath(unique);
 }
 
 std::string ReadText(const std::string& path) {
@@ -93,27 +95,48 @@ TEST(SimInterop, FfmpegDecodesTheH264StreamFrameByFrame) {
     struct Case {
         const char* clip;
         std::uint32_t width, height, mtu;
+        AuthMode auth;
+        bool qop;
     };
 
-    for (const Case c :
-         {Case{"h264_640x480", 640, 480, 1400}, Case{"h264_1280x720", 1280, 720, 500}}) {
-        SCOPED_TRACE(c.clip);
+    const Case cases[] = {{"h264_640x480", 640, 480, 1400, AuthMode::None, false},
+                          {"h264_1280x720", 1280, 720, 500, AuthMode::None, false},
+                          {"h264_640x480", 640, 480, 1400, AuthMode::Digest, true},
+                          {"h264_640x480", 640, 480, 1400, AuthMode::Basic, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.clip) + " auth " + std::to_string(static_cast<int>(c.auth)));
         CameraSimConfig config;
         config.width = c.width;
         config.height = c.height;
         config.mtu = c.mtu;
         config.fps = 50;
+        config.rtspAuth = c.auth;
+        config.rtspDigestQop = c.qop;
+        config.user = "viewer";
+        config.password = "secret";
         CCameraSim sim(config);
         std::string error;
         ASSERT_TRUE(sim.Start(&error)) << error;
         const auto source = DecodeFile(WriteEmbedded(c.clip, ".h264"), c.clip);
         ASSERT_EQ(source.size(), 75U);
-        const auto received = ReceiveStream(sim.RtspUrl("vtl_media/main"), source.size(), c.clip);
+        std::string url = sim.RtspUrl("vtl_media/main");
+        if (c.auth != AuthMode::None) {
+            url.insert(7, "viewer:secret@");
+        }
+        const auto received = ReceiveStream(url, source.size(), c.clip);
         EXPECT_EQ(received, source);
         // ffmpeg spoke its own RTSP: its requests reached the camera as written.
         const auto requests = sim.Requests();
         ASSERT_GE(requests.size(), 3U);
         EXPECT_EQ(requests[0].method, "OPTIONS");
+        if (c.auth != AuthMode::None) {
+            const bool authorized =
+                    std::any_of(requests.begin(), requests.end(), [](const auto& r) {
+                        return r.method == "PLAY" &&
+                               r.text.find("Authorization: ") != std::string::npos;
+                    });
+            EXPECT_TRUE(authorized);
+        }
     }
 }
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "sim_test_client.h"
+
 namespace {
 
 const std::string kProgram = VANTREL_CAMERA_SIM_PATH;
@@ -25,7 +27,7 @@ std::string ReadText(const std::string& path) {
 }
 
 TEST(SimProgram, HelpListsTheOptionsAndSucceeds) {
-    const std::string out = ::testing::TempDir() + "sim_help.txt";
+    const std::string out = norvane::sim::test::UniqueTempPath("sim_help.txt");
     ASSERT_EQ(ExitStatus(kProgram + " --help > " + out), 0);
     const std::string help = ReadText(out);
     for (const char* option :
@@ -36,10 +38,17 @@ TEST(SimProgram, HelpListsTheOptionsAndSucceeds) {
 }
 
 TEST(SimProgram, BadArgumentsFailWithAMessage) {
-    const std::string err = ::testing::TempDir() + "sim_error.txt";
-    const char* cases[] = {"--bogus",    "--http-port 70000", "--auth kerberos",
-                           "--drop 1.5", "--size 640",        "--fps 0",
-                           "--mtu 10",   "--http-port",       "--h264 /nonexistent/file.h264"};
+    const std::string err = norvane::sim::test::UniqueTempPath("sim_error.txt");
+    const char* cases[] = {"--bogus",
+                           "--http-port 70000",
+                           "--auth kerberos",
+                           "--drop 1.5",
+                           "--size 640",
+                           "--fps 0",
+                           "--mtu 10",
+                           "--http-port",
+                           "--h264 /nonexistent/file.h264",
+                           "--address ''"};
     for (const char* arguments : cases) {
         const int status = ExitStatus(kProgram + " " + arguments + " 2> " + err + " > /dev/null");
         EXPECT_NE(status, 0) << arguments;
@@ -51,8 +60,8 @@ TEST(SimProgram, ServesUntilTerminatedAndExitsCleanly) {
     if (ExitStatus("command -v timeout > /dev/null && command -v curl > /dev/null") != 0) {
         GTEST_SKIP() << "timeout or curl is not installed";
     }
-    const std::string out = ::testing::TempDir() + "sim_run.txt";
-    const std::string body = ::testing::TempDir() + "sim_body.txt";
+    const std::string out = norvane::sim::test::UniqueTempPath("sim_run.txt");
+    const std::string body = norvane::sim::test::UniqueTempPath("sim_body.txt");
     // The program runs in the background for at most 20 s; SIGTERM after the CGI check ends it.
     const std::string script = "(timeout --preserve-status -s TERM 3 " + kProgram +
                                " --auth basic --user u --password p > " + out +
@@ -68,7 +77,7 @@ TEST(SimProgram, ServesUntilTerminatedAndExitsCleanly) {
                                "; "
                                "for i in $(seq 1 100); do grep -q '^stopped' " +
                                out + " && exit 0; sleep 0.1; done; exit 1";
-    const std::string scriptFile = ::testing::TempDir() + "sim_run.sh";
+    const std::string scriptFile = norvane::sim::test::UniqueTempPath("sim_run.sh");
     std::ofstream(scriptFile) << script << "\n";
     EXPECT_EQ(ExitStatus("sh " + scriptFile), 0) << ReadText(out);
     const std::string printed = ReadText(out);

@@ -1,8 +1,10 @@
 // The simulated camera's RTSP server, RTP streams and RTCP over loopback, driven by plain sockets
 // with the request texts the driver sends.
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <set>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -151,7 +153,10 @@ TEST_F(SimRtspTest, MainStreamDeliversTheClipByteExactAtItsFrameRate) {
 
     constexpr std::size_t kFrames = 30;
     platform::SocketAddress from;
+    const auto started = std::chrono::steady_clock::now();
     const auto packets = ReceiveFrames(kFrames, 5000, &from);
+    // Paced at 25 frames per second: 29 intervals of 40 ms at least (less a little slack).
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1100));
     EXPECT_EQ(from.port, playing.serverRtp);
     EXPECT_EQ(from.address, platform::LoopbackAddress());
     std::vector<std::vector<std::uint8_t>> frame;
@@ -200,6 +205,36 @@ TEST_F(SimRtspTest, MainStreamDeliversTheClipByteExactAtItsFrameRate) {
     EXPECT_TRUE(bye);
 }
 
+TEST_F(SimRtspTest, AccessUnitDelimitersTravelAsTheirOwnPacketBeforeEachFrame) {
+    CameraSimConfig config;
+    config.fps = 50;
+    config.h264AccessUnitDelimiters = true;
+    StartSim(config);
+    Playing playing;
+    ASSERT_NO_FATAL_FAILURE(Play("vtl_media/main", playing));
+    const auto packets = ReceiveFrames(5);
+    const auto clip = EmbeddedH264_640x480();
+    std::vector<std::vector<std::uint8_t>> frame;
+    std::size_t frameIndex = 0;
+    bool frameStart = true;
+    for (const auto& packet : packets) {
+        if (frameStart) {
+            EXPECT_EQ(packet.payload, (std::vector<std::uint8_t>{0x09, 0xF0}));
+            EXPECT_FALSE(packet.marker);
+        }
+        frameStart = packet.marker;
+        frame.push_back(packet.payload);
+        if (packet.marker) {
+            auto expected = clip->accessUnits[frameIndex].nalUnits;
+            expected.insert(expected.begin(), std::vector<std::uint8_t>{0x09, 0xF0});
+            EXPECT_EQ(test::RebuildNals(frame), expected);
+            frame.clear();
+            ++frameIndex;
+        }
+    }
+    EXPECT_EQ(frameIndex, 5U);
+}
+
 TEST_F(SimRtspTest, SecondStreamSendsTheJpegPicturesWithStandardQ) {
     CameraSimConfig config;
     config.fps = 50;
@@ -230,6 +265,26 @@ TEST_F(SimRtspTest, SecondStreamSendsTheJpegPicturesWithStandardQ) {
         }
     }
     EXPECT_EQ(picture, clip->pictures.size());
+}
+
+TEST_F(SimRtspTest, FrameRateWrittenOverCgiPacesTheStream) {
+    StartSim();
+    CTextClient http;
+    ASSERT_TRUE(http.Connect(m_sim->HttpPort()));
+    const auto set = http.Exchange("GET /cgi-bin/action.fcgi?vtl_api=set_setup.video.codec"
+                                   "&fps1=12.5 HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(set);
+    ASSERT_NE(set->body.find("return_code=0x00000000"), std::string::npos);
+    Playing playing;
+    ASSERT_NO_FATAL_FAILURE(Play("vtl_media/second", playing));
+    const auto started = std::chrono::steady_clock::now();
+    const auto packets = ReceiveFrames(5);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300));
+    std::set<std::uint32_t> timestamps;
+    for (const auto& packet : packets) {
+        timestamps.insert(packet.timestamp - playing.firstTimestamp);
+    }
+    EXPECT_EQ(timestamps, (std::set<std::uint32_t>{0, 7200, 14400, 21600, 28800}));
 }
 
 TEST_F(SimRtspTest, SenderReportsComeFromTheRtcpPortAndAnswersAreRecorded) {
@@ -367,6 +422,35 @@ TEST_F(SimRtspTest, RequestsOutsideTheProtocolGetTheirStatus) {
     }
 }
 
+TEST_F(SimRtspTest, SessionsAreLimitedAndConnectionsBeyondTheLimitClosed) {
+    StartSim();
+    const std::string transport = "Transport: RTP/AVP;unicast;client_port=5000-5001\r\n";
+    int refused = 0;
+    for (int i = 1; i <= 34; ++i) {
+        const auto reply = m_client.Exchange(
+                Rtsp("SETUP", Base("vtl_media/main") + "/trackID=1", i, transport));
+        ASSERT_TRUE(reply);
+        refused += reply->status == 453 ? 1 : 0;
+    }
+    EXPECT_EQ(m_sim->ActiveSessionCount(), 32U);
+    EXPECT_EQ(refused, 2);
+
+    // With the RTSP connection, 63 more are served; the rest are closed at once.
+    std::vector<CTextClient> clients(70);
+    for (auto& client : clients) {
+        ASSERT_TRUE(client.Connect(m_sim->HttpPort()));
+    }
+    for (std::size_t i = 63; i < clients.size(); ++i) {
+        EXPECT_TRUE(clients[i].WaitClosed(2000)) << i;
+    }
+    EXPECT_FALSE(clients[0].WaitClosed(50));
+    EXPECT_FALSE(clients[62].WaitClosed(50));
+    const auto reply = clients[62].Exchange(
+            "GET /cgi-bin/action.fcgi?vtl_api=get_setup.event.status HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+}
+
 TEST_F(SimRtspTest, SessionEndsAfterItsTimeOutUnlessKeptAlive) {
     CameraSimConfig config;
     config.faults.sessionTimeoutSec = 1;
@@ -376,14 +460,16 @@ TEST_F(SimRtspTest, SessionEndsAfterItsTimeOutUnlessKeptAlive) {
     ASSERT_NO_FATAL_FAILURE(Play("vtl_media/main", playing));
     EXPECT_EQ(playing.timeout, "timeout=1");
     // Kept alive by OPTIONS every 300 ms for two seconds.
+    const auto keptFrom = std::chrono::steady_clock::now();
     for (int i = 1; i <= 7; ++i) {
-        (void)m_udp.ReceiveRtp(300);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         const auto reply = m_client.Exchange(Rtsp("OPTIONS", Base("vtl_media/main"), 10 + i,
                                                   "Session: " + playing.session + "\r\n"));
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->status, 200);
         EXPECT_EQ(reply->Header("Session"), playing.session + ";timeout=1");
     }
+    EXPECT_GE(std::chrono::steady_clock::now() - keptFrom, std::chrono::milliseconds(2000));
     EXPECT_EQ(m_sim->ActiveSessionCount(), 1U);
     // Left alone, it ends and the stream stops.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -487,7 +573,7 @@ TEST_F(SimRtspTest, StoppedMediaResumesWhenTheFaultIsCleared) {
     EXPECT_TRUE(m_udp.ReceiveRtp(2000));
 }
 
-TEST_F(SimRtspTest, ConnectionFaultsCloseRefuseOrSplit) {
+TEST_F(SimRtspTest, ConnectionFaultsCloseRefuseDelayOrSplit) {
     StartSim();
     SimFaults faults;
     faults.splitReplyBytes = 30;
@@ -499,9 +585,18 @@ TEST_F(SimRtspTest, ConnectionFaultsCloseRefuseOrSplit) {
     EXPECT_GE(m_client.ReadsForLastReply(), 2);
 
     faults = {};
+    faults.replyDelayMs = 200;
+    m_sim->SetFaults(faults);
+    const auto asked = std::chrono::steady_clock::now();
+    reply = m_client.Exchange(Rtsp("OPTIONS", Base("vtl_media/main"), 2));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(200));
+
+    faults = {};
     faults.rtspAlways401 = true;
     m_sim->SetFaults(faults);
-    reply = m_client.Exchange(Rtsp("OPTIONS", Base("vtl_media/main"), 2));
+    reply = m_client.Exchange(Rtsp("OPTIONS", Base("vtl_media/main"), 3));
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->status, 401);
     EXPECT_TRUE(reply->Header("WWW-Authenticate"));
@@ -509,9 +604,9 @@ TEST_F(SimRtspTest, ConnectionFaultsCloseRefuseOrSplit) {
     faults = {};
     faults.closeRtspConnection = true;
     m_sim->SetFaults(faults);
-    ASSERT_TRUE(m_client.SendText(Rtsp("OPTIONS", Base("vtl_media/main"), 3)));
+    ASSERT_TRUE(m_client.SendText(Rtsp("OPTIONS", Base("vtl_media/main"), 4)));
     EXPECT_TRUE(m_client.WaitClosed(5000));
-    EXPECT_EQ(m_sim->Requests().size(), 3U);
+    EXPECT_EQ(m_sim->Requests().size(), 4U);
 }
 
 TEST_F(SimRtspTest, AlternateSourceSendsFromAnotherLoopbackAddress) {
@@ -543,6 +638,30 @@ TEST_F(SimRtspTest, MainStreamFollowsTheConfiguredSize) {
     EXPECT_NE(reply->body.find(Base64Encode(EmbeddedH264_1280x720()->sps)), std::string::npos);
 }
 
+TEST_F(SimRtspTest, GivenH264FileReplacesTheEmbeddedClips) {
+    const std::string path = test::UniqueTempPath("sim_given.h264");
+    const auto bytes = EmbeddedFileBytes("h264_1280x720");
+    {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+        std::fclose(file);
+    }
+    CameraSimConfig config;
+    config.h264File = path; // while resolution0 stays 640x480
+    StartSim(config);
+    const auto reply = m_client.Exchange(Rtsp("DESCRIBE", Base("vtl_media/main"), 1));
+    ASSERT_TRUE(reply);
+    EXPECT_NE(reply->body.find(Base64Encode(EmbeddedH264_1280x720()->sps)), std::string::npos);
+
+    CameraSimConfig broken;
+    broken.h264File = test::UniqueTempPath("sim_missing.h264");
+    CCameraSim other(broken);
+    std::string error;
+    EXPECT_FALSE(other.Start(&error));
+    EXPECT_NE(error.find("sim_missing.h264"), std::string::npos);
+}
+
 TEST_F(SimRtspTest, StopEndsSessionsAndConnectionsPromptly) {
     CameraSimConfig config;
     config.fps = 50;
@@ -559,6 +678,9 @@ TEST_F(SimRtspTest, StopEndsSessionsAndConnectionsPromptly) {
     m_sim->Stop();
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
+    RecordProperty("StopMicroseconds",
+                   static_cast<int>(
+                           std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()));
     EXPECT_EQ(m_sim->ActiveSessionCount(), 0U);
     EXPECT_TRUE(idleHttp.WaitClosed(2000));
     EXPECT_TRUE(slow.WaitClosed(2000));

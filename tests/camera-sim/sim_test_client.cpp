@@ -1,6 +1,11 @@
 #include "sim_test_client.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <random>
+
+#include <gtest/gtest.h>
 
 #include "platform/wait.h"
 #include "sim_text.h"
@@ -161,6 +166,45 @@ std::optional<RtpView> ParseRtp(const std::vector<std::uint8_t>& datagram) {
                 (static_cast<std::uint32_t>(datagram[10]) << 8) | datagram[11];
     view.payload.assign(datagram.begin() + 12, datagram.end());
     return view;
+}
+
+namespace {
+
+// Removes the files handed out by UniqueTempPath when the test program ends.
+class CTempFiles : public ::testing::Environment {
+public:
+    void TearDown() override {
+        std::lock_guard guard(m_lock);
+        for (const auto& path : m_paths) {
+            std::error_code ignored;
+            std::filesystem::remove(path, ignored);
+        }
+        m_paths.clear();
+    }
+
+    void Add(const std::string& path) {
+        std::lock_guard guard(m_lock);
+        m_paths.push_back(path);
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<std::string> m_paths;
+};
+
+CTempFiles* const g_tempFiles =
+        static_cast<CTempFiles*>(::testing::AddGlobalTestEnvironment(new CTempFiles));
+
+} // namespace
+
+std::string UniqueTempPath(const std::string& name) {
+    static const std::string token = [] {
+        std::random_device device;
+        return std::to_string(device()) + std::to_string(device());
+    }();
+    std::string path = ::testing::TempDir() + "vantrel_sim_" + token + "_" + name;
+    g_tempFiles->Add(path);
+    return path;
 }
 
 std::string Rtsp(const std::string& method, const std::string& url, int cseq,

@@ -77,6 +77,10 @@ struct RtpView {
 
 std::optional<RtpView> ParseRtp(const std::vector<std::uint8_t>& datagram);
 
+// UniqueTempPath returns a path in the test temporary directory that no other test process uses
+// (test programs of several build trees may run at once).
+std::string UniqueTempPath(const std::string& name);
+
 // Rtsp builds an RTSP request with the given extra header lines (each ending in CR LF).
 std::string Rtsp(const std::string& method, const std::string& url, int cseq,
                  const std::string& extra = "");

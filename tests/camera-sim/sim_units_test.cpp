@@ -79,6 +79,14 @@ TEST(SimText, MessageHeadAcceptsLoneLineFeedsAndFindsTheEnd) {
     EXPECT_FALSE(ParseMessageHead("GET / HTTP/1.1\r\nno colon\r\n\r\n"));
 }
 
+TEST(SimText, DecimalsKeepOneDigitOnlyWhenNeeded) {
+    const std::pair<double, const char*> cases[] = {{25.0, "25"}, {12.5, "12.5"}, {8.3, "8.3"},
+                                                    {7.5, "7.5"}, {0.96, "1"},    {1.04, "1"}};
+    for (const auto& [value, text] : cases) {
+        EXPECT_EQ(FormatDecimal(value), text) << value;
+    }
+}
+
 TEST(SimMedia, EmbeddedH264ClipsSplitIntoAccessUnitsWithParameterSets) {
     for (const auto& clip : {EmbeddedH264_640x480(), EmbeddedH264_1280x720()}) {
         ASSERT_TRUE(clip);

@@ -16,7 +16,10 @@ constexpr std::size_t kMaxHeadBytes = 64 * 1024;
 constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
 constexpr std::size_t kMaxNonces = 64;
 constexpr int kAcceptPollMs = 200; // also the period of the session time-out check
-constexpr int kIdleConnectionMs = 120000;
+// Bounds that keep a long-running simulator (or a misbehaving client) from growing without limit.
+constexpr std::size_t kMaxConnections = 64;
+constexpr std::size_t kMaxLoggedRequests = 100000;
+constexpr std::size_t kLogTrim = 10000; // oldest entries dropped when the log is full
 
 } // namespace
 
@@ -42,6 +45,12 @@ void CThreadSet::ReapLocked() {
             ++it;
         }
     }
+}
+
+std::size_t CThreadSet::Running() {
+    std::lock_guard guard(m_lock);
+    ReapLocked();
+    return m_threads.size();
 }
 
 void CThreadSet::JoinAll() {
@@ -168,6 +177,9 @@ CConnection::ReadResult CConnection::Read(ReceivedRequest& request, int idleTime
     while (true) {
         if (!haveHead) {
             headLength = FindHeadEnd(m_buffer);
+            if (headLength > kMaxHeadBytes) {
+                return ReadResult::Malformed;
+            }
             if (headLength > 0) {
                 auto head = ParseMessageHead(std::string_view(m_buffer).substr(0, headLength));
                 if (!head) {
@@ -269,16 +281,7 @@ std::string FormatReply(const std::string& firstLine,
 
 CCameraSim::Impl::Impl(CameraSimConfig configuration) : config(std::move(configuration)) {
     currentFaults = config.faults;
-    const std::string fps = [&] {
-        const double rounded =
-                static_cast<double>(static_cast<long long>(config.fps * 10 + 0.5)) / 10;
-        std::string text = std::to_string(rounded);
-        text.erase(text.find_last_not_of('0') + 1);
-        if (!text.empty() && text.back() == '.') {
-            text.pop_back();
-        }
-        return text;
-    }();
+    const std::string fps = FormatDecimal(config.fps);
     const std::string size0 = std::to_string(config.width) + "x" + std::to_string(config.height);
     codec = {{"codec0", "h264"},
              {"resolution0", size0},
@@ -307,6 +310,9 @@ void CCameraSim::Impl::LogRequest(LoggedRequest::Protocol protocol,
                                   const ReceivedRequest& request) {
     {
         std::lock_guard guard(lock);
+        if (log.size() >= kMaxLoggedRequests) {
+            log.erase(log.begin(), log.begin() + static_cast<std::ptrdiff_t>(kLogTrim));
+        }
         log.push_back(LoggedRequest{protocol, request.method, request.uri, request.headText});
     }
     logChanged.notify_all();
@@ -360,8 +366,8 @@ void CCameraSim::Impl::AcceptLoop(platform::CSocket& listener, bool rtsp) {
         }
         platform::SocketAddress peer;
         platform::CSocket socket = listener.Accept(&peer);
-        if (!socket.IsValid()) {
-            continue;
+        if (!socket.IsValid() || connections.Running() >= kMaxConnections) {
+            continue; // over the limit the connection is closed at once
         }
         auto connection = std::make_shared<CConnection>(std::move(socket), peer, stopEvent.get());
         connection->SetLocalAddress(bindAddress);
@@ -390,7 +396,7 @@ bool Listen(platform::CSocket& socket, std::uint32_t address, std::uint16_t port
             std::uint16_t& boundPort, const char* what, std::string* error) {
     socket = platform::CSocket::CreateTcp();
     if (!socket.IsValid() || !socket.SetReuseAddress(true) || !socket.Bind(address, port) ||
-        !socket.Listen(16)) {
+        !socket.Listen(128)) {
         *error = std::string("cannot listen for ") + what + " on port " + std::to_string(port);
         socket.Close();
         return false;
@@ -451,8 +457,9 @@ bool CCameraSim::Start(std::string* error) {
             return false;
         }
     }
+    // 0.0.0.0 serves every local address; any other address must resolve.
     impl.bindAddress = platform::ResolveIPv4(config.bindAddress);
-    if (impl.bindAddress == 0) {
+    if (impl.bindAddress == 0 && config.bindAddress != "0.0.0.0") {
         *error = "cannot resolve the address " + config.bindAddress;
         return false;
     }
@@ -568,9 +575,13 @@ std::vector<ReceivedRtcp> CCameraSim::ReceivedRtcpPackets() const {
     return m_impl->rtcpPackets;
 }
 
+std::size_t CCameraSim::Impl::ActiveSessions() const {
+    std::lock_guard guard(sessionLock);
+    return sessions.size();
+}
+
 std::size_t CCameraSim::ActiveSessionCount() const {
-    std::lock_guard guard(m_impl->sessionLock);
-    return m_impl->sessions.size();
+    return m_impl->ActiveSessions();
 }
 
 StreamStats CCameraSim::Stats(const std::string& path) const {

@@ -63,6 +63,9 @@ struct CameraSimConfig {
     double fps = 25.0;             // initial frame rate of both streams
     std::uint32_t mtu = 1400;      // largest RTP packet (header included) in bytes
     bool jpegInBandTables = false; // always send Q = 255 with the tables in the first packet
+    // Send an access unit delimiter (a 2-byte NAL unit, its own RTP packet) before every H.264
+    // access unit that has none, as many cameras do.
+    bool h264AccessUnitDelimiters = false;
     std::uint32_t sessionTimeoutSec = 60;
     std::uint32_t rtcpIntervalMs = 1000;
     std::uint64_t seed = 1; // seeds sequence numbers, SSRCs and the packet faults

@@ -37,6 +37,8 @@ constexpr char kUsage[] =
         "  --realm TEXT           authentication realm (default \"Vantrel Camera\")\n"
         "  --session-timeout S    RTSP session time-out in seconds (default 60)\n"
         "  --run-for S            stop by itself after S seconds (default: run until stopped)\n"
+        "  --alarm-period S       switch the alarm input on and off every S seconds\n"
+        "  --verbose              print the first line of every request received\n"
         "\n"
         "Media:\n"
         "  --h264 FILE            Annex-B H.264 file for vtl_media/main (default: embedded clips)\n"
@@ -46,6 +48,7 @@ constexpr char kUsage[] =
         "  --fps N                initial frame rate of both streams (default 25)\n"
         "  --mtu N                largest RTP packet in bytes, header included (default 1400)\n"
         "  --jpeg-tables          send JPEG quantization tables in-band (Q = 255) always\n"
+        "  --aud                  send an access unit delimiter before every H.264 frame\n"
         "  --ntsc                 report ff_mode=60 (default 50)\n"
         "  --seed N               seed of sequence numbers, SSRCs and packet faults (default 1)\n"
         "\n"
@@ -117,6 +120,8 @@ int main(int argc, char** argv) {
     using norvane::sim::AuthMode;
     norvane::sim::CameraSimConfig config;
     unsigned long runFor = 0;
+    unsigned long alarmPeriod = 0;
+    bool verbose = false;
     const std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& option = args[i];
@@ -133,10 +138,11 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        const bool flag = option == "--jpeg-tables" || option == "--ntsc" ||
-                          option == "--stop-media" || option == "--always-401" ||
-                          option == "--http-401" || option == "--rtsp-401" ||
-                          option == "--close-rtsp" || option == "--alternate-source";
+        const bool flag = option == "--jpeg-tables" || option == "--aud" || option == "--verbose" ||
+                          option == "--ntsc" || option == "--stop-media" ||
+                          option == "--always-401" || option == "--http-401" ||
+                          option == "--rtsp-401" || option == "--close-rtsp" ||
+                          option == "--alternate-source";
         if (!flag && !value(text)) {
             return Fail("option " + option + " needs a value or is unknown");
         }
@@ -181,6 +187,12 @@ int main(int argc, char** argv) {
             if (!ParseNumber(text, 86400 * 365, runFor) || runFor == 0) {
                 return Fail("bad duration in seconds: " + text);
             }
+        } else if (option == "--alarm-period") {
+            if (!ParseNumber(text, 86400, alarmPeriod) || alarmPeriod == 0) {
+                return Fail("bad alarm period in seconds: " + text);
+            }
+        } else if (option == "--verbose") {
+            verbose = true;
         } else if (option == "--h264") {
             config.h264File = text;
         } else if (option == "--mjpeg") {
@@ -213,6 +225,8 @@ int main(int argc, char** argv) {
             config.seed = number;
         } else if (option == "--jpeg-tables") {
             config.jpegInBandTables = true;
+        } else if (option == "--aud") {
+            config.h264AccessUnitDelimiters = true;
         } else if (option == "--ntsc") {
             config.ffMode = 60;
         } else if (option == "--stop-media") {
@@ -274,9 +288,37 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
     const std::uint64_t start = norvane::platform::MonotonicMs();
+    bool relay = sim.RelayOutput();
+    std::size_t printed = 0;
     while (g_stopRequested == 0 &&
            (runFor == 0 || norvane::platform::MonotonicMs() - start < runFor * 1000ULL)) {
         norvane::platform::SleepMs(100);
+        const std::uint64_t elapsed = norvane::platform::MonotonicMs() - start;
+        if (alarmPeriod != 0) {
+            const bool alarm = (elapsed / (alarmPeriod * 1000ULL)) % 2 == 1;
+            if (alarm != sim.AlarmInput()) {
+                sim.SetAlarmInput(alarm);
+                std::printf("alarm input %s\n", alarm ? "on" : "off");
+            }
+        }
+        if (sim.RelayOutput() != relay) {
+            relay = !relay;
+            std::printf("relay output %s\n", relay ? "on" : "off");
+        }
+        if (verbose) {
+            const auto requests = sim.Requests();
+            printed = printed > requests.size() ? 0 : printed; // the log was trimmed
+            for (; printed < requests.size(); ++printed) {
+                const std::string& text = requests[printed].text;
+                std::printf("%s %s\n",
+                            requests[printed].protocol ==
+                                            norvane::sim::LoggedRequest::Protocol::Http
+                                    ? "HTTP"
+                                    : "RTSP",
+                            text.substr(0, text.find_first_of("\r\n")).c_str());
+            }
+        }
+        std::fflush(stdout);
     }
     sim.Stop();
     std::printf("stopped\n");

@@ -226,7 +226,7 @@ std::string CCameraSim::Impl::HandleCgi(const ReceivedRequest& request, int& sta
 void CCameraSim::Impl::ServeHttp(CConnection& connection) {
     while (true) {
         ReceivedRequest request;
-        const auto read = connection.Read(request, 120000);
+        const auto read = connection.Read(request, kIdleConnectionMs);
         if (read == CConnection::ReadResult::Malformed) {
             (void)connection.Send(FormatReply("HTTP/1.1 400 Bad Request",
                                               {{"Content-Length", "0"}, {"Connection", "close"}},

@@ -24,14 +24,19 @@
 
 namespace norvane::sim {
 
-// CThreadSet owns detached-looking worker threads so that Stop can join every one of them;
-// finished threads are reaped whenever a new one is spawned.
+// A connection without any request for this long is closed.
+constexpr int kIdleConnectionMs = 120000;
+
+// CThreadSet owns the connection threads, so that Stop can join every one of them; finished
+// threads are joined whenever a new one is spawned or the running ones are counted.
 class CThreadSet {
 public:
     ~CThreadSet() { JoinAll(); }
 
     void Spawn(std::function<void()> body);
     void JoinAll();
+    // Running returns the number of threads that have not finished yet.
+    std::size_t Running();
 
 private:
     struct Entry {
@@ -191,6 +196,13 @@ struct CCameraSim::Impl {
     std::shared_ptr<const H264Clip> MainClip() const;
     std::string AddressText(std::uint32_t address) const;
     std::string RtspUrlOf(bool mainStream) const;
+    std::string PresentationUrl(const std::string& uri, bool mainStream) const;
+    std::string BuildSdp(bool mainStream, const std::string& address) const;
+    // CreateSession binds the server port pair and enters a new session; null when no ports.
+    std::shared_ptr<CRtspSession> CreateSession(bool mainStream, platform::SocketAddress clientRtp,
+                                                platform::SocketAddress clientRtcp,
+                                                std::uint32_t timeoutSec);
+    std::size_t ActiveSessions() const;
 
     // Servers (camera_sim.cpp, sim_http.cpp, sim_rtsp.cpp, sim_streamer.cpp).
     void AcceptLoop(platform::CSocket& listener, bool rtsp);

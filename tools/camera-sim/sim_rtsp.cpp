@@ -15,6 +15,7 @@ constexpr char kMainPath[] = "vtl_media/main";
 constexpr char kSecondPath[] = "vtl_media/second";
 constexpr char kTrack[] = "trackID=1";
 constexpr int kMaxPortAttempts = 32;
+constexpr std::size_t kMaxSessions = 32;
 
 struct RtspTarget {
     bool valid = false;
@@ -65,6 +66,8 @@ const char* RtspReason(int status) {
         return "Not Found";
     case 454:
         return "Session Not Found";
+    case 453:
+        return "Not Enough Bandwidth";
     case 455:
         return "Method Not Valid in This State";
     case 461:
@@ -150,7 +153,7 @@ std::string SessionIdOf(const std::optional<std::string>& header) {
 void CCameraSim::Impl::ServeRtsp(CConnection& connection) {
     while (true) {
         ReceivedRequest request;
-        const auto read = connection.Read(request, 120000);
+        const auto read = connection.Read(request, kIdleConnectionMs);
         if (read == CConnection::ReadResult::Malformed) {
             (void)connection.Send(FormatReply("RTSP/1.0 400 Bad Request", {}, ""), SimFaults{});
             return;
@@ -204,43 +207,9 @@ void CCameraSim::Impl::ServeRtsp(CConnection& connection) {
             if (!target.valid || target.track) {
                 status = 404;
             } else {
-                const std::string address = AddressText(connection.LocalAddress());
-                body = "v=0\r\n"
-                       "o=- 1 1 IN IP4 " +
-                       address +
-                       "\r\n"
-                       "s=Vantrel Media Stream\r\n"
-                       "c=IN IP4 0.0.0.0\r\n"
-                       "t=0 0\r\n"
-                       "a=control:*\r\n";
-                const double fps = StreamFps(target.mainStream);
-                std::string rate = std::to_string(fps);
-                rate.erase(rate.find_last_not_of('0') + 1);
-                if (rate.back() == '.') {
-                    rate.pop_back();
-                }
-                if (target.mainStream) {
-                    const auto clip = MainClip();
-                    body += "m=video 0 RTP/AVP 96\r\n"
-                            "a=rtpmap:96 H264/90000\r\n"
-                            "a=fmtp:96 packetization-mode=1;profile-level-id=" +
-                            (clip->sps.size() >= 4
-                                     ? HexString(clip->sps[1], 2) + HexString(clip->sps[2], 2) +
-                                               HexString(clip->sps[3], 2)
-                                     : std::string("42E01E")) +
-                            ";sprop-parameter-sets=" + Base64Encode(clip->sps) + "," +
-                            Base64Encode(clip->pps) + "\r\n";
-                } else {
-                    body += "m=video 0 RTP/AVP 26\r\n"
-                            "a=rtpmap:26 JPEG/90000\r\n";
-                }
-                body += "a=framerate:" + rate +
-                        "\r\n"
-                        "a=control:" +
-                        std::string(kTrack) + "\r\n";
+                body = BuildSdp(target.mainStream, AddressText(connection.LocalAddress()));
                 headers.emplace_back("Content-Base",
-                                     "rtsp://" + address + ":" + std::to_string(rtspPort) + "/" +
-                                             (target.mainStream ? kMainPath : kSecondPath) + "/");
+                                     PresentationUrl(request.uri, target.mainStream) + "/");
                 headers.emplace_back("Content-Type", "application/sdp");
             }
         } else if (method == "SETUP") {
@@ -253,30 +222,15 @@ void CCameraSim::Impl::ServeRtsp(CConnection& connection) {
                 status = 461;
             } else if (session) {
                 status = 455; // one track per session: a second SETUP has nothing to add
+            } else if (ActiveSessions() >= kMaxSessions) {
+                status = 453;
             } else {
-                auto created = std::make_shared<CRtspSession>();
-                created->mainStream = target.mainStream;
-                created->clientRtp = {connection.Peer().address, clientRtp};
-                created->clientRtcp = {connection.Peer().address, clientRtcp};
-                created->timeoutSec = faults.sessionTimeoutSec != 0 ? faults.sessionTimeoutSec
-                                                                    : config.sessionTimeoutSec;
-                created->stopEvent =
-                        platform::CEventHandle::Create(platform::CEventHandle::Kind::ManualReset);
-                if (!created->stopEvent || !BindPortPair(bindAddress, *created)) {
+                session = CreateSession(target.mainStream, {connection.Peer().address, clientRtp},
+                                        {connection.Peer().address, clientRtcp},
+                                        faults.sessionTimeoutSec != 0 ? faults.sessionTimeoutSec
+                                                                      : config.sessionTimeoutSec);
+                if (!session) {
                     status = 500;
-                } else {
-                    std::lock_guard guard(sessionLock);
-                    std::mt19937_64 random(config.seed * 1000003ULL + ++sessionCounter);
-                    do {
-                        created->id = std::to_string(10000000 + random() % 90000000);
-                    } while (sessions.count(created->id) != 0);
-                    created->ssrc = static_cast<std::uint32_t>(random());
-                    created->firstSequence = static_cast<std::uint16_t>(random());
-                    created->firstTimestamp = static_cast<std::uint32_t>(random());
-                    created->faultSeed = random();
-                    created->lastActivityMs.store(platform::MonotonicMs());
-                    sessions[created->id] = created;
-                    session = created;
                 }
                 if (session) {
                     headers.emplace_back(
@@ -294,7 +248,8 @@ void CCameraSim::Impl::ServeRtsp(CConnection& connection) {
             } else {
                 headers.emplace_back("Range", "npt=0.000-");
                 headers.emplace_back("RTP-Info",
-                                     "url=" + RtspUrlOf(session->mainStream) + "/" + kTrack +
+                                     "url=" + PresentationUrl(request.uri, session->mainStream) +
+                                             "/" + kTrack +
                                              ";seq=" + std::to_string(session->firstSequence) +
                                              ";rtptime=" + std::to_string(session->firstTimestamp));
                 std::lock_guard guard(sessionLock);
@@ -339,6 +294,75 @@ void CCameraSim::Impl::ServeRtsp(CConnection& connection) {
             return;
         }
     }
+}
+
+std::string CCameraSim::Impl::BuildSdp(bool mainStream, const std::string& address) const {
+    // RFC 4566 session description; RFC 6184 section 8.2.1 for the H.264 parameters.
+    std::string sdp = "v=0\r\n"
+                      "o=- 1 1 IN IP4 " +
+                      address +
+                      "\r\n"
+                      "s=Vantrel Media Stream\r\n"
+                      "c=IN IP4 0.0.0.0\r\n"
+                      "t=0 0\r\n"
+                      "a=control:*\r\n";
+    if (mainStream) {
+        const auto clip = MainClip();
+        const std::string profile = HexString(clip->sps.size() > 1 ? clip->sps[1] : 66, 2) +
+                                    HexString(clip->sps.size() > 2 ? clip->sps[2] : 0xE0, 2) +
+                                    HexString(clip->sps.size() > 3 ? clip->sps[3] : 30, 2);
+        sdp += "m=video 0 RTP/AVP 96\r\n"
+               "a=rtpmap:96 H264/90000\r\n"
+               "a=fmtp:96 packetization-mode=1;profile-level-id=" +
+               profile + ";sprop-parameter-sets=" + Base64Encode(clip->sps) + "," +
+               Base64Encode(clip->pps) + "\r\n";
+    } else {
+        sdp += "m=video 0 RTP/AVP 26\r\n"
+               "a=rtpmap:26 JPEG/90000\r\n";
+    }
+    sdp += "a=framerate:" + FormatDecimal(StreamFps(mainStream)) + "\r\n";
+    sdp += "a=control:" + std::string(kTrack) + "\r\n";
+    return sdp;
+}
+
+std::shared_ptr<CRtspSession> CCameraSim::Impl::CreateSession(bool mainStream,
+                                                              platform::SocketAddress clientRtp,
+                                                              platform::SocketAddress clientRtcp,
+                                                              std::uint32_t timeoutSec) {
+    auto session = std::make_shared<CRtspSession>();
+    session->mainStream = mainStream;
+    session->clientRtp = clientRtp;
+    session->clientRtcp = clientRtcp;
+    session->timeoutSec = timeoutSec;
+    session->stopEvent = platform::CEventHandle::Create(platform::CEventHandle::Kind::ManualReset);
+    if (!session->stopEvent || !BindPortPair(bindAddress, *session)) {
+        return nullptr;
+    }
+    std::lock_guard guard(sessionLock);
+    // Ids, SSRC, first sequence number and timestamp follow from the seed (RFC 3550 wants the
+    // last three random; repeatable runs want them reproducible).
+    std::mt19937_64 random(config.seed * 1000003ULL + ++sessionCounter);
+    do {
+        session->id = std::to_string(10000000 + random() % 90000000);
+    } while (sessions.count(session->id) != 0);
+    session->ssrc = static_cast<std::uint32_t>(random());
+    session->firstSequence = static_cast<std::uint16_t>(random());
+    session->firstTimestamp = static_cast<std::uint32_t>(random());
+    session->faultSeed = random();
+    session->lastActivityMs.store(platform::MonotonicMs());
+    sessions[session->id] = session;
+    return session;
+}
+
+std::string CCameraSim::Impl::PresentationUrl(const std::string& uri, bool mainStream) const {
+    // The URL as the client wrote it (so that its host part is one the client can reach), cut
+    // back to the presentation.
+    if (!StartsWithNoCase(uri, "rtsp://")) {
+        return RtspUrlOf(mainStream);
+    }
+    const std::string path = mainStream ? kMainPath : kSecondPath;
+    const std::size_t at = uri.find(path, 7);
+    return at == std::string::npos ? RtspUrlOf(mainStream) : uri.substr(0, at + path.size());
 }
 
 std::string CCameraSim::Impl::RtspUrlOf(bool mainStream) const {

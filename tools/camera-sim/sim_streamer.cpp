@@ -16,6 +16,8 @@ namespace {
 constexpr std::uint32_t kRtpClockRate = 90000;          // RFC 6184 and RFC 2435 both use 90 kHz
 constexpr std::uint64_t kNtpUnixOffset = 2208988800ULL; // seconds from 1900 to 1970
 constexpr std::uint64_t kMaxLagMs = 1000; // after a longer stall the pacing restarts from now
+// Access unit delimiter NAL unit (H.264 section 7.3.2.4): primary_pic_type 7, then the stop bit.
+const std::vector<std::uint8_t> kAccessUnitDelimiter = {0x09, 0xF0};
 
 double Uniform(std::mt19937_64& random) {
     return static_cast<double>(random() >> 11) * (1.0 / 9007199254740992.0);
@@ -130,10 +132,22 @@ void CCameraSim::Impl::RunStreamer(const std::shared_ptr<CRtspSession>& shared) 
             const SimFaults faults = Faults();
             const double fps = StreamFps(session.mainStream);
             const std::size_t index = frameIndex % frameCount;
-            const std::vector<RtpPayload> payloads =
-                    h264 ? PacketizeH264(h264->accessUnits[index], maxPayload)
-                         : PacketizeJpeg(jpeg->pictures[index], maxPayload,
-                                         config.jpegInBandTables);
+            std::vector<RtpPayload> payloads;
+            if (h264) {
+                const H264AccessUnit& unit = h264->accessUnits[index];
+                if (config.h264AccessUnitDelimiters && (unit.nalUnits[0][0] & 0x1F) != 9) {
+                    H264AccessUnit delimited;
+                    delimited.nalUnits.push_back(kAccessUnitDelimiter);
+                    delimited.nalUnits.insert(delimited.nalUnits.end(), unit.nalUnits.begin(),
+                                              unit.nalUnits.end());
+                    payloads = PacketizeH264(delimited, maxPayload);
+                } else {
+                    payloads = PacketizeH264(unit, maxPayload);
+                }
+            } else {
+                payloads =
+                        PacketizeJpeg(jpeg->pictures[index], maxPayload, config.jpegInBandTables);
+            }
             for (const RtpPayload& payload : payloads) {
                 auto packet = BuildRtpPacket(payloadType, payload.marker, sequence++, timestamp,
                                              session.ssrc, payload.data);

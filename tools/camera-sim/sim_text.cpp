@@ -417,6 +417,15 @@ std::optional<std::uint32_t> ParseUnsigned(std::string_view text) {
     return static_cast<std::uint32_t>(value);
 }
 
+std::string FormatDecimal(double value) {
+    const auto tenths = static_cast<long long>(value * 10.0 + 0.5);
+    std::string text = std::to_string(tenths / 10);
+    if (tenths % 10 != 0) {
+        text += "." + std::to_string(tenths % 10);
+    }
+    return text;
+}
+
 std::string HexString(std::uint64_t value, int digits) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out(static_cast<std::size_t>(digits), '0');

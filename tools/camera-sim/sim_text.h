@@ -60,6 +60,9 @@ ParseAuthParams(std::string_view text);
 // ParseUnsigned reads a whole decimal number that fits 32 bits; nullopt otherwise.
 std::optional<std::uint32_t> ParseUnsigned(std::string_view text);
 
+// FormatDecimal formats `value` with at most one decimal ("25", "12.5").
+std::string FormatDecimal(double value);
+
 // HexString formats `value` as `digits` upper-case hexadecimal digits.
 std::string HexString(std::uint64_t value, int digits);
 
