@@ -135,7 +135,6 @@ TEST(ResolveHost, EmptyIsZeroDottedResolvesToItself) {
     EXPECT_EQ(ResolveHost(""), 0U);
     EXPECT_EQ(ResolveHost("192.0.2.10"), inet_addr("192.0.2.10"));
     EXPECT_EQ(ResolveHost("localhost"), inet_addr("127.0.0.1"));
-    EXPECT_EQ(ResolveHost("no-such-host.invalid"), 0U);
 }
 
 } // namespace
