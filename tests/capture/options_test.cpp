@@ -101,11 +101,16 @@ TEST(FrameWriter, ChoosesOutputByNameAndRefusesMismatches) {
     {
         auto file = MakeWriter((dir / "a.h264").string(), false, error);
         ASSERT_NE(file, nullptr) << error;
-        const std::uint8_t au[] = {0, 0, 1, 0x65, 1, 2};
+        const std::uint8_t au[] = {0, 0, 1, 0x65, 1, 2, 0, 0, 1, 9, 0x30};
         EXPECT_TRUE(file->Write(0, au, sizeof au));
         EXPECT_TRUE(file->Write(0, au, sizeof au));
     }
-    EXPECT_EQ(std::filesystem::file_size(dir / "a.h264"), 12U);
+    // The delimiter ending each frame moves before the next frame; the file ends with a picture.
+    std::ifstream in(dir / "a.h264", std::ios::binary);
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                          std::istreambuf_iterator<char>());
+    EXPECT_EQ(bytes, (std::vector<std::uint8_t>{0, 0, 1, 0x65, 1, 2, 0, 0, 1, 9, 0x30, 0, 0, 1,
+                                                0x65, 1, 2}));
 
     auto folder = MakeWriter((dir / "pics").string(), true, error);
     ASSERT_NE(folder, nullptr) << error;

@@ -138,7 +138,7 @@ int RunCapture(const Options& options, Plugin& plugin, const CameraEndpoint& cam
             break;
         }
         const double sinceStatus = std::chrono::duration<double>(now - lastStatus).count();
-        if (sinceStatus >= 0.5) {
+        if (sinceStatus >= (ConsoleDebugSink::IsTerminal() ? 0.5 : 5.0)) {
             const std::uint64_t bytes = stats.bytes.load();
             fps = static_cast<double>(frames - lastFrames) / sinceStatus;
             kbps = static_cast<double>(bytes - lastBytes) * 8 / 1000 / sinceStatus;
@@ -149,13 +149,18 @@ int RunCapture(const Options& options, Plugin& plugin, const CameraEndpoint& cam
                 int32_t state = 2;
                 int32_t reserved = 0;
                 video->GetChannelStatus(0, &state, &reserved, nullptr, 0);
-                std::fprintf(stderr,
-                             "\r\033[K%s  frames %llu (key %llu)  %s fps  %s kbit/s  %ux%u  %s s",
-                             state == 0 ? "streaming" : "connecting",
-                             static_cast<unsigned long long>(frames),
-                             static_cast<unsigned long long>(stats.keyFrames.load()),
-                             OneDecimal(fps).c_str(), NoDecimal(kbps).c_str(), stats.width.load(),
-                             stats.height.load(), OneDecimal(elapsed).c_str());
+                // On a terminal the line is rewritten in place; in a log it is one line each time.
+                std::fprintf(
+                        stderr,
+                        ConsoleDebugSink::IsTerminal()
+                                ? "\r\033[K%s  frames %llu (key %llu)  %s fps  %s kbit/s  %ux%u  "
+                                  "%s s"
+                                : "%s  frames %llu (key %llu)  %s fps  %s kbit/s  %ux%u  %s s\n",
+                        state == 0 ? "streaming" : "connecting",
+                        static_cast<unsigned long long>(frames),
+                        static_cast<unsigned long long>(stats.keyFrames.load()),
+                        OneDecimal(fps).c_str(), NoDecimal(kbps).c_str(), stats.width.load(),
+                        stats.height.load(), OneDecimal(elapsed).c_str());
             }
         }
     }

@@ -19,7 +19,12 @@ public:
     [[nodiscard]] std::string Describe() const override { return "discarded"; }
 };
 
+// The access unit delimiter the driver appends to every H.264 frame.
+constexpr std::uint8_t kTrailingDelimiter[] = {0x00, 0x00, 0x01, 0x09, 0x30};
+
 // Appends every frame to one file: Annex-B access units, or concatenated JPEG pictures.
+// An access unit delimiter at the end of an H.264 frame is written before the next frame
+// instead, where a decoder expects it, so that the file does not end in an empty access unit.
 class FileWriter : public FrameWriter {
 public:
     FileWriter(std::FILE* file, std::string path) : m_file(file), m_path(std::move(path)) {}
@@ -30,7 +35,15 @@ public:
     FileWriter& operator=(const FileWriter&) = delete;
 
     bool Write(std::uint32_t, const std::uint8_t* data, std::size_t length) override {
-        return std::fwrite(data, 1, length, m_file) == length;
+        constexpr std::size_t kDelimiter = sizeof kTrailingDelimiter;
+        if (m_heldDelimiter &&
+            std::fwrite(kTrailingDelimiter, 1, kDelimiter, m_file) != kDelimiter) {
+            return false;
+        }
+        m_heldDelimiter = length >= kDelimiter && std::memcmp(data + length - kDelimiter,
+                                                              kTrailingDelimiter, kDelimiter) == 0;
+        const std::size_t body = m_heldDelimiter ? length - kDelimiter : length;
+        return std::fwrite(data, 1, body, m_file) == body;
     }
 
     [[nodiscard]] std::string Describe() const override { return m_path; }
@@ -38,6 +51,7 @@ public:
 private:
     std::FILE* m_file;
     std::string m_path;
+    bool m_heldDelimiter = false;
 };
 
 // Writes each picture to its own numbered file in a folder.

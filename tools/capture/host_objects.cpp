@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <unistd.h>
+
 namespace vantrel::capture {
 
 std::mutex& ConsoleMutex() {
@@ -10,9 +12,14 @@ std::mutex& ConsoleMutex() {
     return mutex;
 }
 
+bool ConsoleDebugSink::IsTerminal() {
+    static const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    return terminal;
+}
+
 void ConsoleDebugSink::Print(const std::string& line) {
     std::lock_guard<std::mutex> guard(ConsoleMutex());
-    std::fprintf(stderr, "\r\033[K%s\n", line.c_str());
+    std::fprintf(stderr, IsTerminal() ? "\r\033[K%s\n" : "%s\n", line.c_str());
 }
 
 void ConsoleDebugSink::OnDebugInfo(CDebugInfoIf* info) {

@@ -35,6 +35,8 @@ public:
     [[nodiscard]] std::string LastError() const;
     // Print writes a line of the tool's own on stderr, clearing the status line first.
     static void Print(const std::string& line);
+    // IsTerminal tells whether stderr is a terminal (the status line is then kept in place).
+    static bool IsTerminal();
 
 private:
     int m_verbosity;
