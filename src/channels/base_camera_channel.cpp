@@ -34,6 +34,7 @@ void CBaseCameraChannel::Entry(CBaseCameraChannel* self) {
 bool CBaseCameraChannel::StartThread() {
     m_stopEvent.Reset();
     m_threadEnded.Reset();
+    m_stopRequested.store(false);
     OnStarting();
     try {
         m_thread = std::thread(&CBaseCameraChannel::Entry, this);
@@ -62,6 +63,7 @@ bool CBaseCameraChannel::Start(const ChannelStartRecord* record) {
 }
 
 void CBaseCameraChannel::Stop() {
+    m_stopRequested.store(true);
     SetState(kStateStopped);
     SetCameraState(false);
     StopThread();
@@ -77,6 +79,7 @@ bool CBaseCameraChannel::Restart(const ChannelStartRecord* record) {
         m_start = *record;
         m_start.quality = quality;
     }
+    m_stopRequested.store(true);
     SetState(kStateStopped);
     StopThread();
     return StartThread();

@@ -60,6 +60,10 @@ public:
 
     [[nodiscard]] const ChannelStartRecord& StartRecord() const { return m_start; }
 
+    // StopRequested is true from the moment Stop or Restart begins until the next thread starts;
+    // a frame delivered meanwhile does not report the camera online again.
+    [[nodiscard]] bool StopRequested() const { return m_stopRequested.load(); }
+
 protected:
     // StopThread sets the stop event and waits for the channel thread.
     void StopThread();
@@ -83,6 +87,7 @@ private:
     std::string DeviceName();
 
     CManualEvent m_threadEnded;
+    std::atomic<bool> m_stopRequested{false};
 };
 
 } // namespace norvane

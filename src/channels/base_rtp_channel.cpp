@@ -148,7 +148,9 @@ bool CBaseRTPChannel::OnFrame(IHostSample* sample) {
         return false;
     }
     MarkDataTime();
-    SetCameraState(true);
+    if (!StopRequested()) {
+        SetCameraState(true);
+    }
     return true;
 }
 

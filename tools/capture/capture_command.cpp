@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "commands.h"
+#include "diagnose.h"
 #include "host_objects.h"
 
 namespace vantrel::capture {
@@ -126,8 +127,23 @@ int RunCapture(const Options& options, Plugin& plugin, const CameraEndpoint& cam
             break;
         }
         if (frames == 0 && debugSink.Unreachable()) {
-            reason = "the camera cannot be reached (" + debugSink.LastError() + ")";
-            exitCode = kExitCamera;
+            // The driver could not send a request: either nobody answers, or the camera refused
+            // the credentials before answering (a refused Basic login is not retried).
+            switch (DiagnoseCamera(camera.host, camera.httpPort, 3000)) {
+            case CameraDiagnosis::NeedsCredentials:
+                reason = "the camera refused the credentials: check --user and --password";
+                exitCode = kExitCredentials;
+                break;
+            case CameraDiagnosis::Unreachable:
+                reason = "the camera cannot be reached (" + debugSink.LastError() + ")";
+                exitCode = kExitCamera;
+                break;
+            default:
+                reason = "the camera does not take the driver's requests (" +
+                         debugSink.LastError() + ")";
+                exitCode = kExitCamera;
+                break;
+            }
             break;
         }
         if (frames == 0 && elapsed >= options.connectTimeoutSeconds) {
