@@ -8,7 +8,7 @@ packages=(
     build-essential cmake ninja-build pkg-config clang
     libgtest-dev libgmock-dev libbenchmark-dev libcurl4-openssl-dev
     # peers of the interoperability tests
-    lighttpd apache2-utils ffmpeg curl
+    lighttpd lighttpd-mod-openssl openssl apache2-utils ffmpeg curl python3
     python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-tools
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-libav
 )
