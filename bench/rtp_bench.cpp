@@ -14,6 +14,7 @@
 #include "norvane/host.h"
 #include "rtp/h264_rtp_media_parser.h"
 #include "rtp/sps_reader.h"
+#include "support/stub_driver.h"
 
 namespace {
 
@@ -84,28 +85,7 @@ public:
     ReusedSample sample;
 };
 
-class BenchDriver : public IDriver {
-public:
-    void DebugMessage(unsigned char, const char*, ...) override {}
-
-    DEVICE_INFO GetDeviceInfo() override { return {}; }
-
-    std::pair<std::int32_t, std::int32_t> GetIOCounts() override { return {0, 0}; }
-
-    IHostSampleAllocator* GetSampleAllocator() override { return &allocator; }
-
-    std::int32_t IsNtsc() override { return 0; }
-
-    std::int32_t GetStreamType() override { return 3; }
-
-    std::int32_t GetChannelCount() override { return 1; }
-
-    std::string GetStringParameter(std::uint32_t) override { return {}; }
-
-    std::int32_t GetIntParameter(std::uint32_t) override { return kNoIntParameter; }
-
-    ReusingAllocator allocator;
-};
+using BenchDriver = test::StubDriver<ReusingAllocator>;
 
 class CountingClient final : public IMediaParserClient {
 public:

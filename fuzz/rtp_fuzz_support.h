@@ -14,6 +14,7 @@
 #include "norvane/host.h"
 #include "rtp/rtp_media_parser.h"
 #include "rtp/rtp_packet_info.h"
+#include "support/stub_driver.h"
 
 namespace norvane::fuzz {
 
@@ -58,28 +59,7 @@ public:
     int outstanding = 0;
 };
 
-class Driver : public IDriver {
-public:
-    void DebugMessage(unsigned char, const char*, ...) override {}
-
-    DEVICE_INFO GetDeviceInfo() override { return {}; }
-
-    std::pair<std::int32_t, std::int32_t> GetIOCounts() override { return {0, 0}; }
-
-    IHostSampleAllocator* GetSampleAllocator() override { return &allocator; }
-
-    std::int32_t IsNtsc() override { return 0; }
-
-    std::int32_t GetStreamType() override { return 3; }
-
-    std::int32_t GetChannelCount() override { return 1; }
-
-    std::string GetStringParameter(std::uint32_t) override { return {}; }
-
-    std::int32_t GetIntParameter(std::uint32_t) override { return kNoIntParameter; }
-
-    Allocator allocator;
-};
+using Driver = test::StubDriver<Allocator>;
 
 class Client final : public IMediaParserClient {
 public:

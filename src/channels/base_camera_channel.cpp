@@ -10,7 +10,6 @@ namespace norvane {
 namespace {
 
 constexpr const char* kSetCameraState = "norvane::CBaseCameraChannel::SetCameraState";
-constexpr std::uint64_t k100nsPerMs = 10000;
 
 } // namespace
 
@@ -157,7 +156,7 @@ std::uint32_t CBaseCameraChannel::MillisecondsSinceData(std::uint64_t now100ns) 
         CSpinWaitLockGuard guard(m_timeLock);
         last = m_lastDataTime;
     }
-    return static_cast<std::uint32_t>((now100ns - last) / k100nsPerMs);
+    return static_cast<std::uint32_t>((now100ns - last) / platform::k100nsPerMs);
 }
 
 bool CBaseCameraChannel::WithinLossGrace() {

@@ -4,12 +4,6 @@
 #include "rtsp/text/text_utils.h"
 
 namespace norvane {
-namespace {
-
-constexpr std::uint64_t k100nsPerMs = 10000;
-
-} // namespace
-
 CBaseRTPChannel::CBaseRTPChannel(IDriver* driver, std::uint32_t channelIndex, IFrameSink* sink)
     : CBaseCameraChannel(driver, channelIndex, sink) {}
 
@@ -95,9 +89,10 @@ bool CBaseRTPChannel::ProbePort() {
     return woke == -1;
 }
 
-bool CBaseRTPChannel::OpenPorts() {
+bool CBaseRTPChannel::SearchPorts(std::uint32_t step,
+                                  const std::function<PortVerdict(std::uint16_t)>& accept) {
     m_receiver->SetUser(this);
-    for (std::uint32_t port = kFirstRtpPort; port < kEndRtpPort; ++port) {
+    for (std::uint32_t port = kFirstRtpPort; port < kEndRtpPort; port += step) {
         if (m_stopEvent.IsSet()) {
             return false;
         }
@@ -109,15 +104,28 @@ bool CBaseRTPChannel::OpenPorts() {
             m_receiver->Port().Close();
             continue;
         }
-        m_rtpPort = static_cast<std::uint16_t>(port);
-        return true;
+        switch (accept(static_cast<std::uint16_t>(port))) {
+        case PortVerdict::Keep:
+            m_rtpPort = static_cast<std::uint16_t>(port);
+            return true;
+        case PortVerdict::Next:
+            m_receiver->Port().Close();
+            break;
+        case PortVerdict::Fail:
+            m_receiver->Port().Close();
+            return false;
+        }
     }
     return false;
 }
 
+bool CBaseRTPChannel::OpenPorts() {
+    return SearchPorts(1, [](std::uint16_t) { return PortVerdict::Keep; });
+}
+
 void CBaseRTPChannel::CheckKeepAlive() {
     const std::uint64_t now = platform::UtcNow100ns();
-    const std::uint64_t elapsedMs = (now - m_lastKeepAlive) / k100nsPerMs;
+    const std::uint64_t elapsedMs = (now - m_lastKeepAlive) / platform::k100nsPerMs;
     if (elapsedMs > static_cast<std::uint64_t>(m_keepAliveInterval > 0 ? m_keepAliveInterval : 0)) {
         SendKeepAlive();
         m_lastKeepAlive = now;

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -73,6 +74,11 @@ protected:
     // Connect runs one connection attempt; on failure everything it created is released.
     bool Connect();
     void ReleaseReceiver();
+    // What a port search does with a quiet port it found.
+    enum class PortVerdict { Keep, Next, Fail };
+    // SearchPorts tries the local ports from kFirstRtpPort in steps of `step`: a port that opens
+    // and stays quiet is offered to `accept`. False when no port is kept or a stop is requested.
+    bool SearchPorts(std::uint32_t step, const std::function<PortVerdict(std::uint16_t)>& accept);
     // ProbePort watches a freshly opened port for packets already arriving from the camera: true
     // when the port is quiet. False when packets arrive or a stop is requested.
     bool ProbePort();

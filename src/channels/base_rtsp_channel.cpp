@@ -5,12 +5,6 @@
 #include "platform/clock.h"
 
 namespace norvane {
-namespace {
-
-constexpr std::uint64_t k100nsPerMs = 10000;
-
-} // namespace
-
 CBaseRTSPChannel::CBaseRTSPChannel(IDriver* driver, std::uint32_t channelIndex, IFrameSink* sink)
     : CBaseRTPChannel(driver, channelIndex, sink) {}
 
@@ -34,35 +28,16 @@ bool CBaseRTSPChannel::CreateSession() {
 }
 
 bool CBaseRTSPChannel::OpenPorts() {
-    m_receiver->SetUser(this);
-    for (std::uint32_t port = kFirstRtpPort; port < kEndRtpPort; port += 2) {
-        if (m_stopEvent.IsSet()) {
-            return false;
-        }
-        m_packetEvent.Reset();
-        if (m_receiver->Port().Open(static_cast<std::uint16_t>(port)) != UdpOpenResult::Opened) {
-            continue;
-        }
-        if (!ProbePort()) {
-            m_receiver->Port().Close();
-            if (m_stopEvent.IsSet()) {
-                return false;
-            }
-            continue;
-        }
+    // Even RTP ports, with the RTCP reporter on the port above (RFC 3550, section 11).
+    return SearchPorts(2, [this](std::uint16_t port) {
         if (m_rtcp->Open(static_cast<std::uint16_t>(port + 1)) && m_rtcp->Start()) {
-            m_rtpPort = static_cast<std::uint16_t>(port);
             m_rtcpPort = static_cast<std::uint16_t>(port + 1);
-            return true;
+            return PortVerdict::Keep;
         }
-        m_receiver->Port().Close();
         // A reporter whose socket opened but whose thread did not start is replaced.
         m_rtcp.reset(new (std::nothrow) CRTCPReporter(m_cameraAddress.load()));
-        if (!m_rtcp) {
-            return false;
-        }
-    }
-    return false;
+        return m_rtcp ? PortVerdict::Next : PortVerdict::Fail;
+    });
 }
 
 bool CBaseRTSPChannel::StartStreaming() {
@@ -105,7 +80,7 @@ void CBaseRTSPChannel::CheckKeepAlive() {
     const std::uint64_t now = platform::UtcNow100ns();
     // m_lastKeepAlive starts at 0 and survives attempts, so the first check of a new stream sends
     // OPTIONS at once.
-    if ((now - m_lastKeepAlive) / k100nsPerMs > KeepAliveIntervalMs()) {
+    if ((now - m_lastKeepAlive) / platform::k100nsPerMs > KeepAliveIntervalMs()) {
         SendKeepAlive();
         m_lastKeepAlive = now;
     }

@@ -6,6 +6,9 @@
 
 namespace norvane::platform {
 
+// 100 ns units in a millisecond.
+constexpr std::uint64_t k100nsPerMs = 10000;
+
 // 100 ns units between 1601-01-01 and 1970-01-01.
 constexpr std::uint64_t kEpoch1601To1970 = 116444736000000000ULL;
 

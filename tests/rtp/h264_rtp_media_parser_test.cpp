@@ -50,8 +50,8 @@ Buffer Slice(std::uint8_t header, std::size_t length, std::uint8_t fill) {
 class H264Parser : public ::testing::Test {
 protected:
     H264Parser() {
-        driver.device.address = "10.0.0.5";
-        driver.device.port = 8080;
+        driver.deviceInfo.address = "10.0.0.5";
+        driver.deviceInfo.port = 8080;
         parser.SetClient(&client);
     }
 

@@ -57,8 +57,8 @@ std::size_t FindMarker(const Buffer& bytes, std::uint8_t marker) {
 class JpegParser : public ::testing::Test {
 protected:
     JpegParser() {
-        driver.device.address = "cam.local";
-        driver.device.port = 80;
+        driver.deviceInfo.address = "cam.local";
+        driver.deviceInfo.port = 80;
         parser.SetClient(&client);
     }
 

@@ -15,54 +15,10 @@
 #include "driver/driver_interfaces.h"
 #include "rtp/rtp_media_parser.h"
 #include "rtp/rtp_packet_info.h"
+#include "support/fake_driver.h"
 #include "support/fakes.h"
 
 namespace norvane::test {
-
-class FakeDriver : public IDriver {
-public:
-    void DebugMessage(unsigned char level, const char* format, ...) override
-            __attribute__((format(printf, 3, 4))) {
-        char text[1024];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(text, sizeof text, format, args);
-        va_end(args);
-        std::lock_guard<std::mutex> guard(m_mutex);
-        m_messages.push_back({level, text});
-    }
-
-    DEVICE_INFO GetDeviceInfo() override { return device; }
-
-    std::pair<std::int32_t, std::int32_t> GetIOCounts() override { return {1, 1}; }
-
-    IHostSampleAllocator* GetSampleAllocator() override {
-        return withAllocator ? &allocator : nullptr;
-    }
-
-    std::int32_t IsNtsc() override { return 0; }
-
-    std::int32_t GetStreamType() override { return 3; }
-
-    std::int32_t GetChannelCount() override { return 1; }
-
-    std::string GetStringParameter(std::uint32_t) override { return {}; }
-
-    std::int32_t GetIntParameter(std::uint32_t) override { return kNoIntParameter; }
-
-    std::vector<DebugRecord> Messages() const {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        return m_messages;
-    }
-
-    DEVICE_INFO device;
-    FakeSampleAllocator allocator;
-    bool withAllocator = true;
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<DebugRecord> m_messages;
-};
 
 // A stream channel stand-in: frames go to a FakeFrameSink, the configured size is a field.
 class FakeParserClient final : public IMediaParserClient {

@@ -35,7 +35,9 @@ public:
         return {inputCount, outputCount};
     }
 
-    IHostSampleAllocator* GetSampleAllocator() override { return allocator; }
+    IHostSampleAllocator* GetSampleAllocator() override {
+        return withAllocator ? &allocator : nullptr;
+    }
 
     std::int32_t IsNtsc() override { return ntsc; }
 
@@ -70,7 +72,8 @@ public:
     DEVICE_INFO deviceInfo;
     std::int32_t inputCount = 1;
     std::int32_t outputCount = 1;
-    IHostSampleAllocator* allocator = nullptr;
+    FakeSampleAllocator allocator;
+    bool withAllocator = true;
     std::int32_t ntsc = 0;
     std::int32_t streamType = 3;
     std::int32_t channelCount = 1;

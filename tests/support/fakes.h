@@ -71,7 +71,8 @@ struct AllocationRecord {
 
 class FakeSampleAllocator : public IHostSampleAllocator {
 public:
-    IHostSample* AllocateSample(uint32_t fourcc, uint32_t capacity, const char* driverName) override;
+    IHostSample* AllocateSample(uint32_t fourcc, uint32_t capacity,
+                                const char* driverName) override;
     void ReleaseSample(IHostSample* sample) override;
 
     // Refuse the next `count` allocations (null samples).
@@ -124,8 +125,11 @@ private:
 class FakeDeviceSettings : public IDeviceSettings {
 public:
     const char* GetModelName() override { return modelName.c_str(); }
+
     int32_t GetChannelCount() override { return channelCount; }
+
     int32_t GetInputCount() override { return inputCount; }
+
     int32_t GetOutputCount() override { return outputCount; }
 
     std::string modelName = "VT-100";
@@ -137,9 +141,13 @@ public:
 class FakeConnectionSettings : public IConnectionSettings {
 public:
     const char* GetAddress() override { return address.c_str(); }
+
     uint16_t GetPort() override { return port; }
+
     int32_t GetStreamType() override { return streamType; }
+
     const char* GetUserName() override { return userName.c_str(); }
+
     const char* GetPassword() override { return password.c_str(); }
 
     std::string address = "127.0.0.1";
@@ -152,7 +160,9 @@ public:
 class FakeOpenParams : public IOpenParams {
 public:
     IDeviceSettings* GetDeviceSettings() override { return &device; }
+
     IConnectionSettings* GetConnectionSettings() override { return &connection; }
+
     // Parameter `index` (from 1); null past the end of `parameters` or for an empty optional.
     const char* GetParameter(uint32_t index) override;
 
@@ -169,14 +179,23 @@ class FakeChannelParams : public IChannelParams,
                           public IFrameSize {
 public:
     FakeChannelParams(uint16_t w, uint16_t h, uint16_t interval, uint16_t q)
-        : width(w), height(h), frameInterval(interval), quality(q) {}
+        : width(w)
+        , height(h)
+        , frameInterval(interval)
+        , quality(q) {}
 
     IVideoFormat* GetVideoFormat() override { return this; }
+
     IRate* GetRate() override { return this; }
+
     IFrameSize* GetFrameSize() override { return this; }
+
     uint16_t GetFrameInterval() override { return frameInterval; }
+
     uint16_t GetQuality() override { return quality; }
+
     uint16_t GetWidth() override { return width; }
+
     uint16_t GetHeight() override { return height; }
 
     uint16_t width, height, frameInterval, quality;
