@@ -11,6 +11,7 @@
 #include "camera_sim.h"
 #include "channels/h264_channel_rtsp.h"
 #include "driver/vantrel_driver.h"
+#include "platform/wait.h"
 #include "sim_media.h"
 #include "support/fakes.h"
 
@@ -305,34 +306,78 @@ TEST_F(ChannelEndToEnd, LossyNetworkNeverDeliversDamagedFrames) {
     }
 }
 
-// Stop times of a channel in the states a host may close it in. Each must end well inside the
-// outer 20 s bound; the figures are printed for the record.
+// CloseChannelTimed closes channel 0 and prints how long it took; each state must end well inside
+// the outer 20 s bound (the figures are printed for the record).
+void CloseChannelTimed(ipcapture::IIPVideoCaptureEx* video, const char* state) {
+    const auto start = Clock::now();
+    EXPECT_TRUE(video->CloseChannel(0));
+    const auto elapsed = Clock::now() - start;
+    std::printf("CloseChannel while %s: %lld us\n", state,
+                static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()));
+    EXPECT_LT(elapsed, 2s) << state;
+}
+
+// A TCP listener that never answers. With its backlog filled first, further connects are never
+// completed (their SYNs are dropped), like a camera address that drops packets; otherwise the
+// connection completes and every request waits for an answer that never comes.
+class SilentListener {
+public:
+    explicit SilentListener(bool dropConnects) {
+        EXPECT_TRUE(m_socket.Bind(platform::LoopbackAddress(), 0));
+        EXPECT_TRUE(m_socket.Listen(0));
+        if (dropConnects) {
+            for (auto& filler : m_fillers) {
+                filler = platform::CSocket::CreateTcp();
+                filler.SetNonBlocking(true);
+                filler.Connect({platform::LoopbackAddress(), Port()});
+            }
+            std::this_thread::sleep_for(100ms);
+        }
+    }
+
+    [[nodiscard]] std::uint16_t Port() const { return m_socket.LocalPort(); }
+
+    // AcceptAndRead takes one connection and waits for its first bytes (the request).
+    bool AcceptAndRead(std::chrono::milliseconds timeout) {
+        if (platform::WaitSocket(m_socket, platform::WaitFor::Read, nullptr,
+                                 static_cast<int>(timeout.count())) !=
+            platform::WaitResult::Ready) {
+            return false;
+        }
+        m_accepted = m_socket.Accept(nullptr);
+        return platform::WaitSocket(m_accepted, platform::WaitFor::Read, nullptr,
+                                    static_cast<int>(timeout.count())) ==
+               platform::WaitResult::Ready;
+    }
+
+private:
+    platform::CSocket m_socket = platform::CSocket::CreateTcp();
+    platform::CSocket m_fillers[4];
+    platform::CSocket m_accepted;
+};
+
 TEST_F(ChannelEndToEnd, CloseChannelReturnsPromptlyInEveryState) {
-    sim::CameraSimConfig config;
-    StartCamera(config);
+    StartCamera();
     OpenDriver(kStreamTypeH264, 10000, 10000);
     test::FakeChannelParams params(640, 480, 40, 50);
-    auto timeClose = [&](const char* what) {
-        const auto start = Clock::now();
-        EXPECT_TRUE(Video()->CloseChannel(0));
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-        std::printf("CloseChannel while %s: %lld ms\n", what, static_cast<long long>(ms.count()));
-        EXPECT_LT(ms, 2s) << what;
-    };
 
-    // While streaming.
     ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
     ASSERT_TRUE(m_sink.WaitForFrames(3, 20s));
-    timeClose("streaming");
+    CloseChannelTimed(Video(), "streaming");
 
-    // During the port probe (right after the configuration request).
+    // The pause after the configuration request, then the two-second port probe.
+    m_sim->ClearRequests();
     ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
     ASSERT_TRUE(m_sim->WaitForRequest([](const sim::LoggedRequest& r) { return r.method == "GET"; },
                                       10s));
-    std::this_thread::sleep_for(1200ms);
-    timeClose("probing ports");
+    std::this_thread::sleep_for(500ms);
+    CloseChannelTimed(Video(), "pausing after the configuration");
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    std::this_thread::sleep_for(1800ms);
+    CloseChannelTimed(Video(), "probing ports");
 
-    // During an RTSP exchange with a camera that does not answer.
+    // The configuration request of a camera that does not answer.
     sim::SimFaults silent;
     silent.replyDelayMs = 60000;
     m_sim->SetFaults(silent);
@@ -340,30 +385,49 @@ TEST_F(ChannelEndToEnd, CloseChannelReturnsPromptlyInEveryState) {
     ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
     ASSERT_TRUE(m_sim->WaitForRequest([](const sim::LoggedRequest& r) { return r.method == "GET"; },
                                       20s));
-    timeClose("waiting for the CGI answer");
+    CloseChannelTimed(Video(), "waiting for the CGI answer");
     m_sim->SetFaults({});
 }
 
-TEST_F(ChannelEndToEnd, CloseChannelWhileConnectingToSilentAddress) {
-    // A listening socket that never accepts and never answers stands in for a camera that drops
-    // packets: the configuration request hangs until the stop aborts it.
-    platform::CSocket blackhole = platform::CSocket::CreateTcp();
-    ASSERT_TRUE(blackhole.Bind(platform::LoopbackAddress(), 0));
-    ASSERT_TRUE(blackhole.Listen(0)); // never accepted: connects hang in the backlog or time out
+TEST_F(ChannelEndToEnd, CloseChannelDuringAnUnansweredRtspRequest) {
+    StartCamera();
+    SilentListener rtsp(false);
     m_driver = std::make_unique<QuickDriver>(10000, 10000);
     m_params.connection.address = "127.0.0.1";
-    m_params.connection.port = blackhole.LocalPort();
+    m_params.connection.port = m_sim->HttpPort();
+    m_params.connection.streamType = kStreamTypeH264;
+    m_params.parameters = {"0", std::to_string(rtsp.Port())};
+    ASSERT_TRUE(m_driver->Open(&m_debug, &m_allocator, &m_params));
+    test::FakeChannelParams params(640, 480, 40, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(rtsp.AcceptAndRead(20s)) << "the DESCRIBE request was sent";
+    CloseChannelTimed(Video(), "waiting for the answer to DESCRIBE");
+}
+
+TEST_F(ChannelEndToEnd, CloseChannelWhileConnectingToAnAddressThatDropsPackets) {
+    SilentListener camera(true);
+    m_driver = std::make_unique<QuickDriver>(10000, 10000);
+    m_params.connection.address = "127.0.0.1";
+    m_params.connection.port = camera.Port();
     m_params.connection.streamType = kStreamTypeH264;
     ASSERT_TRUE(m_driver->Open(&m_debug, &m_allocator, &m_params));
     test::FakeChannelParams params(640, 480, 40, 50);
     ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
     std::this_thread::sleep_for(500ms);
-    const auto start = Clock::now();
-    EXPECT_TRUE(Video()->CloseChannel(0));
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-    std::printf("CloseChannel while the CGI request hangs: %lld ms\n",
-                static_cast<long long>(ms.count()));
-    EXPECT_LT(ms, 2s);
+    CloseChannelTimed(Video(), "connecting to an address that drops packets");
+}
+
+TEST_F(ChannelEndToEnd, CloseChannelDuringAHangingConfigurationRequest) {
+    SilentListener camera(false);
+    m_driver = std::make_unique<QuickDriver>(10000, 10000);
+    m_params.connection.address = "127.0.0.1";
+    m_params.connection.port = camera.Port();
+    m_params.connection.streamType = kStreamTypeH264;
+    ASSERT_TRUE(m_driver->Open(&m_debug, &m_allocator, &m_params));
+    test::FakeChannelParams params(640, 480, 40, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(camera.AcceptAndRead(5s)) << "the configuration request was sent";
+    CloseChannelTimed(Video(), "the configuration request hangs");
 }
 
 } // namespace
