@@ -22,8 +22,17 @@ void CH264ChannelRTSP::FillSessionSettings(RTSPSessionSettings& settings) {
 
 void CH264ChannelRTSP::OnDescribed() {
     if (m_client && !m_client->Sps().empty() && !m_client->Pps().empty()) {
-        m_parser.SetParameterSets(m_client->Sps(), m_client->Pps());
+        m_parameterSets.Post(m_client->Sps(), m_client->Pps());
     }
+}
+
+void CH264ChannelRTSP::FeedParser(const RtpPacketInfo* packet) {
+    std::vector<std::uint8_t> sps;
+    std::vector<std::uint8_t> pps;
+    if (m_parameterSets.Take(sps, pps)) {
+        m_parser.SetParameterSets(sps, pps);
+    }
+    m_parser.OnPacket(packet);
 }
 
 } // namespace norvane

@@ -1,10 +1,12 @@
 // CH264ChannelRTSP: the camera's main stream, "vtl_media/main", as H.264. The parameter sets of
-// the session description go to the depacketizer before the stream starts.
+// the session description reach the depacketizer before the next packet it parses.
 //
-// Threads: as CBaseRTPChannel; the parser runs on the receive thread.
+// Threads: as CBaseRTPChannel; the parser runs on the receive thread only, the parameter sets
+// travel to it through a mailbox.
 #pragma once
 
 #include "channels/common_channel_rtsp.h"
+#include "channels/parameter_set_mailbox.h"
 #include "rtp/h264_rtp_media_parser.h"
 
 namespace norvane {
@@ -16,13 +18,14 @@ public:
 
     bool ConfigureCamera() override;
 
-    void FeedParser(const RtpPacketInfo* packet) override { m_parser.OnPacket(packet); }
+    void FeedParser(const RtpPacketInfo* packet) override;
 
     void FillSessionSettings(RTSPSessionSettings& settings) override;
     void OnDescribed() override;
 
 private:
     CH264RTPMediaParser m_parser;
+    CParameterSetMailbox m_parameterSets;
 };
 
 } // namespace norvane

@@ -2,12 +2,16 @@
 """RTSP peer for the client's interop tests: GStreamer's RTSP server on 127.0.0.1 serving a live
 H.264 test picture at /test over RTP/UDP.
 
-usage: gst_rtsp_server.py --check
-       gst_rtsp_server.py none|basic|digest|both USER PASSWORD
+usage: gst_rtsp_server.py --check [files]
+       gst_rtsp_server.py none|basic|digest|both USER PASSWORD [--h264 FILE] [--mjpeg FILE]
 
---check exits 0 when everything the server needs is installed, otherwise prints what is missing and
-exits 1. Otherwise the server listens on a free port, prints "READY <port>" and runs until it is
-terminated.
+--check exits 0 when everything the server needs is installed (with "files", also what playing
+files needs), otherwise prints what is missing and exits 1. Otherwise the server listens on a free
+port, prints "READY <port>" and runs until it is terminated.
+
+--h264 FILE also serves an H.264 Annex-B file at /vtl_media/main and --mjpeg FILE a Matroska file
+of JPEG pictures at /vtl_media/second, each from its first frame for every session, paced by the
+file's timestamps, so that what a client receives can be compared frame by frame with the file.
 """
 import sys
 
@@ -16,15 +20,25 @@ PIPELINE = ("( videotestsrc is-live=true pattern=ball ! "
             "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=15 ! "
             "rtph264pay name=pay0 pt=96 config-interval=1 )")
 
+FILE_PIPELINES = {
+    "--h264": ("/vtl_media/main",
+               "( filesrc location=\"%s\" ! h264parse ! "
+               "rtph264pay name=pay0 pt=96 config-interval=-1 )"),
+    "--mjpeg": ("/vtl_media/second",
+                "( filesrc location=\"%s\" ! matroskademux ! jpegparse ! "
+                "rtpjpegpay name=pay0 pt=26 )"),
+}
+FILE_ELEMENTS = ("filesrc", "h264parse", "matroskademux", "jpegparse", "rtpjpegpay")
 
-def load():
+
+def load(extra_elements=()):
     import gi
     gi.require_version("Gst", "1.0")
     gi.require_version("GstRtsp", "1.0")
     gi.require_version("GstRtspServer", "1.0")
     from gi.repository import GLib, Gst, GstRtsp, GstRtspServer
     Gst.init(None)
-    for element in ("videotestsrc", "x264enc", "rtph264pay"):
+    for element in ("videotestsrc", "x264enc", "rtph264pay") + tuple(extra_elements):
         if Gst.ElementFactory.find(element) is None:
             raise ImportError("GStreamer element %s is missing" % element)
     return GLib, GstRtsp, GstRtspServer
@@ -42,23 +56,36 @@ def set_supported_methods(auth, methods):
     library.gst_rtsp_auth_set_supported_methods(get_pointer(auth.__gpointer__, None), methods)
 
 
+def make_factory(GstRtsp, GstRtspServer, launch, shared):
+    factory = GstRtspServer.RTSPMediaFactory()
+    factory.set_launch(launch)
+    factory.set_shared(shared)
+    factory.set_protocols(GstRtsp.RTSPLowerTrans.UDP)
+    return factory
+
+
 def main():
+    files = sys.argv[1:] == ["--check", "files"] or len(sys.argv) > 4
     try:
-        GLib, GstRtsp, GstRtspServer = load()
+        GLib, GstRtsp, GstRtspServer = load(FILE_ELEMENTS if files else ())
     except (ImportError, ValueError) as error:
         print("missing: %s" % error, flush=True)
         return 1
-    if sys.argv[1:] == ["--check"]:
+    if sys.argv[1] == "--check":
         return 0
     mode, user, password = sys.argv[1], sys.argv[2], sys.argv[3]
+    options = sys.argv[4:]
+    if len(options) % 2 != 0 or any(o not in FILE_PIPELINES for o in options[0::2]):
+        print("bad options: %s" % " ".join(options), flush=True)
+        return 2
 
     server = GstRtspServer.RTSPServer()
     server.set_address("127.0.0.1")
     server.set_service("0")
-    factory = GstRtspServer.RTSPMediaFactory()
-    factory.set_launch(PIPELINE)
-    factory.set_shared(True)
-    factory.set_protocols(GstRtsp.RTSPLowerTrans.UDP)
+    factories = [("/test", make_factory(GstRtsp, GstRtspServer, PIPELINE, True))]
+    for option, location in zip(options[0::2], options[1::2]):
+        path, launch = FILE_PIPELINES[option]
+        factories.append((path, make_factory(GstRtsp, GstRtspServer, launch % location, False)))
 
     if mode != "none":
         auth = GstRtspServer.RTSPAuth()
@@ -76,9 +103,11 @@ def main():
         permissions = GstRtspServer.RTSPPermissions()
         permissions.add_permission_for_role("user", "media.factory.access", True)
         permissions.add_permission_for_role("user", "media.factory.construct", True)
-        factory.set_permissions(permissions)
+        for _, factory in factories:
+            factory.set_permissions(permissions)
 
-    server.get_mount_points().add_factory("/test", factory)
+    for path, factory in factories:
+        server.get_mount_points().add_factory(path, factory)
     server.attach(None)
     print("READY %d" % server.get_bound_port(), flush=True)
     GLib.MainLoop().run()
