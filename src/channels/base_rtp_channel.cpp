@@ -86,6 +86,7 @@ void CBaseRTPChannel::ReleaseReceiver() {
 
 bool CBaseRTPChannel::ProbePort() {
     const int woke = WaitAny(m_stopEvent, m_packetEvent, kPortProbeMs);
+    m_probingPort.store(false, std::memory_order_relaxed);
     return woke == -1;
 }
 
@@ -97,6 +98,7 @@ bool CBaseRTPChannel::SearchPorts(std::uint32_t step,
             return false;
         }
         m_packetEvent.Reset();
+        m_probingPort.store(true, std::memory_order_relaxed);
         if (m_receiver->Port().Open(static_cast<std::uint16_t>(port)) != UdpOpenResult::Opened) {
             continue;
         }
@@ -138,7 +140,11 @@ void CBaseRTPChannel::OnRtpPacket(CRTPReceiver* /*receiver*/, const platform::So
     if (camera == 0 || from.address != camera) {
         return;
     }
-    m_packetEvent.Set();
+    // Only the port probe waits for this event; while streaming, setting it for every packet
+    // would cost a system call per datagram.
+    if (m_probingPort.load(std::memory_order_relaxed)) {
+        m_packetEvent.Set();
+    }
     FeedParser(packet);
 }
 

@@ -88,6 +88,7 @@ protected:
     std::int32_t m_keepAliveInterval = 0;
     std::uint64_t m_lastKeepAlive = 0;
     CManualEvent m_packetEvent;
+    std::atomic<bool> m_probingPort{false}; // the port probe is watching m_packetEvent
     CManualEvent m_dataEvent;
     std::atomic<std::uint32_t> m_cameraAddress{0};
 };

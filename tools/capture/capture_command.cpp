@@ -99,7 +99,7 @@ int RunCapture(const Options& options, Plugin& plugin, const CameraEndpoint& cam
     double fps = 0;
     double kbps = 0;
     while (exitCode == kExitOk) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         const auto now = Clock::now();
         const double elapsed = std::chrono::duration<double>(now - start).count();
         const std::uint64_t frames = stats.frames.load();
