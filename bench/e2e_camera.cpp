@@ -3,6 +3,8 @@
 // and compare the frames sent to it with the frames it received. Controlled by lines on stdin:
 //
 //   stats        one line per camera: "stats I frames F packets P sessions S"
+//   requests     one line per camera: "requests I METHOD COUNT ..." (HTTP and RTSP methods)
+//   log I        one line per request camera I received: "log METHOD SESSION TRANSPORT"
 //   stop-media   every camera keeps its sessions but sends no more RTP (the counters freeze)
 //   start-media  sending resumes
 //   quit         (or end of input) stop every camera and exit
@@ -14,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,7 +32,7 @@ constexpr char kUsage[] =
         "                  [--run-for S]\n"
         "Starts N simulated cameras on 127.0.0.1 serving FILE as vtl_media/main and prints\n"
         "\"camera I http PORT rtsp PORT\" for each, then \"ready\". Commands on stdin: stats,\n"
-        "stop-media, start-media, quit.\n";
+        "requests, log I, stop-media, start-media, quit.\n";
 
 constexpr unsigned kMaxInstances = 16;
 constexpr unsigned long kMaxRunForSeconds = 3600;
@@ -139,6 +142,17 @@ private:
     std::thread m_thread;
 };
 
+// HeaderValue returns the value of header `name` in a request head, "-" when it has none.
+std::string HeaderValue(const std::string& head, const std::string& name) {
+    const std::string key = "\r\n" + name + ":";
+    const std::size_t at = head.find(key);
+    if (at == std::string::npos) {
+        return "-";
+    }
+    const std::size_t start = head.find_first_not_of(' ', at + key.size());
+    return head.substr(start, head.find("\r\n", start) - start);
+}
+
 void SetMedia(std::vector<std::unique_ptr<norvane::sim::CCameraSim>>& sims, bool stopped) {
     for (auto& sim : sims) {
         norvane::sim::SimFaults faults = sim->GetFaults();
@@ -188,6 +202,27 @@ int main(int argc, char** argv) {
                                 static_cast<unsigned long long>(stats.framesSent),
                                 static_cast<unsigned long long>(stats.packetsSent),
                                 sims[i]->ActiveSessionCount());
+                }
+            } else if (line == "requests") {
+                for (std::size_t i = 0; i < sims.size(); ++i) {
+                    std::map<std::string, std::size_t> counts;
+                    for (const auto& request : sims[i]->Requests()) {
+                        ++counts[request.method];
+                    }
+                    std::printf("requests %zu", i);
+                    for (const auto& [method, count] : counts) {
+                        std::printf(" %s %zu", method.c_str(), count);
+                    }
+                    std::printf("\n");
+                }
+            } else if (line.rfind("log ", 0) == 0) {
+                const std::size_t index = std::strtoul(line.c_str() + 4, nullptr, 10);
+                if (index < sims.size()) {
+                    for (const auto& request : sims[index]->Requests()) {
+                        std::printf("log %s %s %s\n", request.method.c_str(),
+                                    HeaderValue(request.text, "Session").c_str(),
+                                    HeaderValue(request.text, "Transport").c_str());
+                    }
                 }
             } else if (line == "stop-media" || line == "start-media") {
                 SetMedia(sims, line == "stop-media");

@@ -31,7 +31,8 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 STOP_SETTLE_S = 0.3  # pause after stop-media before the sent counters are read
-MAX_SESSIONS_PER_CAMERA = 30  # the simulated camera refuses more than 32
+MAX_SESSIONS_PER_CAMERA = 30
+STALL_MS = 1000  # a channel without a frame for longer than this is reported  # the simulated camera refuses more than 32
 
 
 def process_cpu_seconds(pid):
@@ -154,6 +155,8 @@ def receive_run(args, clip, mbps):
     capture_cmd = [str(capture_exe), "--camera", f"127.0.0.1:{http_a}", "--rtsp-port",
                    str(rtsp_a), "--size", args.size, "--fps", str(args.fps), "--out", "/dev/null",
                    "--quiet", "--duration", str(run_for)]
+    if args.plugin:
+        capture_cmd += ["--plugin", args.plugin]
     ffmpeg_cmd = [args.ffmpeg, "-hide_banner", "-nostdin", "-rtsp_transport", "udp", "-i",
                   f"rtsp://127.0.0.1:{rtsp_b}/vtl_media/main", "-c", "copy", "-f", "null", "-"]
     cap_log = open(log_dir / f"capture_{mbps}M.log", "w")
@@ -257,10 +260,14 @@ def scale_run(args, clip):
                   for i in range(cameras_needed)]
     cmd = [str(build / "bench/e2e-scale"), "--size", args.size, "--fps", str(args.fps),
            "--run-for", str(run_for)]
+    if args.plugin:
+        cmd += ["--plugin", args.plugin]
     for (http, rtsp), count in zip(cams.endpoints, per_camera):
         cmd += ["--camera", f"127.0.0.1:{http}:{rtsp}x{count}"]
+    (build / "e2e-logs").mkdir(exist_ok=True)
+    host_log = open(build / "e2e-logs" / "scale_host.log", "w")
     host = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
-                            bufsize=1)
+                            bufsize=1, stderr=host_log)
 
     def host_command(text):
         host.stdin.write(text + "\n")
@@ -302,16 +309,30 @@ def scale_run(args, clip):
         sent = cams.stats()
         time.sleep(1.5)
         final = frames()
+        per_channel = [{c[k]: int(c[k + 1]) for k in range(0, len(c) - 1, 2)}
+                       for c in host_command("channels")]
+        requests = [" ".join(r[2:]) for r in cams.command("requests")]
+        with open(build / "e2e-logs" / "scale_requests.log", "w") as log:
+            for i in range(len(cams.endpoints)):
+                for r in cams.command(f"log {i}"):
+                    if r[1] not in ("GET",):
+                        log.write(f"camera {i} " + " ".join(r[1:]) + "\n")
+            for c in per_channel:
+                log.write(" ".join(f"{k} {v}" for k, v in c.items()) + "\n")
         end_process(host, stdin_quit=True, timeout=60)
     finally:
         if host.poll() is None:
             end_process(host, stdin_quit=True, timeout=60)
         cams.close()
+        host_log.close()
     cpu = (int(m1[2]) - int(m0[2])) / 1e6
     wall = t1 - t0
     return {
         "started_after": started_after,
         "cpu_ms_per_camera_second": cpu * 1000 / wall / args.channels,
+        # The same per second of video actually received (frames / frame rate), which differs
+        # when the simulated cameras fall behind on a busy machine.
+        "cpu_ms_per_stream_second": cpu * 1000 / ((int(m1[6]) - int(m0[6])) / args.fps),
         "cpu_share": cpu / wall,
         "rss_per_channel_kb": (int(m1[4]) - rss_loaded) / args.channels,
         "rss_kb": (rss_loaded, int(m1[4])),
@@ -320,6 +341,9 @@ def scale_run(args, clip):
         "received": final["total"],
         "final": final,
         "window_frames": int(m1[6]) - int(m0[6]),
+        "per_channel": per_channel,
+        "per_camera": [(s[0], s[2]) for s in sent],
+        "requests": requests,
         "wall": wall,
     }
 
@@ -335,16 +359,28 @@ def run_scale(args):
         print(f"  scale run {i + 1}: {args.channels} channels of {rate:.2f} Mbit/s streaming after "
               f"{r['started_after']:.1f} s; sessions {r['sessions']}; window {r['wall']:.2f} s: "
               f"{r['window_frames']} frames, CPU {r['cpu_ms_per_camera_second']:.3f} ms per "
-              f"camera-second ({r['cpu_share'] * 100:.1f}% of one core); RSS {r['rss_kb'][0]} -> "
+              f"camera-second, {r['cpu_ms_per_stream_second']:.3f} ms per second of video "
+              f"received ({r['cpu_share'] * 100:.1f}% of one core); RSS {r['rss_kb'][0]} -> "
               f"{r['rss_kb'][1]} kB ({r['rss_per_channel_kb']:.0f} kB per channel); frames "
               f"sent {r['sent']} received {r['received']} lost {lost}; {r['final']}", flush=True)
-        runs.append((r["cpu_ms_per_camera_second"], r["rss_per_channel_kb"], lost))
+        stalled = [(c["channel"], c["frames"], c["longest-gap-ms"], c["gap-end-ms"])
+                   for c in r["per_channel"] if c["longest-gap-ms"] > STALL_MS]
+        gaps = [c["longest-gap-ms"] for c in r["per_channel"]]
+        print(f"    per camera (frames sent, sessions): {r['per_camera']}; requests: "
+              f"{r['requests']}; longest pause between two frames of a channel: median "
+              f"{statistics.median(gaps)} ms, max {max(gaps)} ms; channels that paused more "
+              f"than {STALL_MS} ms (index, frames, pause ms, pause end ms): {stalled}",
+              flush=True)
+        runs.append((r["cpu_ms_per_camera_second"], r["rss_per_channel_kb"], lost,
+                     r["cpu_ms_per_stream_second"], len(stalled)))
     print()
     print(f"scale: {args.channels} x {rate:.2f} Mbit/s, window {args.window} s, median "
           f"[min..max] of {args.repeat} runs")
     print(f"  CPU ms per camera-second {spread([r[0] for r in runs])}")
+    print(f"  CPU ms per second of video received {spread([r[3] for r in runs])}")
     print(f"  RSS kB per channel       {spread([r[1] for r in runs])}")
     print(f"  frames lost              {[r[2] for r in runs]}")
+    print(f"  channels paused > {STALL_MS} ms {[r[4] for r in runs]}")
 
 
 def main():
@@ -353,6 +389,8 @@ def main():
     p.add_argument("mode", choices=["receive", "scale", "all"])
     p.add_argument("--build", default=str(ROOT / "build/default"))
     p.add_argument("--ffmpeg", default="ffmpeg")
+    p.add_argument("--plugin", help="driver plug-in to load instead of the one built beside "
+                   "the tools (to compare two builds of the driver)")
     p.add_argument("--rates", type=lambda s: [int(x) for x in s.split(",")],
                    default=[4, 16, 64])
     p.add_argument("--repeat", type=int, default=3)

@@ -4,6 +4,8 @@
 // this process's CPU time is the driver's (plus a frame counter). Controlled by lines on stdin:
 //
 //   frames   "frames total T min N max X streaming S signal-lost L errors E"
+//   channels one line per channel: "channel I frames F state S signal-lost L first-ms T
+//            longest-gap-ms G gap-end-ms E" (times in ms since the start of the program)
 //   mark     "mark cpu_us C rss_kb R frames T"  (process CPU time, user and system, of all threads)
 //   quit     (or end of input) close every channel and driver and exit
 //
@@ -37,21 +39,33 @@ constexpr char kUsage[] =
         "Usage: e2e-scale --camera HOST:HTTP_PORT:RTSP_PORT[xCOUNT] ... [--size WxH] [--fps N]\n"
         "                 [--plugin PATH] [--run-for S]\n"
         "Opens COUNT (default 1) drivers with one H.264 channel each per --camera. Commands on\n"
-        "stdin: frames, mark, quit.\n";
+        "stdin: frames, channels, mark, quit.\n";
 
 constexpr unsigned long kMaxChannels = 1024;
 constexpr unsigned long kMaxRunForSeconds = 3600;
 constexpr int kMaxPrintedErrors = 20;
+constexpr int kMaxPrintedMessages = 2000;
 
-// Counts the driver's error messages and prints the first few.
+using Clock = std::chrono::steady_clock;
+
+const Clock::time_point g_start = Clock::now();
+
+std::int64_t MillisecondsSinceStart() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - g_start).count();
+}
+
+// Prints the driver's messages with the time since the start (ms) and counts its errors.
 class DebugSink : public IDebugSink {
 public:
     void OnDebugInfo(CDebugInfoIf* info) override {
-        if (info->GetLevel() != 1 && info->GetLevel() != 3) {
+        const bool error = info->GetLevel() == 1 || info->GetLevel() == 3;
+        if (error && m_errors.fetch_add(1) >= kMaxPrintedErrors) {
             return;
         }
-        if (m_errors.fetch_add(1) < kMaxPrintedErrors) {
-            std::fprintf(stderr, "[driver error] %s\n", info->GetText());
+        if (m_printed.fetch_add(1) < kMaxPrintedMessages) {
+            std::fprintf(stderr, "%lld [driver %u] %s\n",
+                         static_cast<long long>(MillisecondsSinceStart()), info->GetLevel(),
+                         info->GetText());
         }
     }
 
@@ -59,6 +73,7 @@ public:
 
 private:
     std::atomic<int> m_errors{0};
+    std::atomic<int> m_printed{0};
 };
 
 class Sample : public IHostSample {
@@ -116,9 +131,21 @@ private:
     std::vector<std::unique_ptr<Sample>> m_free;
 };
 
+// Counts the frames of one channel and the longest pause between two of them. Called only on
+// the channel's receive thread (OnFrame) and its channel thread (OnSignalLost).
 class FrameSink : public IFrameSink {
 public:
     bool OnFrame(IHostSample* sample) override {
+        const std::int64_t now = MillisecondsSinceStart();
+        const std::int64_t last = lastFrameMs.load(std::memory_order_relaxed);
+        if (last >= 0 && now - last > longestGapMs.load(std::memory_order_relaxed)) {
+            longestGapMs.store(now - last, std::memory_order_relaxed);
+            longestGapEndMs.store(now, std::memory_order_relaxed);
+        }
+        if (last < 0) {
+            firstFrameMs.store(now, std::memory_order_relaxed);
+        }
+        lastFrameMs.store(now, std::memory_order_relaxed);
         frames.fetch_add(1, std::memory_order_relaxed);
         bytes.fetch_add(static_cast<Sample*>(sample)->length, std::memory_order_relaxed);
         return true;
@@ -129,6 +156,10 @@ public:
     std::atomic<std::uint64_t> frames{0};
     std::atomic<std::uint64_t> bytes{0};
     std::atomic<std::uint64_t> signalLost{0};
+    std::atomic<std::int64_t> firstFrameMs{-1};
+    std::atomic<std::int64_t> lastFrameMs{-1};
+    std::atomic<std::int64_t> longestGapMs{0};
+    std::atomic<std::int64_t> longestGapEndMs{0};
 };
 
 class DeviceSettings : public IDeviceSettings {
@@ -423,6 +454,23 @@ int main(int argc, char** argv) {
                         static_cast<unsigned long long>(least),
                         static_cast<unsigned long long>(most), streaming,
                         static_cast<unsigned long long>(lost), debugSink.Errors());
+        } else if (line == "channels") {
+            for (std::size_t i = 0; i < channels.size(); ++i) {
+                int32_t state = -1;
+                int32_t reserved = 0;
+                if (channels[i]->opened) {
+                    channels[i]->driver->GetVideoCapture()->GetChannelStatus(0, &state, &reserved,
+                                                                             nullptr, 0);
+                }
+                const FrameSink& sink = channels[i]->sink;
+                std::printf("channel %zu frames %llu state %d signal-lost %llu first-ms %lld "
+                            "longest-gap-ms %lld gap-end-ms %lld\n",
+                            i, static_cast<unsigned long long>(sink.frames.load()), state,
+                            static_cast<unsigned long long>(sink.signalLost.load()),
+                            static_cast<long long>(sink.firstFrameMs.load()),
+                            static_cast<long long>(sink.longestGapMs.load()),
+                            static_cast<long long>(sink.longestGapEndMs.load()));
+            }
         } else if (line == "mark") {
             // std::clock is the CPU time of the whole process, every thread, user and system.
             const auto cpuUs = static_cast<unsigned long long>(static_cast<double>(std::clock()) *
