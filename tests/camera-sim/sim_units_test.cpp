@@ -2,6 +2,7 @@
 // packetizer tests rebuild the media with an independent reading of RFC 6184 and RFC 2435.
 #include <gtest/gtest.h>
 
+#include "sim_internal.h"
 #include "sim_media.h"
 #include "sim_packetizer.h"
 #include "sim_test_client.h"
@@ -84,6 +85,30 @@ TEST(SimText, DecimalsKeepOneDigitOnlyWhenNeeded) {
                                                     {7.5, "7.5"}, {0.96, "1"},    {1.04, "1"}};
     for (const auto& [value, text] : cases) {
         EXPECT_EQ(FormatDecimal(value), text) << value;
+    }
+}
+
+TEST(SimSession, ExpiresOnlyAfterItsTimeOutAndNeverWhenRefreshedAfterTheClockWasRead) {
+    struct Case {
+        std::uint64_t now;
+        std::uint64_t lastActivity;
+        std::uint32_t timeoutSec;
+        bool expired;
+    };
+
+    const Case cases[] = {
+            {70000, 10000, 60, false}, // exactly the time-out: still alive
+            {70001, 10000, 60, true},
+            {10000, 10000, 60, false},
+            // A request refreshed the session between reading the clock and checking it.
+            {10000, 10001, 60, false},
+            {10000, 10000 + 3600000, 1, false},
+            {0, 0, 0, false},
+            {1, 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SessionIdleTooLong(c.now, c.lastActivity, c.timeoutSec), c.expired)
+                << c.now << " " << c.lastActivity << " " << c.timeoutSec;
     }
 }
 

@@ -27,6 +27,12 @@ namespace norvane::sim {
 // A connection without any request for this long is closed.
 constexpr int kIdleConnectionMs = 120000;
 
+// SessionIdleTooLong tells whether a session last refreshed at `lastActivityMs` has outlived its
+// time-out at `nowMs`. A request may refresh the session after `nowMs` was read; such a session
+// is fresh, not idle for the whole range of the clock.
+[[nodiscard]] bool SessionIdleTooLong(std::uint64_t nowMs, std::uint64_t lastActivityMs,
+                                      std::uint32_t timeoutSec);
+
 // CThreadSet owns the connection threads, so that Stop can join every one of them; finished
 // threads are joined whenever a new one is spawned or the running ones are counted.
 class CThreadSet {

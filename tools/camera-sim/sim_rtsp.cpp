@@ -370,13 +370,18 @@ std::string CCameraSim::Impl::RtspUrlOf(bool mainStream) const {
            (mainStream ? kMainPath : kSecondPath);
 }
 
+bool SessionIdleTooLong(std::uint64_t nowMs, std::uint64_t lastActivityMs,
+                        std::uint32_t timeoutSec) {
+    return nowMs > lastActivityMs && nowMs - lastActivityMs > timeoutSec * 1000ULL;
+}
+
 void CCameraSim::Impl::ExpireSessions() {
     std::vector<std::shared_ptr<CRtspSession>> expired;
     const std::uint64_t now = platform::MonotonicMs();
     {
         std::lock_guard guard(sessionLock);
         for (const auto& [id, session] : sessions) {
-            if (now - session->lastActivityMs.load() > session->timeoutSec * 1000ULL) {
+            if (SessionIdleTooLong(now, session->lastActivityMs.load(), session->timeoutSec)) {
                 expired.push_back(session);
             }
         }
