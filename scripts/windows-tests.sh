@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# The Windows stage: cross-builds the 32-bit driver DLL and the portable tests with MinGW-w64,
+# checks the DLL's export and import lists, runs the tests under Wine, and drives the DLL from a
+# plain-C host with Microsoft's object layout against the simulated camera running on Linux
+# (loopback), for H.264 and MJPEG, comparing the frames with a Linux capture byte for byte.
+#
+# Needs: the default preset's camera simulator and capture tool (built here when missing), and
+# g++-mingw-w64-i686-posix, wine32:i386, wine (installed here when missing and running as root).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+start=$(date +%s)
+step() { echo "-- windows: $1 ($(($(date +%s) - start))s)"; }
+fail() { echo "windows: FAILED: $1"; exit 1; }
+
+if ! command -v i686-w64-mingw32-g++-posix > /dev/null || ! command -v wine > /dev/null; then
+    step "installing the cross compiler and Wine"
+    [ "$(id -u)" -eq 0 ] || fail "g++-mingw-w64-i686-posix and wine are missing"
+    dpkg --add-architecture i386
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq g++-mingw-w64-i686-posix wine32:i386 wine > /dev/null
+fi
+
+export WINEPREFIX=$root/build/wineprefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
+camera_pid=""
+cleanup() {
+    [ -n "$camera_pid" ] && kill "$camera_pid" 2> /dev/null || true
+    wineserver -k 2> /dev/null || true
+}
+trap cleanup EXIT
+
+step "GoogleTest for the cross build"
+scripts/build-windows-gtest.sh
+
+step "configure and build (windows preset)"
+cmake --preset windows > /dev/null
+cmake --build --preset windows
+
+step "export and import lists"
+dll=build/windows/src/plugin/vantrel_capture.dll
+dump=$(i686-w64-mingw32-objdump -p "$dll")
+names=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<< "$dump" | grep -o '\] [A-Za-z0-9_]*$' | cut -c3- | sort)
+expected=$(printf '%s\n' CreateIPCapture CreateIPCaptureEx CreateIPCaptureEx2 CreateIPCaptureEx3 \
+    DeleteIPCapture DeleteIPCaptureEx DeleteIPCaptureEx2 DeleteIPCaptureEx3 InitCapabilityQuery \
+    StartCapabilityQuery TerminateCapabilityQuery UninitCapabilityQuery | sort)
+[ "$names" = "$expected" ] || fail "exports are: $(echo $names)"
+# Export address table in ordinal order (the names above, sorted): four creators on one
+# address, four deletions on another, four distinct capability functions.
+mapfile -t rvas < <(sed -n '/^Export Address Table -- Ordinal Base/,/^$/p' <<< "$dump" | awk '/Export RVA/ {print $4}')
+[ "${#rvas[@]}" -eq 12 ] || fail "${#rvas[@]} export addresses"
+for i in 1 2 3; do
+    [ "${rvas[$i]}" = "${rvas[0]}" ] || fail "CreateIPCapture aliases do not share one address"
+    [ "${rvas[$((4 + i))]}" = "${rvas[4]}" ] || fail "DeleteIPCapture aliases do not share one address"
+done
+[ "$(printf '%s\n' "${rvas[@]:8:4}" "${rvas[0]}" "${rvas[4]}" | sort -u | wc -l)" -eq 6 ] ||
+    fail "the capability exports or the two alias groups share addresses"
+imports=$(grep 'DLL Name:' <<< "$dump" | awk '{print toupper($3)}' | sort | tr '\n' ' ')
+for import in $imports; do
+    case "$import" in
+    KERNEL32.DLL | MSVCRT.DLL | WS2_32.DLL | WINHTTP.DLL) ;;
+    *) fail "the DLL imports $import" ;;
+    esac
+done
+echo "exports: 12 names, aliases on 2 addresses; imports: $imports"
+
+step "Wine prefix (crash debugger disabled)"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i > /dev/null 2>&1
+fi
+aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
+wine reg add "$aedebug" /v Debugger /d 'no-such-debugger.exe' /f > /dev/null 2>&1
+wine reg add "$aedebug" /v Auto /d 1 /f > /dev/null 2>&1
+
+step "unit tests under Wine"
+ctest --preset windows
+
+step "simulated camera and Linux capture tool (default preset)"
+if [ ! -x build/default/tools/camera-sim/vantrel-camera-sim ] || [ ! -x build/default/tools/capture/vantrel-capture ]; then
+    cmake --preset default > /dev/null
+    cmake --build --preset default --target vantrel-camera-sim vantrel-capture vantrel_capture
+fi
+work=$(mktemp -d)
+build/default/tools/camera-sim/vantrel-camera-sim --http-port 0 --run-for 240 > "$work/camera.txt" 2>&1 &
+camera_pid=$!
+for _ in $(seq 50); do
+    grep -q '^RTSP' "$work/camera.txt" 2> /dev/null && break
+    sleep 0.1
+done
+http_port=$(grep -m1 -o 'http://127.0.0.1:[0-9]*' "$work/camera.txt" | grep -o '[0-9]*$') || fail "camera did not start"
+rtsp_port=$(grep -m1 -o 'rtsp://127.0.0.1:[0-9]*' "$work/camera.txt" | grep -o '[0-9]*$')
+
+frames=40
+for stream in h264 mjpeg; do
+    type=3
+    [ "$stream" = mjpeg ] && type=1
+    step "plain-C host with Microsoft's layout: $stream"
+    timeout 90 wine build/windows/tests/windows/c_host.exe "$dll" 127.0.0.1 "$http_port" "$rtsp_port" \
+        "$type" "$frames" "$work/wine.$stream" | tr -d '\r' | tee "$work/c_host.$stream.txt" | grep -v 'driver \[' || true
+    grep -q '^c_host: PASSED' "$work/c_host.$stream.txt" || fail "c_host $stream"
+
+    step "the same frames from the Linux driver: $stream"
+    timeout 90 build/default/tools/capture/vantrel-capture --camera "127.0.0.1:$http_port" \
+        --rtsp-port "$rtsp_port" --user admin --password admin --stream "$stream" \
+        --frames "$frames" --quiet --out "$work/linux.$stream" > /dev/null ||
+        fail "Linux capture $stream"
+    wine_size=$(stat -c %s "$work/wine.$stream")
+    linux_size=$(stat -c %s "$work/linux.$stream")
+    common=$((wine_size < linux_size ? wine_size : linux_size))
+    [ "$common" -gt 0 ] || fail "empty capture"
+    cmp -n "$common" "$work/wine.$stream" "$work/linux.$stream" || fail "$stream frames differ"
+    echo "$stream: $common bytes identical (Wine $wine_size, Linux $linux_size)"
+done
+rm -rf "$work"
+step "done: windows: PASSED"
