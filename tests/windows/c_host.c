@@ -3,11 +3,12 @@
  * __thiscall function pointers, and hands the driver host objects whose tables have Microsoft's
  * layout (slot 0 one scalar deleting destructor). It opens the driver against a camera, opens
  * channel 0, takes frames, closes everything and deletes drivers through every deletion export.
- * One frame sink call raises a C++ exception the way Microsoft's runtime does; the driver must
- * count it as a refused frame and go on.
+ * With THROW_AT > 0 that frame sink call raises a C++ exception the way Microsoft's runtime does;
+ * the driver must count it as a refused frame and go on delivering frames.
  *
- * Usage: c_host DLL ADDRESS HTTP_PORT RTSP_PORT STREAM_TYPE FRAMES [OUT_FILE]
- * (stream type 3 H.264, 1 MJPEG). Prints "c_host: PASSED" when every check held. */
+ * Usage: c_host DLL ADDRESS HTTP_PORT RTSP_PORT STREAM_TYPE FRAMES THROW_AT [OUT_FILE]
+ * (stream type 3 H.264, 1 MJPEG; OUT_FILE receives the first FRAMES frames as offered).
+ * Prints "c_host: PASSED" when every check held. */
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -17,7 +18,6 @@
 #define FOURCC(a, b, c, d)                                                                       \
     ((uint32_t)(a) | ((uint32_t)(b) << 8) | ((uint32_t)(c) << 16) | ((uint32_t)(d) << 24))
 #define MSVC_CXX_EXCEPTION 0xE06D7363u
-#define THROWING_FRAME 3 /* the sink throws on this frame (counted from 1) */
 
 static int g_failures = 0;
 
@@ -191,6 +191,7 @@ static long g_badFrames = 0;    /* frames whose content or attributes are wrong 
 static long g_afterThrow = 0;   /* frames offered after the throwing one */
 static FILE* g_out = NULL;
 static long g_wanted = 0;       /* frames to take (and to write) */
+static long g_throwAt = 0;      /* the sink throws on this frame (counted from 1); 0: never */
 
 static int FrameLooksRight(const Sample* s) {
     if (!s->committed || s->length == 0 || s->length > s->capacity) {
@@ -213,7 +214,7 @@ static _Bool __thiscall SinkOnFrame(void* self, Sample* sample) {
     if (!FrameLooksRight(sample)) {
         ++g_badFrames;
     }
-    if (number > THROWING_FRAME) {
+    if (g_throwAt > 0 && number > g_throwAt) {
         ++g_afterThrow;
     }
     if (g_out != NULL && number <= g_wanted) {
@@ -221,7 +222,7 @@ static _Bool __thiscall SinkOnFrame(void* self, Sample* sample) {
         fwrite(sample->buffer, 1, sample->length, g_out);
     }
     LeaveCriticalSection(&g_frameLock);
-    if (number == THROWING_FRAME) {
+    if (number == g_throwAt) {
         /* What Microsoft's runtime does for `throw`: magic number, object, throw information. */
         ULONG_PTR arguments[3] = {0x19930520u, 0, 0};
         RaiseException(MSVC_CXX_EXCEPTION, EXCEPTION_NONCONTINUABLE, 3, arguments);
@@ -278,8 +279,9 @@ static void StreamFrames(void* driver, long wanted) {
 }
 
 int main(int argc, char** argv) {
-    if (argc < 7) {
-        printf("usage: c_host DLL ADDRESS HTTP_PORT RTSP_PORT STREAM_TYPE FRAMES [OUT_FILE]\n");
+    if (argc < 8) {
+        printf("usage: c_host DLL ADDRESS HTTP_PORT RTSP_PORT STREAM_TYPE FRAMES THROW_AT "
+               "[OUT_FILE]\n");
         return 2;
     }
     setvbuf(stdout, NULL, _IONBF, 0);
@@ -293,9 +295,10 @@ int main(int argc, char** argv) {
     g_streamType = atoi(argv[5]);
     const long wanted = atol(argv[6]);
     g_wanted = wanted;
-    if (argc > 7) {
-        g_out = fopen(argv[7], "wb");
-        CHECK(g_out != NULL, "cannot write %s", argv[7]);
+    g_throwAt = atol(argv[7]);
+    if (argc > 8) {
+        g_out = fopen(argv[8], "wb");
+        CHECK(g_out != NULL, "cannot write %s", argv[8]);
     }
 
     HMODULE module = LoadLibraryA(argv[1]);
@@ -345,14 +348,15 @@ int main(int argc, char** argv) {
         fclose(g_out);
     }
     CHECK(g_frames >= wanted, "%ld frames, wanted %ld", g_frames, wanted);
-    CHECK(g_afterThrow > 0, "no frame after the sink's exception");
+    CHECK(g_throwAt == 0 || g_afterThrow > 0, "no frame after the sink's exception");
     CHECK(g_badFrames == 0, "%ld frames with wrong content or attributes", g_badFrames);
     CHECK(g_outstanding == 0, "%ld samples not released", (long)g_outstanding);
     CHECK(g_badDriverName == 0, "samples asked for with another driver name");
     CHECK(g_slot0Calls == 0, "the driver called slot 0 of a host object");
     FreeLibrary(module);
     if (g_failures == 0) {
-        printf("c_host: PASSED (%ld frames, one exception refused)\n", g_frames);
+        printf("c_host: PASSED (%ld frames%s)\n", g_frames,
+               g_throwAt > 0 ? ", the sink's exception counted as a refused frame" : "");
         return 0;
     }
     printf("c_host: %d checks failed\n", g_failures);
