@@ -77,13 +77,22 @@ wine reg add "$aedebug" /v Auto /d 1 /f > /dev/null 2>&1
 step "unit tests under Wine"
 ctest --preset windows
 
+if command -v clang++ > /dev/null; then
+    step "interface slots: MinGW against Microsoft's layout (clang in Microsoft mode)"
+    python3 scripts/check-slot-layout.py build/windows/slot-layout
+else
+    echo "-- windows: clang++ missing: slot layout not compared"
+fi
+
 step "simulated camera and Linux capture tool (default preset)"
 if [ ! -x build/default/tools/camera-sim/vantrel-camera-sim ] || [ ! -x build/default/tools/capture/vantrel-capture ]; then
     cmake --preset default > /dev/null
     cmake --build --preset default --target vantrel-camera-sim vantrel-capture vantrel_capture
 fi
 work=$(mktemp -d)
-build/default/tools/camera-sim/vantrel-camera-sim --http-port 0 --run-for 240 > "$work/camera.txt" 2>&1 &
+# HTTP Basic: the driver's CGI requests go through WinHTTP with credentials.
+build/default/tools/camera-sim/vantrel-camera-sim --http-port 0 --http-auth basic --run-for 240 \
+    > "$work/camera.txt" 2>&1 &
 camera_pid=$!
 for _ in $(seq 50); do
     grep -q '^RTSP' "$work/camera.txt" 2> /dev/null && break
