@@ -15,20 +15,20 @@
 #include <string.h>
 #include <windows.h>
 
-#define FOURCC(a, b, c, d)                                                                       \
+#define FOURCC(a, b, c, d)                                                                         \
     ((uint32_t)(a) | ((uint32_t)(b) << 8) | ((uint32_t)(c) << 16) | ((uint32_t)(d) << 24))
 #define MSVC_CXX_EXCEPTION 0xE06D7363u
 
 static int g_failures = 0;
 
-#define CHECK(condition, ...)                                                                    \
-    do {                                                                                         \
-        if (!(condition)) {                                                                      \
-            ++g_failures;                                                                        \
-            printf("c_host: FAILED %s:%d: ", __FILE__, __LINE__);                                \
-            printf(__VA_ARGS__);                                                                 \
-            printf("\n");                                                                        \
-        }                                                                                        \
+#define CHECK(condition, ...)                                                                      \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            ++g_failures;                                                                          \
+            printf("c_host: FAILED %s:%d: ", __FILE__, __LINE__);                                  \
+            printf(__VA_ARGS__);                                                                   \
+            printf("\n");                                                                          \
+        }                                                                                          \
     } while (0)
 
 /* ---- Calling the driver's objects by slot ---------------------------------------------------- */
@@ -38,7 +38,7 @@ typedef void** Table;
 
 typedef void* (*CreateFn)(void);
 typedef void (*DeleteFn)(void*);
-typedef void* (__thiscall* ScalarDeletingFn)(void*, unsigned);
+typedef void*(__thiscall* ScalarDeletingFn)(void*, unsigned);
 typedef _Bool(__thiscall* OpenFn)(void*, void*, void*, void*);
 typedef void(__thiscall* VoidFn)(void*);
 typedef void*(__thiscall* PointerFn)(void*);
@@ -64,7 +64,9 @@ static void* __thiscall HostSlot0(void* self, unsigned flags) {
     return self;
 }
 
-static void __thiscall Reserved(void* self) { (void)self; }
+static void __thiscall Reserved(void* self) {
+    (void)self;
+}
 
 /* Debug sink: prints the driver's messages. */
 static void __thiscall DebugOnInfo(void* self, void* info) {
@@ -73,6 +75,7 @@ static void __thiscall DebugOnInfo(void* self, void* info) {
     const char* text = ((TextFn)SLOT(info, 2))(info);
     printf("c_host: driver [%u] %s\n", level, text != NULL ? text : "(null)");
 }
+
 static void* g_debugTable[] = {(void*)HostSlot0, (void*)DebugOnInfo};
 static HostObject g_debugSink = {g_debugTable};
 
@@ -84,20 +87,40 @@ typedef struct Sample {
     int committed;
 } Sample;
 
-static uint8_t* __thiscall SampleGetBuffer(Sample* self) { return self->buffer; }
-static void __thiscall SampleSetLength(Sample* self, uint32_t v) { self->length = v; }
-static void __thiscall SampleCommit(Sample* self) { self->committed = 1; }
-static void __thiscall SampleSetFourCC(Sample* self, uint32_t v) { self->fourcc = v; }
-static void __thiscall SampleSetHeight(Sample* self, uint32_t v) { self->height = v; }
-static void __thiscall SampleSetWidth(Sample* self, uint32_t v) { self->width = v; }
-static void __thiscall SampleSetImageSize(Sample* self, uint32_t v) { self->imageSize = v; }
+static uint8_t* __thiscall SampleGetBuffer(Sample* self) {
+    return self->buffer;
+}
+
+static void __thiscall SampleSetLength(Sample* self, uint32_t v) {
+    self->length = v;
+}
+
+static void __thiscall SampleCommit(Sample* self) {
+    self->committed = 1;
+}
+
+static void __thiscall SampleSetFourCC(Sample* self, uint32_t v) {
+    self->fourcc = v;
+}
+
+static void __thiscall SampleSetHeight(Sample* self, uint32_t v) {
+    self->height = v;
+}
+
+static void __thiscall SampleSetWidth(Sample* self, uint32_t v) {
+    self->width = v;
+}
+
+static void __thiscall SampleSetImageSize(Sample* self, uint32_t v) {
+    self->imageSize = v;
+}
+
 static void* g_sampleTable[] = {
-        (void*)HostSlot0,       (void*)Reserved,        (void*)SampleGetBuffer,
-        (void*)Reserved,        (void*)SampleSetLength, (void*)SampleCommit,
-        (void*)Reserved,        (void*)Reserved,        (void*)Reserved,
-        (void*)Reserved,        (void*)SampleSetFourCC, (void*)Reserved,
-        (void*)SampleSetHeight, (void*)Reserved,        (void*)SampleSetWidth,
-        (void*)Reserved,        (void*)SampleSetImageSize};
+        (void*)HostSlot0,         (void*)Reserved,     (void*)SampleGetBuffer, (void*)Reserved,
+        (void*)SampleSetLength,   (void*)SampleCommit, (void*)Reserved,        (void*)Reserved,
+        (void*)Reserved,          (void*)Reserved,     (void*)SampleSetFourCC, (void*)Reserved,
+        (void*)SampleSetHeight,   (void*)Reserved,     (void*)SampleSetWidth,  (void*)Reserved,
+        (void*)SampleSetImageSize};
 
 static volatile LONG g_outstanding = 0;
 static volatile LONG g_badDriverName = 0;
@@ -128,8 +151,9 @@ static void __thiscall ReleaseSample(void* self, Sample* sample) {
         InterlockedDecrement(&g_outstanding);
     }
 }
-static void* g_allocatorTable[] = {(void*)HostSlot0, (void*)Reserved, (void*)AllocateSample,
-                                   (void*)Reserved,  (void*)Reserved, (void*)Reserved,
+
+static void* g_allocatorTable[] = {(void*)HostSlot0,    (void*)Reserved, (void*)AllocateSample,
+                                   (void*)Reserved,     (void*)Reserved, (void*)Reserved,
                                    (void*)ReleaseSample};
 static HostObject g_allocator = {g_allocatorTable};
 
@@ -139,67 +163,136 @@ static uint16_t g_httpPort;
 static int32_t g_streamType;
 static char g_rtspPortText[16];
 
-static const char* __thiscall DeviceModel(void* self) { (void)self; return "Vantrel"; }
-static int32_t __thiscall DeviceOne(void* self) { (void)self; return 1; }
-static void* g_deviceTable[] = {(void*)HostSlot0, (void*)Reserved,  (void*)DeviceModel,
-                                (void*)DeviceOne, (void*)Reserved,  (void*)DeviceOne,
+static const char* __thiscall DeviceModel(void* self) {
+    (void)self;
+    return "Vantrel";
+}
+
+static int32_t __thiscall DeviceOne(void* self) {
+    (void)self;
+    return 1;
+}
+
+static void* g_deviceTable[] = {(void*)HostSlot0, (void*)Reserved, (void*)DeviceModel,
+                                (void*)DeviceOne, (void*)Reserved, (void*)DeviceOne,
                                 (void*)DeviceOne};
 static HostObject g_device = {g_deviceTable};
 
-static const char* __thiscall ConnAddress(void* self) { (void)self; return g_address; }
-static uint16_t __thiscall ConnPort(void* self) { (void)self; return g_httpPort; }
-static int32_t __thiscall ConnStreamType(void* self) { (void)self; return g_streamType; }
-static const char* __thiscall ConnUser(void* self) { (void)self; return "admin"; }
-static const char* __thiscall ConnPassword(void* self) { (void)self; return "admin"; }
-static void* g_connectionTable[] = {(void*)HostSlot0,      (void*)ConnAddress, (void*)ConnPort,
-                                    (void*)Reserved,       (void*)ConnStreamType,
-                                    (void*)ConnUser,       (void*)ConnPassword};
+static const char* __thiscall ConnAddress(void* self) {
+    (void)self;
+    return g_address;
+}
+
+static uint16_t __thiscall ConnPort(void* self) {
+    (void)self;
+    return g_httpPort;
+}
+
+static int32_t __thiscall ConnStreamType(void* self) {
+    (void)self;
+    return g_streamType;
+}
+
+static const char* __thiscall ConnUser(void* self) {
+    (void)self;
+    return "admin";
+}
+
+static const char* __thiscall ConnPassword(void* self) {
+    (void)self;
+    return "admin";
+}
+
+static void* g_connectionTable[] = {(void*)HostSlot0,   (void*)ConnAddress,    (void*)ConnPort,
+                                    (void*)Reserved,    (void*)ConnStreamType, (void*)ConnUser,
+                                    (void*)ConnPassword};
 static HostObject g_connection = {g_connectionTable};
 
-static void* __thiscall ParamsDevice(void* self) { (void)self; return &g_device; }
-static void* __thiscall ParamsConnection(void* self) { (void)self; return &g_connection; }
+static void* __thiscall ParamsDevice(void* self) {
+    (void)self;
+    return &g_device;
+}
+
+static void* __thiscall ParamsConnection(void* self) {
+    (void)self;
+    return &g_connection;
+}
+
 /* Parameter 1: video standard (0 = 50 Hz); 2: the camera's RTSP port. */
 static const char* __thiscall ParamsGet(void* self, uint32_t index) {
     (void)self;
     return index == 1 ? "0" : index == 2 ? g_rtspPortText : NULL;
 }
+
 static void* g_paramsTable[] = {(void*)HostSlot0, (void*)ParamsDevice, (void*)ParamsConnection,
                                 (void*)Reserved, (void*)ParamsGet};
 static HostObject g_params = {g_paramsTable};
 
 /* Channel parameters: four objects with one table each. */
 static HostObject g_frameSize, g_videoFormat, g_rate;
-static uint16_t __thiscall SizeWidth(void* self) { (void)self; return 640; }
-static uint16_t __thiscall SizeHeight(void* self) { (void)self; return 480; }
+
+static uint16_t __thiscall SizeWidth(void* self) {
+    (void)self;
+    return 640;
+}
+
+static uint16_t __thiscall SizeHeight(void* self) {
+    (void)self;
+    return 480;
+}
+
 static void* g_frameSizeTable[] = {(void*)HostSlot0, (void*)SizeWidth, (void*)SizeHeight};
-static void* __thiscall FormatSize(void* self) { (void)self; return &g_frameSize; }
+
+static void* __thiscall FormatSize(void* self) {
+    (void)self;
+    return &g_frameSize;
+}
+
 static void* g_videoFormatTable[] = {(void*)HostSlot0, (void*)Reserved, (void*)Reserved,
                                      (void*)FormatSize};
-static uint16_t __thiscall RateInterval(void* self) { (void)self; return 40; }
-static uint16_t __thiscall RateQuality(void* self) { (void)self; return 50; }
+
+static uint16_t __thiscall RateInterval(void* self) {
+    (void)self;
+    return 40;
+}
+
+static uint16_t __thiscall RateQuality(void* self) {
+    (void)self;
+    return 50;
+}
+
 static void* g_rateTable[] = {(void*)HostSlot0, (void*)RateInterval, (void*)Reserved,
                               (void*)RateQuality};
-static void* __thiscall ChannelFormat(void* self) { (void)self; return &g_videoFormat; }
-static void* __thiscall ChannelRate(void* self) { (void)self; return &g_rate; }
+
+static void* __thiscall ChannelFormat(void* self) {
+    (void)self;
+    return &g_videoFormat;
+}
+
+static void* __thiscall ChannelRate(void* self) {
+    (void)self;
+    return &g_rate;
+}
+
 static void* g_channelTable[] = {(void*)HostSlot0, (void*)ChannelFormat, (void*)ChannelRate};
 static HostObject g_channelParams = {g_channelTable};
 
 /* Frame sink: checks and counts frames, writes them out, throws once. */
 static CRITICAL_SECTION g_frameLock;
-static long g_frames = 0;       /* frames offered */
-static long g_badFrames = 0;    /* frames whose content or attributes are wrong */
-static long g_afterThrow = 0;   /* frames offered after the throwing one */
+static long g_frames = 0;     /* frames offered */
+static long g_badFrames = 0;  /* frames whose content or attributes are wrong */
+static long g_afterThrow = 0; /* frames offered after the throwing one */
 static FILE* g_out = NULL;
-static long g_wanted = 0;       /* frames to take (and to write) */
-static long g_throwAt = 0;      /* the sink throws on this frame (counted from 1); 0: never */
+static long g_wanted = 0;  /* frames to take (and to write) */
+static long g_throwAt = 0; /* the sink throws on this frame (counted from 1); 0: never */
 
 static int FrameLooksRight(const Sample* s) {
     if (!s->committed || s->length == 0 || s->length > s->capacity) {
         return 0;
     }
     if (g_streamType == 1) {
-        return s->fourcc == FOURCC('J', 'P', 'E', 'G') && s->length >= 4 &&
-               s->buffer[0] == 0xFF && s->buffer[1] == 0xD8;
+        return s->fourcc == FOURCC('J', 'P', 'E', 'G') && s->length >= 4 && s->buffer[0] == 0xFF &&
+               s->buffer[1] == 0xD8;
     }
     return (s->fourcc == FOURCC('H', '2', '6', '4') || s->fourcc == FOURCC('I', '2', '6', '4')) &&
            s->length >= 5 && s->buffer[0] == 0 && s->buffer[1] == 0 &&
@@ -229,12 +322,17 @@ static _Bool __thiscall SinkOnFrame(void* self, Sample* sample) {
     }
     return 1;
 }
-static void __thiscall SinkSignalLost(void* self) { (void)self; }
+
+static void __thiscall SinkSignalLost(void* self) {
+    (void)self;
+}
+
 static void* g_sinkTable[] = {(void*)HostSlot0, (void*)SinkOnFrame, (void*)Reserved,
                               (void*)SinkSignalLost};
 static HostObject g_sink = {g_sinkTable};
 
-/* ---- The run ---------------------------------------------------------------------------------- */
+/* ---- The run ----------------------------------------------------------------------------------
+ */
 
 static const char* const kCreateNames[] = {"CreateIPCapture", "CreateIPCaptureEx",
                                            "CreateIPCaptureEx2", "CreateIPCaptureEx3"};
@@ -274,7 +372,8 @@ static void StreamFrames(void* driver, long wanted) {
           "GetChannelStatus (slot 6) failed");
     CHECK(state == 0 && reserved == 0 && text[0] == '\0', "channel status %d %d '%s'", state,
           reserved, text);
-    printf("c_host: %ld frames in %lu ms\n", FramesSoFar(), (unsigned long)(GetTickCount() - start));
+    printf("c_host: %ld frames in %lu ms\n", FramesSoFar(),
+           (unsigned long)(GetTickCount() - start));
     CHECK(((IndexFn)SLOT(video, 3))(video, 0), "CloseChannel (slot 3) failed");
 }
 
@@ -311,8 +410,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 4; ++i) {
         create[i] = (CreateFn)(void*)GetProcAddress(module, kCreateNames[i]);
         destroy[i] = (DeleteFn)(void*)GetProcAddress(module, kDeleteNames[i]);
-        CHECK(create[i] != NULL && destroy[i] != NULL, "export %s or %s missing",
-              kCreateNames[i], kDeleteNames[i]);
+        CHECK(create[i] != NULL && destroy[i] != NULL, "export %s or %s missing", kCreateNames[i],
+              kDeleteNames[i]);
         if (create[i] == NULL || destroy[i] == NULL) {
             return 1;
         }
@@ -326,15 +425,16 @@ int main(int argc, char** argv) {
             continue;
         }
         CHECK(((PointerFn)SLOT(driver, 3))(driver) == NULL, "GetVideoCapture before Open");
-        const _Bool opened = ((OpenFn)SLOT(driver, 1))(driver, &g_debugSink, &g_allocator,
-                                                       &g_params);
+        const _Bool opened =
+                ((OpenFn)SLOT(driver, 1))(driver, &g_debugSink, &g_allocator, &g_params);
         CHECK(opened, "Open (slot 1) through %s failed", kCreateNames[i]);
         if (opened && i == 0) {
             StreamFrames(driver, wanted);
         }
         ((VoidFn)SLOT(driver, 2))(driver); /* Close */
         destroy[(i + 1) % 4](driver);
-        printf("c_host: created by %s, deleted by %s\n", kCreateNames[i], kDeleteNames[(i + 1) % 4]);
+        printf("c_host: created by %s, deleted by %s\n", kCreateNames[i],
+               kDeleteNames[(i + 1) % 4]);
     }
     /* What `delete driver` compiles to in a Microsoft-built host: slot 0 with flag 1. */
     void* driver = create[0]();

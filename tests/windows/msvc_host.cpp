@@ -32,14 +32,29 @@ int _purecall() {
     ExitProcess(3);
     return 0;
 }
+
 int _fltused = 0;
 }
 
-void* operator new(unsigned int size) { return HeapAlloc(GetProcessHeap(), 8, size); }
-void operator delete(void* p) { HeapFree(GetProcessHeap(), 0, p); }
-void operator delete(void* p, unsigned int) { HeapFree(GetProcessHeap(), 0, p); }
-void* operator new[](unsigned int size) { return HeapAlloc(GetProcessHeap(), 8, size); }
-void operator delete[](void* p) { HeapFree(GetProcessHeap(), 0, p); }
+void* operator new(unsigned int size) {
+    return HeapAlloc(GetProcessHeap(), 8, size);
+}
+
+void operator delete(void* p) {
+    HeapFree(GetProcessHeap(), 0, p);
+}
+
+void operator delete(void* p, unsigned int) {
+    HeapFree(GetProcessHeap(), 0, p);
+}
+
+void* operator new[](unsigned int size) {
+    return HeapAlloc(GetProcessHeap(), 8, size);
+}
+
+void operator delete[](void* p) {
+    HeapFree(GetProcessHeap(), 0, p);
+}
 
 namespace {
 
@@ -117,13 +132,21 @@ public:
 class Sample : public IHostSample {
 public:
     explicit Sample(uint32_t size) : capacity(size), buffer(new uint8_t[size > 0 ? size : 1]) {}
+
     ~Sample() override { delete[] buffer; }
+
     uint8_t* GetBuffer() override { return buffer; }
+
     void SetLength(uint32_t value) override { length = value; }
+
     void Commit() override { committed = true; }
+
     void SetFourCC(uint32_t value) override { fourcc = value; }
+
     void SetHeight(uint32_t value) override { height = value; }
+
     void SetWidth(uint32_t value) override { width = value; }
+
     void SetImageSize(uint32_t) override {}
 
     uint32_t capacity;
@@ -142,6 +165,7 @@ public:
         sample->fourcc = fourcc;
         return sample;
     }
+
     void ReleaseSample(IHostSample* sample) override {
         __atomic_fetch_sub(&g_outstanding, 1, __ATOMIC_SEQ_CST);
         delete sample; // slot 0 of our own object, Microsoft's way
@@ -151,17 +175,24 @@ public:
 class Device : public IDeviceSettings {
 public:
     const char* GetModelName() override { return "Vantrel"; }
+
     int32_t GetChannelCount() override { return 1; }
+
     int32_t GetInputCount() override { return 1; }
+
     int32_t GetOutputCount() override { return 1; }
 };
 
 class Connection : public IConnectionSettings {
 public:
     const char* GetAddress() override { return address; }
+
     uint16_t GetPort() override { return port; }
+
     int32_t GetStreamType() override { return streamType; }
+
     const char* GetUserName() override { return "admin"; }
+
     const char* GetPassword() override { return "admin"; }
 
     const char* address = "127.0.0.1";
@@ -172,7 +203,9 @@ public:
 class Params : public IOpenParams {
 public:
     IDeviceSettings* GetDeviceSettings() override { return &device; }
+
     IConnectionSettings* GetConnectionSettings() override { return &connection; }
+
     const char* GetParameter(uint32_t index) override {
         return index == 1 ? "0" : index == 2 ? rtspPort : nullptr;
     }
@@ -185,11 +218,17 @@ public:
 class ChannelParams : public IChannelParams, public IVideoFormat, public IRate, public IFrameSize {
 public:
     IVideoFormat* GetVideoFormat() override { return this; }
+
     IRate* GetRate() override { return this; }
+
     IFrameSize* GetFrameSize() override { return this; }
+
     uint16_t GetFrameInterval() override { return 40; }
+
     uint16_t GetQuality() override { return 50; }
+
     uint16_t GetWidth() override { return 640; }
+
     uint16_t GetHeight() override { return 480; }
 };
 
@@ -211,6 +250,7 @@ public:
         __atomic_fetch_add(&frames, 1, __ATOMIC_SEQ_CST);
         return true;
     }
+
     void OnSignalLost() override {}
 
     int32_t streamType = 3;
@@ -276,8 +316,8 @@ int Run(int argc, char** argv) {
             int32_t state = -1;
             int32_t reserved = -1;
             char text[4] = "x";
-            Check(video->GetChannelStatus(0, &state, &reserved, text, sizeof text) &&
-                          state == 0 && reserved == 0 && text[0] == '\0',
+            Check(video->GetChannelStatus(0, &state, &reserved, text, sizeof text) && state == 0 &&
+                          reserved == 0 && text[0] == '\0',
                   "channel status");
             Check(video->CloseChannel(0), "CloseChannel");
         }
