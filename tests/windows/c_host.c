@@ -6,8 +6,9 @@
  * With THROW_AT > 0 that frame sink call raises a C++ exception the way Microsoft's runtime does;
  * the driver must count it as a refused frame and go on delivering frames.
  *
- * Usage: c_host DLL ADDRESS HTTP_PORT RTSP_PORT STREAM_TYPE FRAMES THROW_AT [OUT_FILE]
- * (stream type 3 H.264, 1 MJPEG; OUT_FILE receives the first FRAMES frames as offered).
+ * Usage: c_host DLL ADDRESS HTTP_PORT RTSP_PORT STREAM_TYPE FRAMES THROW_AT [OUT_FILE|- [WAIT_S]]
+ * (stream type 3 H.264, 1 MJPEG; OUT_FILE receives the first FRAMES frames as offered; the
+ * frames are awaited WAIT_S seconds, 30 by default).
  * Prints "c_host: PASSED" when every check held. */
 #include <stdint.h>
 #include <stdio.h>
@@ -283,7 +284,8 @@ static long g_frames = 0;     /* frames offered */
 static long g_badFrames = 0;  /* frames whose content or attributes are wrong */
 static long g_afterThrow = 0; /* frames offered after the throwing one */
 static FILE* g_out = NULL;
-static long g_wanted = 0;  /* frames to take (and to write) */
+static long g_wanted = 0;              /* frames to take (and to write) */
+static unsigned long g_waitMs = 30000; /* longest wait for the frames */
 static long g_throwAt = 0; /* the sink throws on this frame (counted from 1); 0: never */
 
 static int FrameLooksRight(const Sample* s) {
@@ -363,7 +365,7 @@ static void StreamFrames(void* driver, long wanted) {
     const _Bool opened = ((OpenChannelFn)SLOT(video, 2))(video, 0, &g_sink, &g_channelParams);
     CHECK(opened, "OpenChannel (slot 2) failed");
     const DWORD start = GetTickCount();
-    while (opened && FramesSoFar() < wanted && GetTickCount() - start < 30000) {
+    while (opened && FramesSoFar() < wanted && GetTickCount() - start < g_waitMs) {
         Sleep(20);
     }
     int32_t state = -1, reserved = -1;
@@ -395,7 +397,10 @@ int main(int argc, char** argv) {
     const long wanted = atol(argv[6]);
     g_wanted = wanted;
     g_throwAt = atol(argv[7]);
-    if (argc > 8) {
+    if (argc > 9) {
+        g_waitMs = (unsigned long)atol(argv[9]) * 1000u;
+    }
+    if (argc > 8 && strcmp(argv[8], "-") != 0) {
         g_out = fopen(argv[8], "wb");
         CHECK(g_out != NULL, "cannot write %s", argv[8]);
     }
