@@ -67,15 +67,18 @@ done
 echo "exports: 12 names, aliases on 2 addresses; imports: $imports"
 
 step "Wine prefix (crash debugger disabled)"
+# One wineserver for the whole stage: one that exits between two test programs makes the next
+# one fail at start ("wine client error: recvmsg"). Ended by the exit trap.
+mkdir -p "$WINEPREFIX"
+wineserver -k 2> /dev/null || true
+wineserver -w
+wineserver -p
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i > /dev/null 2>&1
 fi
 aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
 wine reg add "$aedebug" /v Debugger /d 'no-such-debugger.exe' /f > /dev/null 2>&1
 wine reg add "$aedebug" /v Auto /d 1 /f > /dev/null 2>&1
-# One wineserver for the whole stage: one that exits between two test programs makes the next
-# one fail at start ("wine client error: recvmsg"). Ended by the exit trap.
-wineserver -p
 
 step "unit tests under Wine"
 ctest --preset windows
