@@ -18,7 +18,9 @@
 
 namespace norvane::fuzz {
 
-class Sample : public IHostSample {
+class Sample final : public IHostSample {
+    NORVANE_IMPLEMENT_SLOT0(Sample)
+
 public:
     explicit Sample(std::uint32_t capacity) : m_buffer(capacity) {}
 
@@ -44,7 +46,9 @@ private:
     std::vector<std::uint8_t> m_buffer;
 };
 
-class Allocator : public IHostSampleAllocator {
+class Allocator final : public IHostSampleAllocator {
+    NORVANE_IMPLEMENT_SLOT0(Allocator)
+
 public:
     IHostSample* AllocateSample(std::uint32_t, std::uint32_t capacity, const char*) override {
         ++outstanding;

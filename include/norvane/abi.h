@@ -39,6 +39,18 @@ protected:                                                                      
                                                                                                    \
 public:
 
+// An interface that extends another keeps the protected, non-virtual destructor.
+#define NORVANE_DERIVED_SLOT0(Iface)                                                               \
+protected:                                                                                         \
+    ~Iface() = default;                                                                            \
+                                                                                                   \
+public:
+
+// The destructor of a class implementing an interface is declared `virtual ~C()
+// NORVANE_DTOR_OVERRIDE;`: here it overrides nothing in the interface (its GCC slots come after
+// every interface slot, where no host looks); elsewhere it overrides slot 0.
+#define NORVANE_DTOR_OVERRIDE
+
 // Implements slot 0 in a concrete class: destroys the object through its own virtual destructor
 // and frees it when the flags ask for it.
 #define NORVANE_IMPLEMENT_SLOT0(Class)                                                             \
@@ -56,6 +68,8 @@ public:                                                                         
 public:                                                                                            \
     virtual ~Iface() = default;
 
+#define NORVANE_DERIVED_SLOT0(Iface) public:
+#define NORVANE_DTOR_OVERRIDE override
 #define NORVANE_IMPLEMENT_SLOT0(Class)
 #endif
 

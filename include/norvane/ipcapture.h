@@ -42,7 +42,7 @@ class IIPVideoCapture {
 };
 
 class IIPVideoCaptureEx : public IIPVideoCapture {
-public:
+    NORVANE_DERIVED_SLOT0(IIPVideoCaptureEx)
     virtual bool UnsupportedExA(uint32_t a) = 0; // slot 9: always false
     virtual bool UnsupportedExB(uint32_t a) = 0; // slot 10: always false
 };
@@ -59,19 +59,19 @@ class IIPCaptureDriver {
 };
 
 class IIPCaptureDriverEx : public IIPCaptureDriver {
-public:
+    NORVANE_DERIVED_SLOT0(IIPCaptureDriverEx)
     virtual void* GetReservedObject() = 0; // slot 5: always null
     virtual void* GetAuxObject() = 0;      // slot 6
 };
 
 class IIPCaptureDriverEx2 : public IIPCaptureDriverEx {
-public:
+    NORVANE_DERIVED_SLOT0(IIPCaptureDriverEx2)
     virtual void* GetReservedObjectEx() = 0;            // slot 7: always null
     virtual IIPVideoCaptureEx* GetVideoCaptureEx() = 0; // slot 8
 };
 
 class IIPCaptureDriverEx3 : public IIPCaptureDriverEx2 {
-public:
+    NORVANE_DERIVED_SLOT0(IIPCaptureDriverEx3)
     virtual void* GetAuxObjectEx() = 0; // slot 9
 };
 

@@ -1,6 +1,7 @@
 #include "channels/base_rtp_channel.h"
 
 #include "platform/clock.h"
+#include "platform/guarded_call.h"
 #include "rtsp/text/text_utils.h"
 
 namespace norvane {
@@ -152,11 +153,22 @@ bool CBaseRTPChannel::OnFrame(IHostSample* sample) {
     m_dataEvent.Set();
     bool accepted = false;
     if (m_sink != nullptr) {
-        try {
-            accepted = m_sink->OnFrame(sample);
-        } catch (...) {
-            accepted = false; // a host sink that throws refuses the frame
-        }
+        // A host sink that throws refuses the frame, whichever compiler built the host.
+        struct SinkCall {
+            IFrameSink* sink;
+            IHostSample* sample;
+        } call{m_sink, sample};
+
+        accepted = platform::CallGuarded(
+                           [](void* context) -> int {
+                               auto* frame = static_cast<SinkCall*>(context);
+                               try {
+                                   return frame->sink->OnFrame(frame->sample) ? 1 : 0;
+                               } catch (...) {
+                                   return 0;
+                               }
+                           },
+                           &call, 0) != 0;
     }
     if (!accepted) {
         return false;

@@ -21,7 +21,7 @@ class CIPVideoCapture final : public ipcapture::IIPVideoCaptureEx {
 
 public:
     CIPVideoCapture(ICustomCreator* creator, std::uint32_t channelCount);
-    ~CIPVideoCapture() override;
+    virtual ~CIPVideoCapture() NORVANE_DTOR_OVERRIDE;
     CIPVideoCapture(const CIPVideoCapture&) = delete;
     CIPVideoCapture& operator=(const CIPVideoCapture&) = delete;
 

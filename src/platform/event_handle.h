@@ -1,6 +1,6 @@
-// CEventHandle: a waitable, pollable event (an eventfd on Linux), so that a thread can wait for a
-// socket and a stop request in one call. Manual-reset events stay set until reset; auto-reset
-// events release one waiter and clear themselves.
+// CEventHandle: a waitable, pollable event (an eventfd on Linux, an event object on Windows), so
+// that a thread can wait for a socket and a stop request in one call. Manual-reset events stay set
+// until reset; auto-reset events release one waiter and clear themselves.
 //
 // Threads: Set, Reset and the waits may be called from any thread.
 #pragma once
@@ -8,6 +8,13 @@
 #include <memory>
 
 namespace norvane::platform {
+
+// The system's handle of an event: a file descriptor, or a Windows HANDLE.
+#if defined(_WIN32)
+using NativeEvent = void*;
+#else
+using NativeEvent = int;
+#endif
 
 class CEventHandle {
 public:
@@ -31,16 +38,17 @@ public:
     [[nodiscard]] bool IsSet() const;
 
     [[nodiscard]] Kind GetKind() const { return m_kind; }
-    [[nodiscard]] int Native() const { return m_fd; }
+
+    [[nodiscard]] NativeEvent Native() const { return m_handle; }
 
     // TryConsume clears an auto-reset event that polled readable; false when another waiter was
     // first. Manual-reset events are never consumed (always true).
     bool TryConsume();
 
 private:
-    CEventHandle(int fd, Kind kind) : m_fd(fd), m_kind(kind) {}
+    CEventHandle(NativeEvent handle, Kind kind) : m_handle(handle), m_kind(kind) {}
 
-    int m_fd;
+    NativeEvent m_handle;
     Kind m_kind;
 };
 

@@ -70,7 +70,9 @@ public:
     static CSocket CreateTcp();
 
     [[nodiscard]] bool IsValid() const;
+
     [[nodiscard]] NativeSocket Native() const { return m_handle; }
+
     void Close();
 
     // Options; each returns false when the system refuses it.
@@ -81,6 +83,10 @@ public:
     bool SetReceiveTimeout(std::uint32_t milliseconds);
     bool SetSendTimeout(std::uint32_t milliseconds);
     bool SetNonBlocking(bool nonBlocking);
+
+    // The mode last set by SetNonBlocking (sockets start blocking).
+    [[nodiscard]] bool IsNonBlocking() const { return m_nonBlocking; }
+
     bool SetReuseAddress(bool reuse);
 
     // Bind to `address` (network byte order, 0 = any) and `port` (0 = the system chooses).
@@ -116,6 +122,7 @@ private:
 #else
     NativeSocket m_handle = -1;
 #endif
+    bool m_nonBlocking = false;
 };
 
 } // namespace norvane::platform

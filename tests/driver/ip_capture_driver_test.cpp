@@ -125,7 +125,9 @@ TEST(CIPCaptureDriver, WithoutSinkEverythingWorksSilently) {
     EXPECT_EQ(driver.GetVideoCapture(), nullptr);
 }
 
-class ThrowingSink : public IDebugSink {
+class ThrowingSink final : public IDebugSink {
+    NORVANE_IMPLEMENT_SLOT0(ThrowingSink)
+
 public:
     void OnDebugInfo(CDebugInfoIf*) override { throw 1; }
 };

@@ -118,5 +118,72 @@ TEST(WaitSocket, ReportsReadableAndTimeout) {
     EXPECT_EQ(WaitSocket(receiver, WaitFor::Read, nullptr, 2000), WaitResult::Ready);
 }
 
+// The waits borrow the socket on some systems (Windows ties it to an event for the wait, which
+// makes it non-blocking); afterwards a blocking socket must block again, and a wait must see
+// only data that has not been read yet.
+TEST(WaitSocket, LeavesABlockingSocketBlockingAndRearmsForNewData) {
+    CSocket receiver = BoundUdp();
+    ASSERT_TRUE(receiver.SetReceiveTimeout(30));
+    CSocket sender = CSocket::CreateUdp();
+    const std::uint8_t byte = 7;
+    const SocketAddress to{LoopbackAddress(), receiver.LocalPort()};
+    std::vector<std::uint8_t> buffer(4);
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(sender.SendTo({&byte, 1}, to).Ok());
+        ASSERT_EQ(WaitSocket(receiver, WaitFor::Read, nullptr, 2000), WaitResult::Ready);
+        const IoResult got = receiver.ReceiveFrom(buffer, nullptr);
+        EXPECT_TRUE(got.Ok());
+        EXPECT_EQ(got.bytes, 1U);
+        EXPECT_EQ(WaitSocket(receiver, WaitFor::Read, nullptr, 10), WaitResult::Timeout);
+        EXPECT_EQ(receiver.ReceiveFrom(buffer, nullptr).error, SocketError::TimedOut);
+    }
+}
+
+TEST(WaitSocket, SetStopEventWinsOverDataAndAnAutoResetOneIsConsumed) {
+    CSocket receiver = BoundUdp();
+    CSocket sender = CSocket::CreateUdp();
+    const std::uint8_t byte = 1;
+    ASSERT_TRUE(sender.SendTo({&byte, 1}, {LoopbackAddress(), receiver.LocalPort()}).Ok());
+    ASSERT_EQ(WaitSocket(receiver, WaitFor::Read, nullptr, 2000), WaitResult::Ready);
+    auto stop = CEventHandle::Create(CEventHandle::Kind::AutoReset, true);
+    ASSERT_NE(stop, nullptr);
+    EXPECT_EQ(WaitSocket(receiver, WaitFor::Read, stop.get(), 2000), WaitResult::Stopped);
+    EXPECT_EQ(WaitSocket(receiver, WaitFor::Read, stop.get(), 2000), WaitResult::Ready);
+}
+
+TEST(WaitSocket, FailedNonBlockingConnectIsReadyWithItsError) {
+    std::uint16_t closedPort = 0;
+    {
+        CSocket probe = CSocket::CreateTcp();
+        ASSERT_TRUE(probe.Bind(LoopbackAddress(), 0));
+        closedPort = probe.LocalPort();
+    }
+    CSocket client = CSocket::CreateTcp();
+    ASSERT_TRUE(client.SetNonBlocking(true));
+    const ConnectResult started = client.Connect({LoopbackAddress(), closedPort});
+    if (started == ConnectResult::InProgress) {
+        EXPECT_EQ(WaitSocket(client, WaitFor::Write, nullptr, 5000), WaitResult::Ready);
+        EXPECT_EQ(client.PendingError(), SocketError::ConnectionRefused);
+    } else {
+        EXPECT_EQ(started, ConnectResult::Failed);
+    }
+}
+
+TEST(WaitEvents, EarliestSetEventWinsAndNullEntriesNeverFire) {
+    auto first = CEventHandle::Create(CEventHandle::Kind::ManualReset);
+    auto second = CEventHandle::Create(CEventHandle::Kind::AutoReset);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(WaitEvents({nullptr, first.get(), second.get()}, 10), -1);
+    second->Set();
+    EXPECT_EQ(WaitEvents({nullptr, first.get(), second.get()}, 2000), 2);
+    EXPECT_EQ(WaitEvents({nullptr, first.get(), second.get()}, 10), -1); // consumed
+    first->Set();
+    second->Set();
+    EXPECT_EQ(WaitEvents({nullptr, first.get(), second.get()}, 2000), 1);
+    EXPECT_TRUE(first->IsSet()); // manual reset: still set
+    EXPECT_TRUE(second->IsSet());
+}
+
 } // namespace
 } // namespace norvane::platform

@@ -260,7 +260,9 @@ bool FakeCapabilityCallback::WaitForEvents(std::size_t count,
     return WaitUntil(m_mutex, m_changed, timeout, [&] { return m_events.size() >= count; });
 }
 
-class FakeCapabilityResults::Field : public ICapabilityField {
+class FakeCapabilityResults::Field final : public ICapabilityField {
+    NORVANE_IMPLEMENT_SLOT0(Field)
+
 public:
     Field(FakeCapabilityResults& owner, uint32_t index) : m_owner(owner), m_prefix("Field(" + std::to_string(index) + ").") {}
     void SetText(const char* text) override { m_owner.Record(m_prefix + "SetText(" + Text(text) + ")"); }
@@ -270,7 +272,9 @@ private:
     std::string m_prefix;
 };
 
-class FakeCapabilityResults::Property : public ICapabilityProperty {
+class FakeCapabilityResults::Property final : public ICapabilityProperty {
+    NORVANE_IMPLEMENT_SLOT0(Property)
+
 public:
     Property(FakeCapabilityResults& owner, uint32_t index) : m_owner(owner), m_prefix("Property(" + std::to_string(index) + ").") {}
     void SetText(const char* text) override { m_owner.Record(m_prefix + "SetText(" + Text(text) + ")"); }
@@ -283,7 +287,9 @@ private:
     std::string m_prefix;
 };
 
-class FakeCapabilityResults::Resolutions : public IResolutionList {
+class FakeCapabilityResults::Resolutions final : public IResolutionList {
+    NORVANE_IMPLEMENT_SLOT0(Resolutions)
+
 public:
     explicit Resolutions(FakeCapabilityResults& owner) : m_owner(owner) {}
     void Add(const char* text, uint32_t width, uint32_t height, uint32_t interval) override {
@@ -295,7 +301,9 @@ private:
     FakeCapabilityResults& m_owner;
 };
 
-class FakeCapabilityResults::Intervals : public IFrameIntervalList {
+class FakeCapabilityResults::Intervals final : public IFrameIntervalList {
+    NORVANE_IMPLEMENT_SLOT0(Intervals)
+
 public:
     Intervals(FakeCapabilityResults& owner, uint32_t list) : m_owner(owner), m_prefix("Intervals(" + std::to_string(list) + ").") {}
     void SetDefault(uint32_t interval) override { m_owner.Record(m_prefix + "SetDefault(" + std::to_string(interval) + ")"); }
@@ -306,13 +314,13 @@ private:
     std::string m_prefix;
 };
 
-FakeCapabilityResults::FakeCapabilityResults() : m_resolutions(std::make_unique<Resolutions>(*this)) {
+FakeCapabilityResults::FakeCapabilityResults() : m_resolutions(new Resolutions(*this)) {
     for (uint32_t i = 0; i <= 4; ++i) {
-        m_fields.push_back(std::make_unique<Field>(*this, i));
-        m_properties.push_back(std::make_unique<Property>(*this, i));
+        m_fields.emplace_back(new Field(*this, i));
+        m_properties.emplace_back(new Property(*this, i));
     }
     for (uint32_t i = 0; i <= 2; ++i) {
-        m_intervals.push_back(std::make_unique<Intervals>(*this, i));
+        m_intervals.emplace_back(new Intervals(*this, i));
     }
 }
 

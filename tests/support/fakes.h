@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/slot0_ptr.h"
 #include "norvane/norvane.h"
 
 namespace norvane::test {
@@ -23,7 +24,9 @@ struct DebugRecord {
     std::string text;
 };
 
-class FakeDebugSink : public IDebugSink {
+class FakeDebugSink final : public IDebugSink {
+    NORVANE_IMPLEMENT_SLOT0(FakeDebugSink)
+
 public:
     void OnDebugInfo(CDebugInfoIf* info) override;
 
@@ -41,7 +44,9 @@ private:
 };
 
 // A host sample that records every call in order ("SetWidth(704)", "Commit()", ...).
-class FakeSample : public IHostSample {
+class FakeSample final : public IHostSample {
+    NORVANE_IMPLEMENT_SLOT0(FakeSample)
+
 public:
     FakeSample(uint32_t code, uint32_t size, std::string name);
 
@@ -69,7 +74,9 @@ struct AllocationRecord {
     std::string driverName;
 };
 
-class FakeSampleAllocator : public IHostSampleAllocator {
+class FakeSampleAllocator final : public IHostSampleAllocator {
+    NORVANE_IMPLEMENT_SLOT0(FakeSampleAllocator)
+
 public:
     IHostSample* AllocateSample(uint32_t fourcc, uint32_t capacity,
                                 const char* driverName) override;
@@ -99,7 +106,9 @@ struct FrameRecord {
     std::vector<std::string> calls;
 };
 
-class FakeFrameSink : public IFrameSink {
+class FakeFrameSink final : public IFrameSink {
+    NORVANE_IMPLEMENT_SLOT0(FakeFrameSink)
+
 public:
     bool OnFrame(IHostSample* sample) override;
     void OnSignalLost() override;
@@ -122,7 +131,9 @@ private:
     int m_signalLost = 0;
 };
 
-class FakeDeviceSettings : public IDeviceSettings {
+class FakeDeviceSettings final : public IDeviceSettings {
+    NORVANE_IMPLEMENT_SLOT0(FakeDeviceSettings)
+
 public:
     const char* GetModelName() override { return modelName.c_str(); }
 
@@ -138,7 +149,9 @@ public:
     int32_t outputCount = 1;
 };
 
-class FakeConnectionSettings : public IConnectionSettings {
+class FakeConnectionSettings final : public IConnectionSettings {
+    NORVANE_IMPLEMENT_SLOT0(FakeConnectionSettings)
+
 public:
     const char* GetAddress() override { return address.c_str(); }
 
@@ -157,7 +170,9 @@ public:
     std::string password;
 };
 
-class FakeOpenParams : public IOpenParams {
+class FakeOpenParams final : public IOpenParams {
+    NORVANE_IMPLEMENT_SLOT0(FakeOpenParams)
+
 public:
     IDeviceSettings* GetDeviceSettings() override { return &device; }
 
@@ -173,10 +188,12 @@ public:
 };
 
 // Channel parameters: size, frame interval and quality in one object.
-class FakeChannelParams : public IChannelParams,
+class FakeChannelParams final : public IChannelParams,
                           public IVideoFormat,
                           public IRate,
                           public IFrameSize {
+    NORVANE_IMPLEMENT_SLOT0(FakeChannelParams)
+
 public:
     FakeChannelParams(uint16_t w, uint16_t h, uint16_t interval, uint16_t q)
         : width(w)
@@ -201,7 +218,9 @@ public:
     uint16_t width, height, frameInterval, quality;
 };
 
-class FakeIOCallback : public IIOCallback {
+class FakeIOCallback final : public IIOCallback {
+    NORVANE_IMPLEMENT_SLOT0(FakeIOCallback)
+
 public:
     void OnInputChanged(uint32_t input, uint32_t state) override;
     void OnIOFailure() override;
@@ -216,7 +235,9 @@ private:
     std::vector<std::string> m_events;
 };
 
-class FakeCapabilityCallback : public ICapabilityCallback {
+class FakeCapabilityCallback final : public ICapabilityCallback {
+    NORVANE_IMPLEMENT_SLOT0(FakeCapabilityCallback)
+
 public:
     void OnSucceeded() override;
     void OnFailed(int32_t code, const char* message) override;
@@ -234,7 +255,9 @@ private:
 // Records every call on the results object and its items, in order, as text:
 // "SetValue(0,1)", "SetModelName(M)", "Field(1).SetText(a)", "Property(2).SetName(RTSP port)",
 // "Resolutions.Add(704x576,704,576,40)", "Intervals(1).SetDefault(33)", ...
-class FakeCapabilityResults : public ICapabilityResults {
+class FakeCapabilityResults final : public ICapabilityResults {
+    NORVANE_IMPLEMENT_SLOT0(FakeCapabilityResults)
+
 public:
     FakeCapabilityResults();
     void SetValue(uint32_t id, uint32_t value) override;
@@ -255,10 +278,10 @@ private:
 
     mutable std::mutex m_mutex;
     std::vector<std::string> m_calls;
-    std::vector<std::unique_ptr<ICapabilityField>> m_fields;
-    std::vector<std::unique_ptr<ICapabilityProperty>> m_properties;
-    std::unique_ptr<IResolutionList> m_resolutions;
-    std::vector<std::unique_ptr<IFrameIntervalList>> m_intervals;
+    std::vector<Slot0Ptr<ICapabilityField>> m_fields;
+    std::vector<Slot0Ptr<ICapabilityProperty>> m_properties;
+    Slot0Ptr<IResolutionList> m_resolutions;
+    std::vector<Slot0Ptr<IFrameIntervalList>> m_intervals;
 };
 
 // Polls `condition` until it holds or `timeout` passes; for tests of threaded code.

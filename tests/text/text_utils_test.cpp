@@ -1,4 +1,4 @@
-#include <arpa/inet.h>
+#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -131,10 +131,18 @@ TEST(FormatString, HasNoLengthLimit) {
     EXPECT_EQ(FormatString("%s", ""), "");
 }
 
+// An IPv4 address in network byte order, whatever the machine's byte order.
+std::uint32_t NetworkOrder(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+    const std::uint8_t bytes[4] = {a, b, c, d};
+    std::uint32_t address = 0;
+    std::memcpy(&address, bytes, sizeof address);
+    return address;
+}
+
 TEST(ResolveHost, EmptyIsZeroDottedResolvesToItself) {
     EXPECT_EQ(ResolveHost(""), 0U);
-    EXPECT_EQ(ResolveHost("192.0.2.10"), inet_addr("192.0.2.10"));
-    EXPECT_EQ(ResolveHost("localhost"), inet_addr("127.0.0.1"));
+    EXPECT_EQ(ResolveHost("192.0.2.10"), NetworkOrder(192, 0, 2, 10));
+    EXPECT_EQ(ResolveHost("localhost"), NetworkOrder(127, 0, 0, 1));
 }
 
 } // namespace

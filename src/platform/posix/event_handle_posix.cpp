@@ -19,17 +19,17 @@ std::unique_ptr<CEventHandle> CEventHandle::Create(Kind kind, bool initiallySet)
     return std::unique_ptr<CEventHandle>(new CEventHandle(fd, kind));
 }
 
-CEventHandle::~CEventHandle() { ::close(m_fd); }
+CEventHandle::~CEventHandle() { ::close(m_handle); }
 
 void CEventHandle::Set() {
     const std::uint64_t one = 1;
     // EAGAIN means the counter is at its maximum: the event is set anyway.
-    [[maybe_unused]] const ssize_t written = ::write(m_fd, &one, sizeof one);
+    [[maybe_unused]] const ssize_t written = ::write(m_handle, &one, sizeof one);
 }
 
 void CEventHandle::Reset() {
     std::uint64_t value = 0;
-    [[maybe_unused]] const ssize_t read = ::read(m_fd, &value, sizeof value);
+    [[maybe_unused]] const ssize_t read = ::read(m_handle, &value, sizeof value);
 }
 
 bool CEventHandle::TryConsume() {
@@ -37,11 +37,11 @@ bool CEventHandle::TryConsume() {
         return true;
     }
     std::uint64_t value = 0;
-    return ::read(m_fd, &value, sizeof value) == static_cast<ssize_t>(sizeof value);
+    return ::read(m_handle, &value, sizeof value) == static_cast<ssize_t>(sizeof value);
 }
 
 bool CEventHandle::IsSet() const {
-    pollfd pfd{m_fd, POLLIN, 0};
+    pollfd pfd{m_handle, POLLIN, 0};
     return ::poll(&pfd, 1, 0) == 1 && (pfd.revents & POLLIN) != 0;
 }
 
@@ -53,7 +53,7 @@ bool CEventHandle::Wait(int timeoutMs) {
             const std::uint64_t now = MonotonicMs();
             remaining = now >= deadline ? 0 : static_cast<int>(deadline - now);
         }
-        pollfd pfd{m_fd, POLLIN, 0};
+        pollfd pfd{m_handle, POLLIN, 0};
         const int ready = ::poll(&pfd, 1, remaining);
         if (ready < 0 && errno != EINTR) {
             return false;

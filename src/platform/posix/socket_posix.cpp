@@ -93,13 +93,20 @@ std::uint32_t LoopbackAddress() { return htonl(INADDR_LOOPBACK); }
 
 CSocket::~CSocket() { Close(); }
 
-CSocket::CSocket(CSocket&& other) noexcept : m_handle(other.m_handle) { other.m_handle = -1; }
+CSocket::CSocket(CSocket&& other) noexcept
+    : m_handle(other.m_handle)
+    , m_nonBlocking(other.m_nonBlocking) {
+    other.m_handle = -1;
+    other.m_nonBlocking = false;
+}
 
 CSocket& CSocket::operator=(CSocket&& other) noexcept {
     if (this != &other) {
         Close();
         m_handle = other.m_handle;
+        m_nonBlocking = other.m_nonBlocking;
         other.m_handle = -1;
+        other.m_nonBlocking = false;
     }
     return *this;
 }
@@ -114,6 +121,7 @@ void CSocket::Close() {
     if (m_handle >= 0) {
         ::close(m_handle);
         m_handle = -1;
+        m_nonBlocking = false;
     }
 }
 
@@ -148,7 +156,11 @@ bool CSocket::SetNonBlocking(bool nonBlocking) {
         return false;
     }
     const int wanted = nonBlocking ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-    return ::fcntl(m_handle, F_SETFL, wanted) == 0;
+    if (::fcntl(m_handle, F_SETFL, wanted) != 0) {
+        return false;
+    }
+    m_nonBlocking = nonBlocking;
+    return true;
 }
 
 bool CSocket::SetReuseAddress(bool reuse) {

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -26,28 +25,6 @@ std::uint64_t UtcNow100ns() {
 std::uint64_t MonotonicMs() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
-}
-
-std::uint32_t ResolveIPv4(const std::string& host) {
-    if (host.empty()) {
-        return 0;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* result = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
-        return 0;
-    }
-    std::uint32_t address = 0;
-    for (const addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
-            address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
-            break;
-        }
-    }
-    ::freeaddrinfo(result);
-    return address;
 }
 
 std::string LocalHostName() {

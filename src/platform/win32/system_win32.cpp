@@ -1,0 +1,58 @@
+// Windows backend of the clocks and the process and thread services.
+// winsock2.h must come before windows.h.
+// clang-format off
+#include <winsock2.h>
+#include <windows.h>
+// clang-format on
+
+#include "platform/clock.h"
+#include "platform/system.h"
+
+namespace norvane::platform {
+
+std::uint64_t UtcNow100ns() {
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+std::uint64_t MonotonicMs() {
+    return ::GetTickCount64();
+}
+
+std::string LocalHostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) {
+        return {};
+    }
+    return name;
+}
+
+std::uint32_t CurrentThreadId() {
+    return ::GetCurrentThreadId();
+}
+
+unsigned ProcessorCount() {
+    SYSTEM_INFO info{};
+    ::GetSystemInfo(&info);
+    return info.dwNumberOfProcessors == 0 ? 1 : info.dwNumberOfProcessors;
+}
+
+void RaiseCurrentThreadPriority() {
+    ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+}
+
+void SleepMs(std::uint32_t milliseconds) {
+    ::Sleep(milliseconds);
+}
+
+bool StartSockets() {
+    WSADATA data{};
+    return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+void CleanupSockets() {
+    ::WSACleanup();
+}
+
+} // namespace norvane::platform
