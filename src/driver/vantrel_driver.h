@@ -24,9 +24,11 @@ constexpr std::uint32_t kParamFirmware = 3;
 class CVantrelDriver : public CIPCaptureDriver {
 public:
     CVantrelDriver() = default;
+
     // The channels and the digital I/O call back into this object from their threads: they are
     // stopped while the whole object still exists.
     ~CVantrelDriver() override { Close(); }
+
     CVantrelDriver(const CVantrelDriver&) = delete;
     CVantrelDriver& operator=(const CVantrelDriver&) = delete;
 

@@ -26,15 +26,37 @@ void DeleteDriver(IIPCaptureDriver* driver) {
 
 extern "C" {
 
-IIPCaptureDriverEx3* NORVANE_CDECL CreateIPCapture(void) { return CreateDriver(); }
-IIPCaptureDriverEx3* NORVANE_CDECL CreateIPCaptureEx(void) { return CreateDriver(); }
-IIPCaptureDriverEx3* NORVANE_CDECL CreateIPCaptureEx2(void) { return CreateDriver(); }
-IIPCaptureDriverEx3* NORVANE_CDECL CreateIPCaptureEx3(void) { return CreateDriver(); }
+IIPCaptureDriverEx3* NORVANE_CDECL CreateIPCapture(void) {
+    return CreateDriver();
+}
 
-void NORVANE_CDECL DeleteIPCapture(IIPCaptureDriver* driver) { DeleteDriver(driver); }
-void NORVANE_CDECL DeleteIPCaptureEx(IIPCaptureDriver* driver) { DeleteDriver(driver); }
-void NORVANE_CDECL DeleteIPCaptureEx2(IIPCaptureDriver* driver) { DeleteDriver(driver); }
-void NORVANE_CDECL DeleteIPCaptureEx3(IIPCaptureDriver* driver) { DeleteDriver(driver); }
+IIPCaptureDriverEx3* NORVANE_CDECL CreateIPCaptureEx(void) {
+    return CreateDriver();
+}
+
+IIPCaptureDriverEx3* NORVANE_CDECL CreateIPCaptureEx2(void) {
+    return CreateDriver();
+}
+
+IIPCaptureDriverEx3* NORVANE_CDECL CreateIPCaptureEx3(void) {
+    return CreateDriver();
+}
+
+void NORVANE_CDECL DeleteIPCapture(IIPCaptureDriver* driver) {
+    DeleteDriver(driver);
+}
+
+void NORVANE_CDECL DeleteIPCaptureEx(IIPCaptureDriver* driver) {
+    DeleteDriver(driver);
+}
+
+void NORVANE_CDECL DeleteIPCaptureEx2(IIPCaptureDriver* driver) {
+    DeleteDriver(driver);
+}
+
+void NORVANE_CDECL DeleteIPCaptureEx3(IIPCaptureDriver* driver) {
+    DeleteDriver(driver);
+}
 
 // Capability query: thin wrappers over the library's one query.
 int32_t NORVANE_CDECL InitCapabilityQuery(norvane::ICapabilityCallback* client, uint8_t ntsc) {

@@ -39,15 +39,9 @@ TEST(SimProgram, HelpListsTheOptionsAndSucceeds) {
 
 TEST(SimProgram, BadArgumentsFailWithAMessage) {
     const std::string err = norvane::sim::test::UniqueTempPath("sim_error.txt");
-    const char* cases[] = {"--bogus",
-                           "--http-port 70000",
-                           "--auth kerberos",
-                           "--drop 1.5",
-                           "--size 640",
-                           "--fps 0",
-                           "--mtu 10",
-                           "--http-port",
-                           "--h264 /nonexistent/file.h264",
+    const char* cases[] = {"--bogus",     "--http-port 70000", "--auth kerberos",
+                           "--drop 1.5",  "--size 640",        "--fps 0",
+                           "--mtu 10",    "--http-port",       "--h264 /nonexistent/file.h264",
                            "--address ''"};
     for (const char* arguments : cases) {
         const int status = ExitStatus(kProgram + " " + arguments + " 2> " + err + " > /dev/null");

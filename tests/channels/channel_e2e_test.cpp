@@ -88,13 +88,21 @@ protected:
 
     void OpenDriver(std::int32_t streamType, std::int32_t requestTimeoutMs = 3000,
                     std::int32_t dataTimeoutMs = 3000) {
+        OpenDriverAt(m_sim->HttpPort(), m_sim->RtspPort(), streamType, requestTimeoutMs,
+                     dataTimeoutMs);
+    }
+
+    // OpenDriverAt opens the driver for a camera at these loopback ports.
+    void OpenDriverAt(std::uint16_t httpPort, std::uint16_t rtspPort,
+                      std::int32_t streamType = kStreamTypeH264,
+                      std::int32_t requestTimeoutMs = 10000, std::int32_t dataTimeoutMs = 10000) {
         m_driver = std::make_unique<QuickDriver>(requestTimeoutMs, dataTimeoutMs);
         m_params.connection.address = "127.0.0.1";
-        m_params.connection.port = m_sim->HttpPort();
+        m_params.connection.port = httpPort;
         m_params.connection.streamType = streamType;
         m_params.connection.userName = "admin";
         m_params.connection.password = "admin";
-        m_params.parameters = {"0", std::to_string(m_sim->RtspPort())};
+        m_params.parameters = {"0", std::to_string(rtspPort)};
         ASSERT_TRUE(m_driver->Open(&m_debug, &m_allocator, &m_params));
     }
 
@@ -392,12 +400,7 @@ TEST_F(ChannelEndToEnd, CloseChannelReturnsPromptlyInEveryState) {
 TEST_F(ChannelEndToEnd, CloseChannelDuringAnUnansweredRtspRequest) {
     StartCamera();
     SilentListener rtsp(false);
-    m_driver = std::make_unique<QuickDriver>(10000, 10000);
-    m_params.connection.address = "127.0.0.1";
-    m_params.connection.port = m_sim->HttpPort();
-    m_params.connection.streamType = kStreamTypeH264;
-    m_params.parameters = {"0", std::to_string(rtsp.Port())};
-    ASSERT_TRUE(m_driver->Open(&m_debug, &m_allocator, &m_params));
+    OpenDriverAt(m_sim->HttpPort(), rtsp.Port());
     test::FakeChannelParams params(640, 480, 40, 50);
     ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
     ASSERT_TRUE(rtsp.AcceptAndRead(20s)) << "the DESCRIBE request was sent";
@@ -406,11 +409,7 @@ TEST_F(ChannelEndToEnd, CloseChannelDuringAnUnansweredRtspRequest) {
 
 TEST_F(ChannelEndToEnd, CloseChannelWhileConnectingToAnAddressThatDropsPackets) {
     SilentListener camera(true);
-    m_driver = std::make_unique<QuickDriver>(10000, 10000);
-    m_params.connection.address = "127.0.0.1";
-    m_params.connection.port = camera.Port();
-    m_params.connection.streamType = kStreamTypeH264;
-    ASSERT_TRUE(m_driver->Open(&m_debug, &m_allocator, &m_params));
+    OpenDriverAt(camera.Port(), camera.Port());
     test::FakeChannelParams params(640, 480, 40, 50);
     ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
     std::this_thread::sleep_for(500ms);
@@ -419,11 +418,7 @@ TEST_F(ChannelEndToEnd, CloseChannelWhileConnectingToAnAddressThatDropsPackets) 
 
 TEST_F(ChannelEndToEnd, CloseChannelDuringAHangingConfigurationRequest) {
     SilentListener camera(false);
-    m_driver = std::make_unique<QuickDriver>(10000, 10000);
-    m_params.connection.address = "127.0.0.1";
-    m_params.connection.port = camera.Port();
-    m_params.connection.streamType = kStreamTypeH264;
-    ASSERT_TRUE(m_driver->Open(&m_debug, &m_allocator, &m_params));
+    OpenDriverAt(camera.Port(), camera.Port());
     test::FakeChannelParams params(640, 480, 40, 50);
     ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
     ASSERT_TRUE(camera.AcceptAndRead(5s)) << "the configuration request was sent";

@@ -21,8 +21,12 @@ void CLighttpdServer::Stop() {}
 void CLighttpdServer::SetAnswer(const std::string&, const std::string&, const std::string&,
                                 const std::string&) {}
 
-std::vector<std::string> CLighttpdServer::Requests() const { return {}; }
+std::vector<std::string> CLighttpdServer::Requests() const {
+    return {};
+}
 
-std::vector<std::string> CLighttpdServer::StopAndReadAccessLog() { return {}; }
+std::vector<std::string> CLighttpdServer::StopAndReadAccessLog() {
+    return {};
+}
 
 } // namespace norvane::test

@@ -8,7 +8,9 @@ namespace norvane::test {
 
 namespace {
 
-std::string Text(const char* text) { return text != nullptr ? text : "(null)"; }
+std::string Text(const char* text) {
+    return text != nullptr ? text : "(null)";
+}
 
 template <class Predicate>
 bool WaitUntil(std::mutex& mutex, std::condition_variable& changed,
@@ -34,9 +36,10 @@ std::vector<DebugRecord> FakeDebugSink::Messages() const {
 
 std::size_t FakeDebugSink::CountContaining(const std::string& fragment) const {
     std::lock_guard<std::mutex> guard(m_mutex);
-    return static_cast<std::size_t>(std::count_if(m_messages.begin(), m_messages.end(), [&](const DebugRecord& m) {
-        return m.text.find(fragment) != std::string::npos;
-    }));
+    return static_cast<std::size_t>(
+            std::count_if(m_messages.begin(), m_messages.end(), [&](const DebugRecord& m) {
+                return m.text.find(fragment) != std::string::npos;
+            }));
 }
 
 bool FakeDebugSink::WaitFor(const std::string& fragment, std::chrono::milliseconds timeout) const {
@@ -155,7 +158,8 @@ bool FakeFrameSink::OnFrame(IHostSample* sample) {
     record.height = fake->height.value_or(0);
     record.imageSize = fake->imageSize.value_or(0);
     const std::size_t length = std::min<std::size_t>(fake->length.value_or(0), fake->buffer.size());
-    record.bytes.assign(fake->buffer.begin(), fake->buffer.begin() + static_cast<std::ptrdiff_t>(length));
+    record.bytes.assign(fake->buffer.begin(),
+                        fake->buffer.begin() + static_cast<std::ptrdiff_t>(length));
     record.calls = fake->calls;
     {
         std::lock_guard<std::mutex> guard(m_mutex);
@@ -264,8 +268,13 @@ class FakeCapabilityResults::Field final : public ICapabilityField {
     NORVANE_IMPLEMENT_SLOT0(Field)
 
 public:
-    Field(FakeCapabilityResults& owner, uint32_t index) : m_owner(owner), m_prefix("Field(" + std::to_string(index) + ").") {}
-    void SetText(const char* text) override { m_owner.Record(m_prefix + "SetText(" + Text(text) + ")"); }
+    Field(FakeCapabilityResults& owner, uint32_t index)
+        : m_owner(owner)
+        , m_prefix("Field(" + std::to_string(index) + ").") {}
+
+    void SetText(const char* text) override {
+        m_owner.Record(m_prefix + "SetText(" + Text(text) + ")");
+    }
 
 private:
     FakeCapabilityResults& m_owner;
@@ -276,11 +285,25 @@ class FakeCapabilityResults::Property final : public ICapabilityProperty {
     NORVANE_IMPLEMENT_SLOT0(Property)
 
 public:
-    Property(FakeCapabilityResults& owner, uint32_t index) : m_owner(owner), m_prefix("Property(" + std::to_string(index) + ").") {}
-    void SetText(const char* text) override { m_owner.Record(m_prefix + "SetText(" + Text(text) + ")"); }
-    void SetFlag(uint32_t flag) override { m_owner.Record(m_prefix + "SetFlag(" + std::to_string(flag) + ")"); }
-    void SetName(const char* name) override { m_owner.Record(m_prefix + "SetName(" + Text(name) + ")"); }
-    void SetKind(uint32_t kind) override { m_owner.Record(m_prefix + "SetKind(" + std::to_string(kind) + ")"); }
+    Property(FakeCapabilityResults& owner, uint32_t index)
+        : m_owner(owner)
+        , m_prefix("Property(" + std::to_string(index) + ").") {}
+
+    void SetText(const char* text) override {
+        m_owner.Record(m_prefix + "SetText(" + Text(text) + ")");
+    }
+
+    void SetFlag(uint32_t flag) override {
+        m_owner.Record(m_prefix + "SetFlag(" + std::to_string(flag) + ")");
+    }
+
+    void SetName(const char* name) override {
+        m_owner.Record(m_prefix + "SetName(" + Text(name) + ")");
+    }
+
+    void SetKind(uint32_t kind) override {
+        m_owner.Record(m_prefix + "SetKind(" + std::to_string(kind) + ")");
+    }
 
 private:
     FakeCapabilityResults& m_owner;
@@ -292,6 +315,7 @@ class FakeCapabilityResults::Resolutions final : public IResolutionList {
 
 public:
     explicit Resolutions(FakeCapabilityResults& owner) : m_owner(owner) {}
+
     void Add(const char* text, uint32_t width, uint32_t height, uint32_t interval) override {
         m_owner.Record("Resolutions.Add(" + Text(text) + "," + std::to_string(width) + "," +
                        std::to_string(height) + "," + std::to_string(interval) + ")");
@@ -305,9 +329,17 @@ class FakeCapabilityResults::Intervals final : public IFrameIntervalList {
     NORVANE_IMPLEMENT_SLOT0(Intervals)
 
 public:
-    Intervals(FakeCapabilityResults& owner, uint32_t list) : m_owner(owner), m_prefix("Intervals(" + std::to_string(list) + ").") {}
-    void SetDefault(uint32_t interval) override { m_owner.Record(m_prefix + "SetDefault(" + std::to_string(interval) + ")"); }
-    void Add(uint32_t interval) override { m_owner.Record(m_prefix + "Add(" + std::to_string(interval) + ")"); }
+    Intervals(FakeCapabilityResults& owner, uint32_t list)
+        : m_owner(owner)
+        , m_prefix("Intervals(" + std::to_string(list) + ").") {}
+
+    void SetDefault(uint32_t interval) override {
+        m_owner.Record(m_prefix + "SetDefault(" + std::to_string(interval) + ")");
+    }
+
+    void Add(uint32_t interval) override {
+        m_owner.Record(m_prefix + "Add(" + std::to_string(interval) + ")");
+    }
 
 private:
     FakeCapabilityResults& m_owner;
@@ -333,7 +365,9 @@ void FakeCapabilityResults::SetValue(uint32_t id, uint32_t value) {
     Record("SetValue(" + std::to_string(id) + "," + std::to_string(value) + ")");
 }
 
-void FakeCapabilityResults::SetModelName(const char* name) { Record("SetModelName(" + Text(name) + ")"); }
+void FakeCapabilityResults::SetModelName(const char* name) {
+    Record("SetModelName(" + Text(name) + ")");
+}
 
 ICapabilityField* FakeCapabilityResults::GetConnectionField(uint32_t index) {
     return index < m_fields.size() ? m_fields[index].get() : m_fields[0].get();
@@ -343,7 +377,9 @@ ICapabilityProperty* FakeCapabilityResults::GetProperty(uint32_t index) {
     return index < m_properties.size() ? m_properties[index].get() : m_properties[0].get();
 }
 
-IResolutionList* FakeCapabilityResults::GetResolutionList() { return m_resolutions.get(); }
+IResolutionList* FakeCapabilityResults::GetResolutionList() {
+    return m_resolutions.get();
+}
 
 IFrameIntervalList* FakeCapabilityResults::GetFrameIntervalList(uint32_t list) {
     return list < m_intervals.size() ? m_intervals[list].get() : m_intervals[0].get();

@@ -189,9 +189,9 @@ public:
 
 // Channel parameters: size, frame interval and quality in one object.
 class FakeChannelParams final : public IChannelParams,
-                          public IVideoFormat,
-                          public IRate,
-                          public IFrameSize {
+                                public IVideoFormat,
+                                public IRate,
+                                public IFrameSize {
     NORVANE_IMPLEMENT_SLOT0(FakeChannelParams)
 
 public:

@@ -1,13 +1,13 @@
 // POSIX backend of CEventHandle on eventfd: the counter is non-zero while the event is set.
-#include "platform/event_handle.h"
-
 #include <cerrno>
 #include <cstdint>
+
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include "platform/clock.h"
+#include "platform/event_handle.h"
 
 namespace norvane::platform {
 
@@ -19,7 +19,9 @@ std::unique_ptr<CEventHandle> CEventHandle::Create(Kind kind, bool initiallySet)
     return std::unique_ptr<CEventHandle>(new CEventHandle(fd, kind));
 }
 
-CEventHandle::~CEventHandle() { ::close(m_handle); }
+CEventHandle::~CEventHandle() {
+    ::close(m_handle);
+}
 
 void CEventHandle::Set() {
     const std::uint64_t one = 1;
@@ -46,7 +48,8 @@ bool CEventHandle::IsSet() const {
 }
 
 bool CEventHandle::Wait(int timeoutMs) {
-    const std::uint64_t deadline = MonotonicMs() + static_cast<std::uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
+    const std::uint64_t deadline =
+            MonotonicMs() + static_cast<std::uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
     for (;;) {
         int remaining = -1;
         if (timeoutMs >= 0) {

@@ -1,12 +1,13 @@
 // POSIX backend of CSocket.
-#include "platform/socket.h"
+#include <cerrno>
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "platform/socket.h"
 
 namespace norvane::platform {
 namespace {
@@ -89,9 +90,13 @@ IoResult FromSyscall(ssize_t result) {
 
 } // namespace
 
-std::uint32_t LoopbackAddress() { return htonl(INADDR_LOOPBACK); }
+std::uint32_t LoopbackAddress() {
+    return htonl(INADDR_LOOPBACK);
+}
 
-CSocket::~CSocket() { Close(); }
+CSocket::~CSocket() {
+    Close();
+}
 
 CSocket::CSocket(CSocket&& other) noexcept
     : m_handle(other.m_handle)
@@ -111,11 +116,17 @@ CSocket& CSocket::operator=(CSocket&& other) noexcept {
     return *this;
 }
 
-CSocket CSocket::CreateUdp() { return CSocket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)); }
+CSocket CSocket::CreateUdp() {
+    return CSocket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+}
 
-CSocket CSocket::CreateTcp() { return CSocket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)); }
+CSocket CSocket::CreateTcp() {
+    return CSocket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+}
 
-bool CSocket::IsValid() const { return m_handle >= 0; }
+bool CSocket::IsValid() const {
+    return m_handle >= 0;
+}
 
 void CSocket::Close() {
     if (m_handle >= 0) {
@@ -181,7 +192,9 @@ std::uint16_t CSocket::LocalPort() const {
     return ntohs(sa.sin_port);
 }
 
-bool CSocket::Listen(int backlog) { return ::listen(m_handle, backlog) == 0; }
+bool CSocket::Listen(int backlog) {
+    return ::listen(m_handle, backlog) == 0;
+}
 
 CSocket CSocket::Accept(SocketAddress* peer) {
     sockaddr_in sa{};
@@ -246,8 +259,12 @@ IoResult CSocket::ReceiveFrom(std::span<std::uint8_t> buffer, SocketAddress* fro
     return {static_cast<std::size_t>(result), SocketError::None};
 }
 
-bool CSocket::ShutdownBoth() { return ::shutdown(m_handle, SHUT_RDWR) == 0; }
+bool CSocket::ShutdownBoth() {
+    return ::shutdown(m_handle, SHUT_RDWR) == 0;
+}
 
-SocketError CSocket::LastError() { return FromErrno(errno); }
+SocketError CSocket::LastError() {
+    return FromErrno(errno);
+}
 
 } // namespace norvane::platform

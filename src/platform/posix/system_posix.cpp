@@ -1,21 +1,25 @@
 // POSIX backend of the clocks and the process and thread services.
-#include "platform/clock.h"
-#include "platform/system.h"
-
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <thread>
+
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
-#include <thread>
 #include <unistd.h>
+
+#include "platform/clock.h"
+#include "platform/system.h"
 
 namespace norvane::platform {
 
 std::uint64_t UtcNow100ns() {
     const auto since1970 = std::chrono::system_clock::now().time_since_epoch();
-    const auto ticks = std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(since1970).count();
+    const auto ticks =
+            std::chrono::duration_cast<
+                    std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(since1970)
+                    .count();
     if (ticks < 0) {
         return 0;
     }
@@ -24,7 +28,8 @@ std::uint64_t UtcNow100ns() {
 
 std::uint64_t MonotonicMs() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    return static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
 std::string LocalHostName() {
@@ -35,7 +40,9 @@ std::string LocalHostName() {
     return name;
 }
 
-std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(::syscall(SYS_gettid)); }
+std::uint32_t CurrentThreadId() {
+    return static_cast<std::uint32_t>(::syscall(SYS_gettid));
+}
 
 unsigned ProcessorCount() {
     const unsigned count = std::thread::hardware_concurrency();
@@ -57,7 +64,9 @@ void SleepMs(std::uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-bool StartSockets() { return true; }
+bool StartSockets() {
+    return true;
+}
 
 void CleanupSockets() {}
 

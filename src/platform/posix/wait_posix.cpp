@@ -1,11 +1,11 @@
 // POSIX backend of the combined socket and event waits, on poll().
-#include "platform/wait.h"
-
 #include <array>
 #include <cerrno>
+
 #include <poll.h>
 
 #include "platform/clock.h"
+#include "platform/wait.h"
 
 namespace norvane::platform {
 namespace {
@@ -22,7 +22,8 @@ int RemainingMs(int timeoutMs, std::uint64_t deadline) {
 } // namespace
 
 WaitResult WaitSocket(const CSocket& socket, WaitFor what, CEventHandle* stop, int timeoutMs) {
-    const std::uint64_t deadline = MonotonicMs() + static_cast<std::uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
+    const std::uint64_t deadline =
+            MonotonicMs() + static_cast<std::uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
     const short events = what == WaitFor::Read ? POLLIN : POLLOUT;
     for (;;) {
         std::array<pollfd, 2> fds{};
@@ -60,7 +61,8 @@ int WaitEvents(std::initializer_list<CEventHandle*> events, int timeoutMs) {
     if (events.size() == 0 || events.size() > kMaxEvents) {
         return -2;
     }
-    const std::uint64_t deadline = MonotonicMs() + static_cast<std::uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
+    const std::uint64_t deadline =
+            MonotonicMs() + static_cast<std::uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
     for (;;) {
         std::array<pollfd, kMaxEvents> fds{};
         std::size_t i = 0;

@@ -94,7 +94,8 @@ IoResult FromCall(int result) {
 
 // The overlapped attribute (which socket() also gives) is what makes SO_RCVTIMEO work.
 NativeSocket Open(int type, int protocol) {
-    const SOCKET s = ::WSASocketW(AF_INET, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    const SOCKET s = ::WSASocketW(AF_INET, type, protocol, nullptr, 0,
+                                  WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     return static_cast<NativeSocket>(s);
 }
 
