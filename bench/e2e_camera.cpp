@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "camera_sim.h"
+#include "watchdog.h"
 
 namespace {
 
@@ -107,41 +108,6 @@ std::string ParseArguments(const std::vector<std::string>& args, Arguments& argu
     return {};
 }
 
-// Stops every camera when the time limit passes before the command loop ends.
-class Watchdog {
-public:
-    Watchdog(std::chrono::seconds limit,
-             std::vector<std::unique_ptr<norvane::sim::CCameraSim>>& sims)
-        : m_thread([this, limit, &sims] {
-            std::unique_lock lock(m_mutex);
-            if (!m_done.wait_for(lock, limit, [this] { return m_finished; })) {
-                std::fprintf(stderr, "e2e-camera: time limit reached, stopping\n");
-                for (auto& sim : sims) {
-                    sim->Stop();
-                }
-                std::_Exit(1);
-            }
-        }) {}
-
-    ~Watchdog() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_finished = true;
-        }
-        m_done.notify_all();
-        m_thread.join();
-    }
-
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_done;
-    bool m_finished = false;
-    std::thread m_thread;
-};
-
 // HeaderValue returns the value of header `name` in a request head, "-" when it has none.
 std::string HeaderValue(const std::string& head, const std::string& name) {
     const std::string key = "\r\n" + name + ":";
@@ -192,7 +158,13 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     {
-        Watchdog watchdog(std::chrono::seconds(arguments.runForSeconds), sims);
+        // Stops every camera when the time limit passes before the command loop ends.
+        norvane::bench::Watchdog watchdog(std::chrono::seconds(arguments.runForSeconds), [&sims] {
+            std::fprintf(stderr, "e2e-camera: time limit reached, stopping\n");
+            for (auto& sim : sims) {
+                sim->Stop();
+            }
+        });
         std::string line;
         while (std::getline(std::cin, line) && line != "quit") {
             if (line == "stats") {

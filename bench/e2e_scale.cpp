@@ -30,6 +30,7 @@
 
 #include "norvane/exports.h"
 #include "norvane/norvane.h"
+#include "watchdog.h"
 
 namespace {
 
@@ -330,37 +331,6 @@ unsigned long ResidentKilobytes() {
     return 0;
 }
 
-// Ends the process when the time limit passes before the command loop ends.
-class Watchdog {
-public:
-    explicit Watchdog(std::chrono::seconds limit)
-        : m_thread([this, limit] {
-            std::unique_lock lock(m_mutex);
-            if (!m_done.wait_for(lock, limit, [this] { return m_finished; })) {
-                std::fprintf(stderr, "e2e-scale: time limit reached\n");
-                std::_Exit(1);
-            }
-        }) {}
-
-    ~Watchdog() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_finished = true;
-        }
-        m_done.notify_all();
-        m_thread.join();
-    }
-
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_done;
-    bool m_finished = false;
-    std::thread m_thread;
-};
-
 struct Channel {
     ipcapture::IIPCaptureDriverEx3* driver = nullptr;
     OpenParams params;
@@ -381,7 +351,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "e2e-scale: %s\n%s", error.c_str(), kUsage);
         return 2;
     }
-    Watchdog watchdog(std::chrono::seconds(arguments.runForSeconds));
+    // Ends the process when the time limit passes before the command loop ends.
+    norvane::bench::Watchdog watchdog(std::chrono::seconds(arguments.runForSeconds), [] {
+        std::fprintf(stderr, "e2e-scale: time limit reached\n");
+    });
 
     void* plugin = ::dlopen(arguments.plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
     const auto create =
