@@ -22,13 +22,15 @@ constexpr std::uint64_t kBurst = 256; // well within the socket's receive buffer
 
 class CountingUser : public IUDPPortUser {
 public:
-    void OnReceive(CUDPPort*, const platform::SocketAddress&, const std::uint8_t*,
+    bool OnReceive(CUDPPort*, const platform::SocketAddress&, const std::uint8_t*,
                    std::int32_t length) override {
         std::lock_guard<std::mutex> guard(m_mutex);
         bytes += static_cast<std::uint64_t>(length);
         if (++received >= target) {
             m_done.notify_one();
+            return false;
         }
+        return true; // the rest of the burst is on its way
     }
 
     void OnTimeout() override {}

@@ -150,7 +150,11 @@ void CBaseRTPChannel::OnRtpPacket(CRTPReceiver* /*receiver*/, const platform::So
 }
 
 bool CBaseRTPChannel::OnFrame(IHostSample* sample) {
-    m_dataEvent.Set();
+    // Only the connecting thread waits for the first frame; once streaming, the data time
+    // alone tells that frames still arrive, and setting the event would cost a system call.
+    if (GetState() != kStateStreaming) {
+        m_dataEvent.Set();
+    }
     bool accepted = false;
     if (m_sink != nullptr) {
         // A host sink that throws refuses the frame, whichever compiler built the host.

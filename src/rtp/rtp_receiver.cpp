@@ -13,18 +13,19 @@ CRTPReceiver::~CRTPReceiver() {
     m_port.SetUser(nullptr);
 }
 
-void CRTPReceiver::OnReceive(CUDPPort* port, const platform::SocketAddress& from,
+bool CRTPReceiver::OnReceive(CUDPPort* port, const platform::SocketAddress& from,
                              const std::uint8_t* data, std::int32_t length) {
     if (port != &m_port || data == nullptr || length <= 0) {
-        return;
+        return false;
     }
     RtpPacketInfo packet;
     if (!ParseRtpHeader({data, static_cast<std::size_t>(length)}, packet)) {
-        return;
+        return false;
     }
     if (IRTPReceiverUser* user = m_user.load()) {
         user->OnRtpPacket(this, from, &packet);
     }
+    return !packet.marker;
 }
 
 void CRTPReceiver::OnTimeout() {

@@ -45,8 +45,9 @@ public:
     void SetUser(IRTPReceiverUser* user) { m_user.store(user); }
 
     // IUDPPortUser. Datagrams from any port but the receiver's own are ignored; those that are
-    // not RTP version 2 packets with a payload are dropped silently.
-    void OnReceive(CUDPPort* port, const platform::SocketAddress& from, const std::uint8_t* data,
+    // not RTP version 2 packets with a payload are dropped silently. A packet without the marker
+    // bit says that more of its frame follows.
+    bool OnReceive(CUDPPort* port, const platform::SocketAddress& from, const std::uint8_t* data,
                    std::int32_t length) override;
     void OnTimeout() override;
     void OnClosed(CUDPPort* port) override;

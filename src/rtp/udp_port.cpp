@@ -170,35 +170,60 @@ void CUDPPort::ReceiveLoop() {
                 continue;
             }
         }
-        ReceiveQueued(buffer);
+        if (ReceiveQueued(buffer)) {
+            const int gather = m_gatherMs.load();
+            if (gather > 0 && m_stopEvent->Wait(gather)) {
+                break;
+            }
+        }
     }
 }
 
-void CUDPPort::ReceiveQueued(std::vector<std::uint8_t>& buffer) {
-    const int limit = m_drainQueued.load() ? kMaxDrainPerWait : 1;
-    for (int i = 0; i < limit && m_running.load(); ++i) {
-        AdjustBuffer(buffer);
-        platform::SocketAddress from;
-        const platform::IoResult result = m_socket.ReceiveFrom(buffer, &from);
-        if (result.error == platform::SocketError::MessageTooLong) {
-            // The datagram is lost; the next receive uses a buffer 1 KiB larger.
-            m_bufferSize.store(static_cast<std::uint32_t>(buffer.size()) + kBufferGrowth);
-            continue;
-        }
-        if (!result.Ok()) {
-            return; // nothing more queued, or an error that the next wait reports again
-        }
-        if (!m_running.load()) {
-            return;
-        }
-        // An empty datagram carries nothing and must not end reception: anyone could send one.
-        if (result.bytes == 0) {
-            continue;
-        }
-        if (IUDPPortUser* user = m_user.load()) {
-            user->OnReceive(this, from, buffer.data(), static_cast<std::int32_t>(result.bytes));
+bool CUDPPort::ReceiveQueued(std::vector<std::uint8_t>& buffer) {
+    if (!m_drainQueued.load()) {
+        ReceiveOne(buffer);
+        return false;
+    }
+    bool moreDue = false;
+    for (int i = 0; i < kMaxDrainPerWait && m_running.load(); ++i) {
+        switch (ReceiveOne(buffer)) {
+        case ReceiveStep::Delivered:
+            moreDue = false;
+            break;
+        case ReceiveStep::DeliveredMoreDue:
+            moreDue = true;
+            break;
+        case ReceiveStep::Skipped:
+            break;
+        case ReceiveStep::Empty:
+            return moreDue;
         }
     }
+    return false; // stopped, or more may be queued: wait again at once
+}
+
+CUDPPort::ReceiveStep CUDPPort::ReceiveOne(std::vector<std::uint8_t>& buffer) {
+    AdjustBuffer(buffer);
+    platform::SocketAddress from;
+    const platform::IoResult result = m_socket.ReceiveFrom(buffer, &from);
+    if (result.error == platform::SocketError::MessageTooLong) {
+        // The datagram is lost; the next receive uses a buffer 1 KiB larger.
+        m_bufferSize.store(static_cast<std::uint32_t>(buffer.size()) + kBufferGrowth);
+        return ReceiveStep::Skipped;
+    }
+    if (!result.Ok() || !m_running.load()) {
+        return ReceiveStep::Empty; // nothing more queued, or an error that the next wait reports
+    }
+    // An empty datagram carries nothing and must not end reception: anyone could send one.
+    if (result.bytes == 0) {
+        return ReceiveStep::Skipped;
+    }
+    IUDPPortUser* user = m_user.load();
+    if (user != nullptr &&
+        user->OnReceive(this, from, buffer.data(), static_cast<std::int32_t>(result.bytes))) {
+        return ReceiveStep::DeliveredMoreDue;
+    }
+    return ReceiveStep::Delivered;
 }
 
 } // namespace norvane

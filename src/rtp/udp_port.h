@@ -25,8 +25,10 @@ class CUDPPort;
 class IUDPPortUser {
 public:
     virtual ~IUDPPortUser() = default;
-    // OnReceive gets one datagram of `length` (at least 1) bytes, valid only during the call.
-    virtual void OnReceive(CUDPPort* port, const platform::SocketAddress& from,
+    // OnReceive gets one datagram of `length` (at least 1) bytes, valid only during the call. It
+    // returns true when more datagrams of the same burst are due right after this one (a frame
+    // that is not complete yet): the port then lets them gather briefly before it waits again.
+    virtual bool OnReceive(CUDPPort* port, const platform::SocketAddress& from,
                            const std::uint8_t* data, std::int32_t length) = 0;
     // OnTimeout: no datagram arrived within one wait time.
     virtual void OnTimeout() = 0;
@@ -67,6 +69,12 @@ public:
     // Datagrams received after one readiness wait before the thread waits (and checks its stop
     // event) again.
     static constexpr int kMaxDrainPerWait = 256;
+    // When a draining round emptied the queue in the middle of a burst (the user expects more),
+    // the thread pauses this long before it waits again. A camera sends a frame as a burst of
+    // packets, and a receiver that wakes for each packet spends more on the wake-ups than on the
+    // receives; the pause lets the rest of the burst arrive and delays a frame by at most this
+    // much. After the end of a burst the thread waits at once.
+    static constexpr int kDefaultGatherMs = 2;
 
     CUDPPort();
     ~CUDPPort();
@@ -97,6 +105,9 @@ public:
     // readiness wait (the default) or exactly one.
     void SetDrainQueued(bool drain) { m_drainQueued.store(drain); }
 
+    // SetGatherMs sets the pause after a draining round (0: none).
+    void SetGatherMs(int milliseconds) { m_gatherMs.store(milliseconds); }
+
     [[nodiscard]] std::uint16_t LocalPort() const { return m_localPort.load(); }
 
     [[nodiscard]] bool IsOpen() const;
@@ -109,8 +120,11 @@ public:
 
 private:
     void ReceiveLoop();
-    // ReceiveQueued receives the ready datagram and, when draining, those queued behind it.
-    void ReceiveQueued(std::vector<std::uint8_t>& buffer);
+    // ReceiveQueued receives the ready datagram and, when draining, those queued behind it; true
+    // when it emptied the queue and the user expects more of the burst.
+    bool ReceiveQueued(std::vector<std::uint8_t>& buffer);
+    enum class ReceiveStep { Delivered, DeliveredMoreDue, Skipped, Empty };
+    ReceiveStep ReceiveOne(std::vector<std::uint8_t>& buffer);
     void AdjustBuffer(std::vector<std::uint8_t>& buffer);
     [[nodiscard]] int WaitTimeoutMs() const;
     void NotifyClosed();
@@ -127,6 +141,7 @@ private:
     std::atomic<std::int32_t> m_timeoutUsec{0};
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_drainQueued{true};
+    std::atomic<int> m_gatherMs{kDefaultGatherMs};
     std::atomic<std::uint32_t> m_grantedBuffer{0};
     std::unique_ptr<platform::CEventHandle> m_stopEvent;
 };

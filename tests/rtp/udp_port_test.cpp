@@ -21,7 +21,7 @@ using Bytes8 = std::vector<std::uint8_t>;
 
 class RecordingUser : public IUDPPortUser {
 public:
-    void OnReceive(CUDPPort* port, const SocketAddress& from, const std::uint8_t* data,
+    bool OnReceive(CUDPPort* port, const SocketAddress& from, const std::uint8_t* data,
                    std::int32_t length) override {
         {
             std::lock_guard<std::mutex> guard(m_mutex);
@@ -31,6 +31,7 @@ public:
         if (closeOnReceive.exchange(false)) {
             EXPECT_TRUE(port->Close());
         }
+        return expectMore.load();
     }
 
     void OnTimeout() override { ++timeouts; }
@@ -52,6 +53,7 @@ public:
     }
 
     std::atomic<bool> closeOnReceive{false}; // the next datagram closes the port
+    std::atomic<bool> expectMore{false};     // what OnReceive answers
     std::atomic<int> timeouts{0};
     std::atomic<int> closed{0};
 
@@ -124,12 +126,20 @@ TEST(CUDPPort, AsksForALargeReceiveBuffer) {
 }
 
 TEST(CUDPPort, DatagramsArriveInOrderWithTheirSender) {
-    for (const bool drain : {true, false}) {
-        SCOPED_TRACE(drain ? "draining" : "one per wait");
+    struct Mode {
+        bool drain;
+        bool expectMore;
+        const char* name;
+    };
+
+    for (const Mode mode : {Mode{true, false, "draining"}, Mode{true, true, "gathering bursts"},
+                            Mode{false, false, "one per wait"}}) {
+        SCOPED_TRACE(mode.name);
         RecordingUser user;
+        user.expectMore = mode.expectMore;
         CUDPPort port;
         port.SetUser(&user);
-        port.SetDrainQueued(drain);
+        port.SetDrainQueued(mode.drain);
         ASSERT_EQ(port.Open(0), UdpOpenResult::Opened);
         Sender sender;
         constexpr std::size_t kCount = 200;
@@ -143,6 +153,29 @@ TEST(CUDPPort, DatagramsArriveInOrderWithTheirSender) {
         }
         EXPECT_EQ(user.Senders()[0], (SocketAddress{LoopbackAddress(), sender.Port()}));
     }
+}
+
+// The pause that lets a burst gather follows only a datagram that announces more, and the stop
+// event ends it: a long pause must neither delay the next burst nor Close.
+TEST(CUDPPort, BurstPauseFollowsOnlyAnOpenBurstAndEndsAtClose) {
+    RecordingUser user;
+    CUDPPort port;
+    port.SetUser(&user);
+    port.SetGatherMs(60000);
+    ASSERT_EQ(port.Open(0), UdpOpenResult::Opened);
+    Sender sender;
+    sender.Send(port.LocalPort(), {1});
+    ASSERT_TRUE(user.WaitFor(1));
+    sender.Send(port.LocalPort(), {2}); // no pause after a finished burst: arrives at once
+    ASSERT_TRUE(user.WaitFor(2));
+
+    user.expectMore = true;
+    sender.Send(port.LocalPort(), {3});
+    ASSERT_TRUE(user.WaitFor(3));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(port.Close()); // the thread is in its pause now
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_EQ(user.closed.load(), 1);
 }
 
 TEST(CUDPPort, EmptyDatagramDoesNotEndReception) {

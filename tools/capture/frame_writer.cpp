@@ -1,6 +1,7 @@
 #include "frame_writer.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -19,6 +20,8 @@ public:
     [[nodiscard]] std::string Describe() const override { return "discarded"; }
 };
 
+constexpr std::size_t kFileBufferBytes = 256 * 1024;
+
 // The access unit delimiter the driver appends to every H.264 frame.
 constexpr std::uint8_t kTrailingDelimiter[] = {0x00, 0x00, 0x01, 0x09, 0x30};
 
@@ -27,7 +30,14 @@ constexpr std::uint8_t kTrailingDelimiter[] = {0x00, 0x00, 0x01, 0x09, 0x30};
 // instead, where a decoder expects it, so that the file does not end in an empty access unit.
 class FileWriter : public FrameWriter {
 public:
-    FileWriter(std::FILE* file, std::string path) : m_file(file), m_path(std::move(path)) {}
+    FileWriter(std::FILE* file, std::string path)
+        : m_file(file)
+        , m_path(std::move(path))
+        , m_buffer(new char[kFileBufferBytes]) {
+        // A few frames per write instead of two writes per frame; Ctrl-C still flushes. The C
+        // library takes the size only together with a buffer of the caller's.
+        std::setvbuf(m_file, m_buffer.get(), _IOFBF, kFileBufferBytes);
+    }
 
     ~FileWriter() override { std::fclose(m_file); }
 
@@ -51,6 +61,7 @@ public:
 private:
     std::FILE* m_file;
     std::string m_path;
+    std::unique_ptr<char[]> m_buffer; // outlives the stream: fclose flushes it in the destructor
     bool m_heldDelimiter = false;
 };
 

@@ -71,12 +71,9 @@ bool SetTimeoutOption(int fd, int name, std::uint32_t milliseconds) {
 
 // ReceiveError maps a failed receive: on a blocking socket EAGAIN means that the receive
 // time-out expired.
-SocketError ReceiveError(int fd, int error) {
-    if (error == EAGAIN || error == EWOULDBLOCK) {
-        const int flags = ::fcntl(fd, F_GETFL, 0);
-        if (flags >= 0 && (flags & O_NONBLOCK) == 0) {
-            return SocketError::TimedOut;
-        }
+SocketError ReceiveError(bool nonBlocking, int error) {
+    if ((error == EAGAIN || error == EWOULDBLOCK) && !nonBlocking) {
+        return SocketError::TimedOut;
     }
     return FromErrno(error);
 }
@@ -230,7 +227,7 @@ IoResult CSocket::Send(std::span<const std::uint8_t> data) {
 IoResult CSocket::Receive(std::span<std::uint8_t> buffer) {
     const ssize_t result = ::recv(m_handle, buffer.data(), buffer.size(), 0);
     if (result < 0) {
-        return {0, ReceiveError(m_handle, errno)};
+        return {0, ReceiveError(m_nonBlocking, errno)};
     }
     return {static_cast<std::size_t>(result), SocketError::None};
 }
@@ -248,7 +245,7 @@ IoResult CSocket::ReceiveFrom(std::span<std::uint8_t> buffer, SocketAddress* fro
     const ssize_t result = ::recvfrom(m_handle, buffer.data(), buffer.size(), MSG_TRUNC,
                                       reinterpret_cast<sockaddr*>(&sa), &length);
     if (result < 0) {
-        return {0, ReceiveError(m_handle, errno)};
+        return {0, ReceiveError(m_nonBlocking, errno)};
     }
     if (from != nullptr) {
         *from = {sa.sin_addr.s_addr, ntohs(sa.sin_port)};
