@@ -50,6 +50,14 @@ struct IoResult {
 
 enum class ConnectResult { Connected, InProgress, Failed };
 
+// One datagram of CSocket::ReceiveBatch: `buffer` says where it goes, the call fills in the rest.
+struct Datagram {
+    std::span<std::uint8_t> buffer;
+    std::size_t bytes = 0; // bytes stored in `buffer`
+    bool tooLong = false;  // the datagram was larger than `buffer`; its rest is lost
+    SocketAddress from;
+};
+
 #if defined(_WIN32)
 using NativeSocket = std::uintptr_t;
 #else
@@ -109,6 +117,11 @@ public:
     // Receives one datagram. A datagram larger than `buffer` yields MessageTooLong and is lost.
     // `from` may be null.
     IoResult ReceiveFrom(std::span<std::uint8_t> buffer, SocketAddress* from);
+    // ReceiveBatch receives up to kMaxBatch datagrams with one call where the system allows:
+    // it waits (as ReceiveFrom does) for the first only, then takes those already queued. It
+    // returns how many it received; with none, `error` says why.
+    static constexpr std::size_t kMaxBatch = 32;
+    std::size_t ReceiveBatch(std::span<Datagram> datagrams, SocketError& error);
     bool ShutdownBoth();
 
     // The error of the last failed call on this thread, in portable form.

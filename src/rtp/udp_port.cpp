@@ -1,5 +1,6 @@
 #include "rtp/udp_port.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "platform/system.h"
@@ -133,19 +134,32 @@ int CUDPPort::WaitTimeoutMs() const {
     return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
 }
 
-void CUDPPort::AdjustBuffer(std::vector<std::uint8_t>& buffer) {
+void CUDPPort::AdjustBatch(ReceiveBatch& batch) const {
     const std::uint32_t wanted = m_bufferSize.load();
+    const std::size_t slotSize = batch.slots.empty() ? 0 : batch.slots[0].buffer.size();
     // Grow whenever asked; shrink only for a real saving, so that small changes reuse the buffer.
-    if (wanted > buffer.size() || wanted + kBufferShrinkSlack < buffer.size()) {
-        buffer.assign(wanted, 0);
-        buffer.shrink_to_fit();
+    if (wanted <= slotSize && wanted + kBufferShrinkSlack >= slotSize) {
+        return;
+    }
+    // Small datagram buffers are received several at a time; a large one alone, so that the
+    // batch never costs more than kBatchBytes of memory (or one datagram buffer).
+    const std::size_t count =
+            m_drainQueued.load()
+                    ? std::clamp<std::size_t>(kBatchBytes / std::max<std::uint32_t>(wanted, 1), 1,
+                                              kMaxBatchDatagrams)
+                    : 1;
+    batch.storage.assign(count * wanted, 0);
+    batch.storage.shrink_to_fit();
+    batch.slots.assign(count, {});
+    for (std::size_t i = 0; i < count; ++i) {
+        batch.slots[i].buffer = {batch.storage.data() + i * wanted, wanted};
     }
 }
 
 void CUDPPort::ReceiveLoop() {
     m_threadId.store(platform::CurrentThreadId());
     platform::RaiseCurrentThreadPriority();
-    std::vector<std::uint8_t> buffer(m_bufferSize.load());
+    ReceiveBatch batch;
     while (m_running.load()) {
         const platform::WaitResult ready = platform::WaitSocket(m_socket, platform::WaitFor::Read,
                                                                 m_stopEvent.get(), WaitTimeoutMs());
@@ -170,7 +184,7 @@ void CUDPPort::ReceiveLoop() {
                 continue;
             }
         }
-        if (ReceiveQueued(buffer)) {
+        if (ReceiveQueued(batch)) {
             const int gather = m_gatherMs.load();
             if (gather > 0 && m_stopEvent->Wait(gather)) {
                 break;
@@ -179,51 +193,46 @@ void CUDPPort::ReceiveLoop() {
     }
 }
 
-bool CUDPPort::ReceiveQueued(std::vector<std::uint8_t>& buffer) {
-    if (!m_drainQueued.load()) {
-        ReceiveOne(buffer);
-        return false;
-    }
+bool CUDPPort::ReceiveQueued(ReceiveBatch& batch) {
+    const std::size_t limit = m_drainQueued.load() ? kMaxDrainPerWait : 1;
     bool moreDue = false;
-    for (int i = 0; i < kMaxDrainPerWait && m_running.load(); ++i) {
-        switch (ReceiveOne(buffer)) {
-        case ReceiveStep::Delivered:
-            moreDue = false;
-            break;
-        case ReceiveStep::DeliveredMoreDue:
-            moreDue = true;
-            break;
-        case ReceiveStep::Skipped:
-            break;
-        case ReceiveStep::Empty:
-            return moreDue;
+    std::size_t taken = 0;
+    while (taken < limit && m_running.load()) {
+        AdjustBatch(batch);
+        const std::span<platform::Datagram> slots =
+                std::span(batch.slots).first(std::min(batch.slots.size(), limit - taken));
+        platform::SocketError error = platform::SocketError::None;
+        const std::size_t received = m_socket.ReceiveBatch(slots, error);
+        if (received == 0) {
+            return moreDue; // nothing more queued, or an error that the next wait reports
+        }
+        taken += received;
+        for (std::size_t i = 0; i < received; ++i) {
+            const platform::Datagram& datagram = slots[i];
+            if (datagram.tooLong) {
+                // The datagram is lost; the next receive uses a buffer 1 KiB larger.
+                m_bufferSize.store(static_cast<std::uint32_t>(datagram.buffer.size()) +
+                                   kBufferGrowth);
+                continue;
+            }
+            // An empty datagram carries nothing and must not end reception: anyone could send
+            // one.
+            if (datagram.bytes == 0) {
+                continue;
+            }
+            if (!m_running.load()) {
+                return false;
+            }
+            IUDPPortUser* user = m_user.load();
+            moreDue =
+                    user != nullptr && user->OnReceive(this, datagram.from, datagram.buffer.data(),
+                                                       static_cast<std::int32_t>(datagram.bytes));
+        }
+        if (received < slots.size()) {
+            return moreDue; // the batch was not filled: the queue is empty
         }
     }
     return false; // stopped, or more may be queued: wait again at once
-}
-
-CUDPPort::ReceiveStep CUDPPort::ReceiveOne(std::vector<std::uint8_t>& buffer) {
-    AdjustBuffer(buffer);
-    platform::SocketAddress from;
-    const platform::IoResult result = m_socket.ReceiveFrom(buffer, &from);
-    if (result.error == platform::SocketError::MessageTooLong) {
-        // The datagram is lost; the next receive uses a buffer 1 KiB larger.
-        m_bufferSize.store(static_cast<std::uint32_t>(buffer.size()) + kBufferGrowth);
-        return ReceiveStep::Skipped;
-    }
-    if (!result.Ok() || !m_running.load()) {
-        return ReceiveStep::Empty; // nothing more queued, or an error that the next wait reports
-    }
-    // An empty datagram carries nothing and must not end reception: anyone could send one.
-    if (result.bytes == 0) {
-        return ReceiveStep::Skipped;
-    }
-    IUDPPortUser* user = m_user.load();
-    if (user != nullptr &&
-        user->OnReceive(this, from, buffer.data(), static_cast<std::int32_t>(result.bytes))) {
-        return ReceiveStep::DeliveredMoreDue;
-    }
-    return ReceiveStep::Delivered;
 }
 
 } // namespace norvane

@@ -68,7 +68,11 @@ public:
     static constexpr std::uint32_t kBufferShrinkSlack = 2048;  // smaller requests keep the buffer
     // Datagrams received after one readiness wait before the thread waits (and checks its stop
     // event) again.
-    static constexpr int kMaxDrainPerWait = 256;
+    static constexpr std::size_t kMaxDrainPerWait = 256;
+    // A draining thread receives up to this many datagrams with one system call, as far as
+    // kBatchBytes of datagram buffers allow.
+    static constexpr std::size_t kMaxBatchDatagrams = 8;
+    static constexpr std::size_t kBatchBytes = 32 * 1024;
     // When a draining round emptied the queue in the middle of a burst (the user expects more),
     // the thread pauses this long before it waits again. A camera sends a frame as a burst of
     // packets, and a receiver that wakes for each packet spends more on the wake-ups than on the
@@ -120,12 +124,19 @@ public:
 
 private:
     void ReceiveLoop();
+
+    // The receive thread's datagram buffers: `slots` point into `storage`, one datagram buffer
+    // each.
+    struct ReceiveBatch {
+        std::vector<std::uint8_t> storage;
+        std::vector<platform::Datagram> slots;
+    };
+
     // ReceiveQueued receives the ready datagram and, when draining, those queued behind it; true
     // when it emptied the queue and the user expects more of the burst.
-    bool ReceiveQueued(std::vector<std::uint8_t>& buffer);
-    enum class ReceiveStep { Delivered, DeliveredMoreDue, Skipped, Empty };
-    ReceiveStep ReceiveOne(std::vector<std::uint8_t>& buffer);
-    void AdjustBuffer(std::vector<std::uint8_t>& buffer);
+    bool ReceiveQueued(ReceiveBatch& batch);
+    // AdjustBatch sizes the batch to the datagram buffer size.
+    void AdjustBatch(ReceiveBatch& batch) const;
     [[nodiscard]] int WaitTimeoutMs() const;
     void NotifyClosed();
     void JoinStoppedThread();

@@ -90,6 +90,9 @@ bool FrameSink::OnFrame(norvane::IHostSample* hostSample) {
     const auto length = static_cast<std::uint32_t>(
             std::min<std::size_t>(sample->length, sample->buffer.size()));
     std::lock_guard<std::mutex> guard(m_mutex);
+    if (m_frameLimit != 0 && m_stats.frames.load() >= m_frameLimit) {
+        return true;
+    }
     if (!m_writer.Write(sample->fourcc, sample->buffer.data(), length)) {
         m_stats.writeFailed = true;
         return false;

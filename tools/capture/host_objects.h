@@ -168,10 +168,14 @@ struct CaptureStats {
     std::atomic<bool> writeFailed{false};
 };
 
-// Writes every frame to the output and counts it.
+// Writes every frame to the output and counts it; with a frame limit, frames after it are taken
+// and dropped, so that the output holds exactly the frames asked for.
 class FrameSink : public norvane::IFrameSink {
 public:
-    FrameSink(FrameWriter& writer, CaptureStats& stats) : m_writer(writer), m_stats(stats) {}
+    FrameSink(FrameWriter& writer, CaptureStats& stats, std::uint64_t frameLimit = 0)
+        : m_writer(writer)
+        , m_stats(stats)
+        , m_frameLimit(frameLimit) {}
 
     bool OnFrame(norvane::IHostSample* sample) override;
 
@@ -181,6 +185,7 @@ private:
     std::mutex m_mutex;
     FrameWriter& m_writer;
     CaptureStats& m_stats;
+    std::uint64_t m_frameLimit; // 0: none
 };
 
 // Prints alarm input changes and I/O failures.

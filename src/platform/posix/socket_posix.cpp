@@ -1,4 +1,6 @@
 // POSIX backend of CSocket.
+#include <algorithm>
+#include <array>
 #include <cerrno>
 
 #include <arpa/inet.h>
@@ -254,6 +256,35 @@ IoResult CSocket::ReceiveFrom(std::span<std::uint8_t> buffer, SocketAddress* fro
         return {buffer.size(), SocketError::MessageTooLong};
     }
     return {static_cast<std::size_t>(result), SocketError::None};
+}
+
+std::size_t CSocket::ReceiveBatch(std::span<Datagram> datagrams, SocketError& error) {
+    const std::size_t count = std::min(datagrams.size(), kMaxBatch);
+    std::array<mmsghdr, kMaxBatch> messages{};
+    std::array<iovec, kMaxBatch> vectors{};
+    std::array<sockaddr_in, kMaxBatch> senders{};
+    for (std::size_t i = 0; i < count; ++i) {
+        vectors[i] = {datagrams[i].buffer.data(), datagrams[i].buffer.size()};
+        messages[i].msg_hdr.msg_name = &senders[i];
+        messages[i].msg_hdr.msg_namelen = sizeof senders[i];
+        messages[i].msg_hdr.msg_iov = &vectors[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    // MSG_WAITFORONE: only the first datagram is waited for (on a blocking socket).
+    const int received = ::recvmmsg(m_handle, messages.data(), static_cast<unsigned>(count),
+                                    MSG_WAITFORONE, nullptr);
+    if (received <= 0) {
+        error = received == 0 ? SocketError::WouldBlock : ReceiveError(m_nonBlocking, errno);
+        return 0;
+    }
+    for (std::size_t i = 0; i < static_cast<std::size_t>(received); ++i) {
+        Datagram& datagram = datagrams[i];
+        datagram.tooLong = (messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+        datagram.bytes = std::min<std::size_t>(messages[i].msg_len, datagram.buffer.size());
+        datagram.from = {senders[i].sin_addr.s_addr, ntohs(senders[i].sin_port)};
+    }
+    error = SocketError::None;
+    return static_cast<std::size_t>(received);
 }
 
 bool CSocket::ShutdownBoth() {

@@ -2,6 +2,8 @@
 // whoever uses these sockets.
 // winsock2.h must come before the headers that extend it.
 // clang-format off
+#include <algorithm>
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <mstcpip.h>
@@ -286,6 +288,27 @@ IoResult CSocket::ReceiveFrom(std::span<std::uint8_t> buffer, SocketAddress* fro
         *from = {sa.sin_addr.s_addr, ntohs(sa.sin_port)};
     }
     return {static_cast<std::size_t>(result), SocketError::None};
+}
+
+std::size_t CSocket::ReceiveBatch(std::span<Datagram> datagrams, SocketError& error) {
+    // Winsock has no call that takes several datagrams; receive them one by one. A blocking
+    // socket takes one, so that the call never waits for a second.
+    const std::size_t count = m_nonBlocking ? std::min(datagrams.size(), kMaxBatch) : 1;
+    std::size_t received = 0;
+    error = SocketError::None;
+    for (; received < count && received < datagrams.size(); ++received) {
+        Datagram& datagram = datagrams[received];
+        const IoResult result = ReceiveFrom(datagram.buffer, &datagram.from);
+        if (!result.Ok() && result.error != SocketError::MessageTooLong) {
+            if (received == 0) {
+                error = result.error;
+            }
+            break;
+        }
+        datagram.bytes = result.bytes;
+        datagram.tooLong = result.error == SocketError::MessageTooLong;
+    }
+    return received;
 }
 
 bool CSocket::ShutdownBoth() {
