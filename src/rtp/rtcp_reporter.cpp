@@ -23,7 +23,6 @@ constexpr std::size_t kReceiveSize = 4096;
 constexpr std::uint32_t kBufferSize = 65536;
 constexpr std::uint32_t kSocketTimeoutMs = 500;
 constexpr int kStopWaitMs = 10000;
-constexpr int kIdleCheckMs = 500; // the stop flag is looked at least this often without traffic
 
 void PutBE32(std::uint8_t* out, std::uint32_t value) {
     out[0] = static_cast<std::uint8_t>(value >> 24);
@@ -141,8 +140,10 @@ void CRTCPReporter::Run() {
     platform::SocketAddress camera{};
     bool cameraHeard = false;
     while (!m_stop.load()) {
-        const platform::WaitResult wait = platform::WaitSocket(m_socket, platform::WaitFor::Read,
-                                                               m_stopEvent.get(), kIdleCheckMs);
+        // No time limit: a stop request sets the stop event, which ends the wait, so a quiet
+        // camera costs no wake-ups.
+        const platform::WaitResult wait =
+                platform::WaitSocket(m_socket, platform::WaitFor::Read, m_stopEvent.get(), -1);
         if (wait == platform::WaitResult::Stopped || wait == platform::WaitResult::Timeout) {
             continue;
         }

@@ -71,8 +71,8 @@ public:
     static constexpr std::size_t kMaxDrainPerWait = 256;
     // A draining thread receives up to this many datagrams with one system call, as far as
     // kBatchBytes of datagram buffers allow.
-    static constexpr std::size_t kMaxBatchDatagrams = 8;
-    static constexpr std::size_t kBatchBytes = 32 * 1024;
+    static constexpr std::size_t kMaxBatchDatagrams = 16;
+    static constexpr std::size_t kBatchBytes = 64 * 1024;
     // When a draining round emptied the queue in the middle of a burst (the user expects more),
     // the thread pauses this long before it waits again. A camera sends a frame as a burst of
     // packets, and a receiver that wakes for each packet spends more on the wake-ups than on the

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -48,6 +49,55 @@ TEST(CSocket, DatagramLargerThanBufferIsReportedAndLost) {
     ASSERT_TRUE(result.Ok());
     EXPECT_EQ(result.bytes, small.size());
     EXPECT_EQ(from.address, LoopbackAddress());
+}
+
+// A batch takes what is queued, in order, each with its sender and its own verdict, and leaves
+// an empty non-blocking socket with WouldBlock; a blocking one times out as ReceiveFrom does.
+TEST(CSocket, BatchReceiveTakesTheQueuedDatagramsInOrder) {
+    CSocket receiver = BoundUdp();
+    ASSERT_TRUE(receiver.SetNonBlocking(true));
+    CSocket sender = BoundUdp();
+    const SocketAddress to{LoopbackAddress(), receiver.LocalPort()};
+    const std::vector<std::vector<std::uint8_t>> sent{std::vector<std::uint8_t>(10, 1),
+                                                      std::vector<std::uint8_t>(5000, 2),
+                                                      std::vector<std::uint8_t>(1400, 3),
+                                                      {}};
+    for (const auto& datagram : sent) {
+        ASSERT_TRUE(sender.SendTo(datagram, to).Ok());
+    }
+    std::vector<std::uint8_t> storage(8 * 4096);
+    std::vector<Datagram> slots(8);
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        slots[i].buffer = {storage.data() + i * 4096, 4096};
+    }
+    SocketError error = SocketError::Other;
+    std::size_t received = 0;
+    // Loopback queues a datagram before SendTo returns; the loop only guards a slow system.
+    for (int round = 0; round < 50 && received < sent.size(); ++round) {
+        const std::size_t got = receiver.ReceiveBatch(std::span(slots).subspan(received), error);
+        received += got;
+        if (got == 0) {
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    ASSERT_EQ(received, sent.size());
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(slots[i].tooLong, i == 1);
+        const std::size_t expected = std::min<std::size_t>(sent[i].size(), 4096);
+        ASSERT_EQ(slots[i].bytes, expected);
+        EXPECT_TRUE(std::equal(sent[i].begin(),
+                               sent[i].begin() + static_cast<std::ptrdiff_t>(expected),
+                               slots[i].buffer.begin()));
+        EXPECT_EQ(slots[i].from, (SocketAddress{LoopbackAddress(), sender.LocalPort()}));
+    }
+    EXPECT_EQ(receiver.ReceiveBatch(slots, error), 0U);
+    EXPECT_EQ(error, SocketError::WouldBlock);
+
+    CSocket blocking = BoundUdp();
+    ASSERT_TRUE(blocking.SetReceiveTimeout(50));
+    EXPECT_EQ(blocking.ReceiveBatch(slots, error), 0U);
+    EXPECT_EQ(error, SocketError::TimedOut);
 }
 
 TEST(CSocket, ZeroLengthDatagramIsReceivedAsZeroBytes) {
