@@ -5,7 +5,8 @@
 # (loopback), for H.264 and MJPEG, comparing the frames with a Linux capture byte for byte.
 #
 # Needs: the default preset's camera simulator and capture tool (built here when missing), and
-# g++-mingw-w64-i686-posix, wine32:i386, wine (installed here when missing and running as root).
+# g++-mingw-w64-i686-posix, wine32:i386, wine, and for the Microsoft-mode host lld and llvm
+# (installed here when missing and running as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -19,6 +20,14 @@ if ! command -v i686-w64-mingw32-g++-posix > /dev/null || ! command -v wine > /d
     dpkg --add-architecture i386
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq g++-mingw-w64-i686-posix wine32:i386 wine > /dev/null
+fi
+
+# The second test host is built by clang in Microsoft mode and linked by lld-link.
+if command -v clang++ > /dev/null && { ! command -v lld-link > /dev/null || ! command -v llvm-dlltool > /dev/null; } &&
+    [ "$(id -u)" -eq 0 ]; then
+    step "installing lld and the LLVM tools"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq lld llvm > /dev/null ||
+        echo "-- windows: lld or llvm could not be installed"
 fi
 
 export WINEPREFIX=$root/build/wineprefix
