@@ -9,10 +9,6 @@
 //   build/default/bench/receive_floor [--burst 15] [--size 1412] [--interval 40] [--frames 250]
 //
 // Linux only: the bare receiver calls the system directly, which is the point of it.
-#include <poll.h>
-#include <sys/socket.h>
-#include <time.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +18,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
 
 #include "platform/socket.h"
 #include "rtp/rtp_receiver.h"
@@ -71,8 +71,11 @@ public:
         ++received;
         return data[0] != kEndOfBurst;
     }
+
     void OnTimeout() override {}
+
     void OnClosed(CUDPPort*) override {}
+
     std::atomic<std::uint64_t> received{0};
 };
 
@@ -148,8 +151,9 @@ double MeasureBare(const Settings& settings, std::uint64_t& received) {
     done = true;
     receiver.join();
     received = count.load();
-    return received == 0 ? 0 : static_cast<double>(cpuNs.load()) / 1000.0 /
-                                       static_cast<double>(received);
+    return received == 0
+                   ? 0
+                   : static_cast<double>(cpuNs.load()) / 1000.0 / static_cast<double>(received);
 }
 
 bool ParseArguments(int argc, char** argv, Settings& settings) {
@@ -183,8 +187,8 @@ int main(int argc, char** argv) {
                              "[--interval MS] [--frames N]\n");
         return 2;
     }
-    const std::uint64_t sent =
-            static_cast<std::uint64_t>(settings.burst) * static_cast<std::uint64_t>(settings.frames);
+    const std::uint64_t sent = static_cast<std::uint64_t>(settings.burst) *
+                               static_cast<std::uint64_t>(settings.frames);
     std::uint64_t portReceived = 0;
     std::uint64_t bareReceived = 0;
     const double port = MeasurePort(settings, portReceived);
