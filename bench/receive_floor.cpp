@@ -1,7 +1,8 @@
 // receive_floor: what receiving camera-like packet bursts costs the UDP port's receive thread,
-// next to the least any receiver pays for the same bursts on this machine: a bare thread that
-// waits with poll() and takes the queued datagrams with recvmmsg(), pausing 2 ms inside a burst
-// as the port does. Both see the same traffic: a sender thread sends --burst datagrams of
+// next to the least any receiver pays for the same bursts on this machine: a bare thread with
+// the same scheduling that waits with poll() and takes the queued datagrams with recvmmsg(),
+// pausing 2 ms inside a burst as the port does. Both see the same traffic: a sender thread sends
+// --burst datagrams of
 // --size bytes every --interval ms, --frames times; the last datagram of a burst carries a mark,
 // as an RTP marker bit ends a frame. The figure is the CPU time of the receiving thread only
 // (its scheduler statistics), per datagram.
@@ -24,6 +25,7 @@
 #include <time.h>
 
 #include "platform/socket.h"
+#include "platform/system.h"
 #include "rtp/rtp_receiver.h"
 #include "rtp/udp_port.h"
 
@@ -108,6 +110,7 @@ double MeasureBare(const Settings& settings, std::uint64_t& received) {
     std::atomic<std::uint64_t> count{0};
     std::atomic<std::uint64_t> cpuNs{0};
     std::thread receiver([&] {
+        platform::RaiseCurrentThreadPriority(); // scheduled as the port's thread is
         constexpr unsigned kBatch = 16;
         std::vector<std::uint8_t> storage(kBatch * 4096);
         mmsghdr messages[kBatch];
