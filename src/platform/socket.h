@@ -131,10 +131,11 @@ private:
     explicit CSocket(NativeSocket handle) : m_handle(handle) {}
 
 #if defined(_WIN32)
-    NativeSocket m_handle = ~static_cast<NativeSocket>(0);
+    static constexpr NativeSocket kInvalidHandle = ~static_cast<NativeSocket>(0);
 #else
-    NativeSocket m_handle = -1;
+    static constexpr NativeSocket kInvalidHandle = -1;
 #endif
+    NativeSocket m_handle = kInvalidHandle;
     bool m_nonBlocking = false;
 };
 

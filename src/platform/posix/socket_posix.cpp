@@ -93,28 +93,6 @@ std::uint32_t LoopbackAddress() {
     return htonl(INADDR_LOOPBACK);
 }
 
-CSocket::~CSocket() {
-    Close();
-}
-
-CSocket::CSocket(CSocket&& other) noexcept
-    : m_handle(other.m_handle)
-    , m_nonBlocking(other.m_nonBlocking) {
-    other.m_handle = -1;
-    other.m_nonBlocking = false;
-}
-
-CSocket& CSocket::operator=(CSocket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_handle = other.m_handle;
-        m_nonBlocking = other.m_nonBlocking;
-        other.m_handle = -1;
-        other.m_nonBlocking = false;
-    }
-    return *this;
-}
-
 CSocket CSocket::CreateUdp() {
     return CSocket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
 }
@@ -130,7 +108,7 @@ bool CSocket::IsValid() const {
 void CSocket::Close() {
     if (m_handle >= 0) {
         ::close(m_handle);
-        m_handle = -1;
+        m_handle = kInvalidHandle;
         m_nonBlocking = false;
     }
 }

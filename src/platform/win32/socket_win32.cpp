@@ -18,8 +18,6 @@ namespace {
 #define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
 #endif
 
-constexpr NativeSocket kInvalid = static_cast<NativeSocket>(INVALID_SOCKET);
-
 SocketError FromWsa(int error) {
     switch (error) {
     case 0:
@@ -107,28 +105,6 @@ std::uint32_t LoopbackAddress() {
     return htonl(INADDR_LOOPBACK);
 }
 
-CSocket::~CSocket() {
-    Close();
-}
-
-CSocket::CSocket(CSocket&& other) noexcept
-    : m_handle(other.m_handle)
-    , m_nonBlocking(other.m_nonBlocking) {
-    other.m_handle = kInvalid;
-    other.m_nonBlocking = false;
-}
-
-CSocket& CSocket::operator=(CSocket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_handle = other.m_handle;
-        m_nonBlocking = other.m_nonBlocking;
-        other.m_handle = kInvalid;
-        other.m_nonBlocking = false;
-    }
-    return *this;
-}
-
 CSocket CSocket::CreateUdp() {
     CSocket socket(Open(SOCK_DGRAM, IPPROTO_UDP));
     if (socket.IsValid()) {
@@ -147,13 +123,13 @@ CSocket CSocket::CreateTcp() {
 }
 
 bool CSocket::IsValid() const {
-    return m_handle != kInvalid;
+    return m_handle != kInvalidHandle;
 }
 
 void CSocket::Close() {
-    if (m_handle != kInvalid) {
+    if (m_handle != kInvalidHandle) {
         ::closesocket(Raw(m_handle));
-        m_handle = kInvalid;
+        m_handle = kInvalidHandle;
         m_nonBlocking = false;
     }
 }
