@@ -1,27 +1,5 @@
-# Cross build for 32-bit Windows with MinGW-w64 (posix thread model, which has std::thread and
-# std::mutex) on a Linux build machine. Test programs run under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows, the platform of the recording servers that load the driver.
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(NORVANE_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${NORVANE_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${NORVANE_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${NORVANE_MINGW_TRIPLE}-windres)
-
-# Windows 7 API level; the runtime (libgcc, libstdc++, winpthreads) linked in statically so that
-# the modules import only system libraries.
-add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${NORVANE_MINGW_TRIPLE} ${NORVANE_WINDOWS_DEPS})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-find_program(NORVANE_WINE wine)
-if(NORVANE_WINE)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${NORVANE_WINE})
-endif()
+set(NORVANE_WINE_NAMES wine)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake)

@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """Checks that the MinGW build gives every host-facing interface Microsoft's table layout.
 
-Microsoft's layout comes from clang in Microsoft mode (--target=i686-pc-windows-msvc
--fdump-vtable-layouts), which needs no Microsoft SDK. The MinGW layout comes from a program built
-by the cross compiler that prints the table slot of every virtual function, read from its
-pointer to member (Itanium C++ ABI: 1 + the byte offset in the table). The program runs under
-Wine. Slot 0, Microsoft's scalar deleting destructor, must be ScalarDeletingDestructor.
+Microsoft's layout comes from clang in Microsoft mode (--target=<arch>-pc-windows-msvc
+-fdump-vtable-layouts), which needs no Microsoft SDK. The MinGW layout comes from the cross
+compiler: the pointer to member of every virtual function, compiled into an object file and read
+back with objdump, so that nothing is run and a machine without 32-bit execution checks the 32-bit
+layout too. Slot 0, Microsoft's scalar deleting destructor, must be ScalarDeletingDestructor.
 
-Usage: check-slot-layout.py WORK_DIR   (prints "slot layout: PASSED" when all slots agree)
+Usage: check-slot-layout.py WORK_DIR [i686|x86_64]   (prints "slot layout: PASSED" when all slots
+agree; i686 by default)
 """
 import os
 import re
@@ -37,16 +38,24 @@ def interfaces():
     return names
 
 
-def microsoft_slots(work, names):
-    source = os.path.join(work, "ms_layout.cpp")
+ARCHES = {
+    "i686": {"msvc": "i686-pc-windows-msvc", "mingw": "i686-w64-mingw32-g++-posix",
+             "objdump": "i686-w64-mingw32-objdump", "word": 4},
+    "x86_64": {"msvc": "x86_64-pc-windows-msvc", "mingw": "x86_64-w64-mingw32-g++-posix",
+               "objdump": "x86_64-w64-mingw32-objdump", "word": 8},
+}
+
+
+def microsoft_slots(work, names, arch):
+    source = os.path.join(work, "ms_layout_%s.cpp" % arch)
     with open(source, "w") as out:
         out.write("".join('#include "%s"\n' % h for h in HEADERS))
         for i, name in enumerate(names):
             out.write("void use%d(%s* p) { delete p; }\n" % (i, name))
     dump = subprocess.run(
-        ["clang++", "--target=i686-pc-windows-msvc", "-std=c++20", "-ffreestanding",
+        ["clang++", "--target=" + ARCHES[arch]["msvc"], "-std=c++20", "-ffreestanding",
          "-fno-rtti", "-I", INCLUDE, "-Xclang", "-fdump-vtable-layouts", "-c", source, "-o",
-         os.path.join(work, "ms_layout.obj")],
+         os.path.join(work, "ms_layout_%s.obj" % arch)],
         check=True, capture_output=True, text=True).stdout
     slots = []
     current = None
@@ -68,45 +77,56 @@ def microsoft_slots(work, names):
     return slots
 
 
-def mingw_mismatches(work, slots):
-    source = os.path.join(work, "mingw_layout.cpp")
+def mingw_mismatches(work, slots, arch):
+    """Compares the MinGW slot of every method with Microsoft's without running anything: the
+    pointers to member are constants placed in a section of their own, read back from the object
+    file (Itanium C++ ABI: a virtual member's first word is 1 + its byte offset in the table)."""
+    source = os.path.join(work, "mingw_layout_%s.cpp" % arch)
     with open(source, "w") as out:
         out.write("".join('#include "%s"\n' % h for h in HEADERS))
-        out.write("#include <cstdio>\n#include <cstring>\n#include <cstdint>\n")
-        out.write("template <class P> long Slot(P member) {\n"
-                  "    std::uintptr_t words[2];\n"
-                  "    static_assert(sizeof member == sizeof words);\n"
-                  "    std::memcpy(words, &member, sizeof words);\n"
-                  "    return (words[0] & 1) ? long((words[0] - 1) / sizeof(void*)) : -1;\n}\n")
-        out.write("int main() {\n    int bad = 0;\n")
-        for iface, method, index in slots:
-            out.write('    if (long s = Slot(&%s::%s); s != %d) { ++bad; '
-                      'std::printf("%s::%s: MinGW slot %%ld, Microsoft slot %d\\n", s); }\n'
-                      % (iface, method, index, iface, method, index))
-        out.write('    std::printf("checked %d slots, %%d differ\\n", bad);\n'
-                  "    return bad == 0 ? 0 : 1;\n}\n" % len(slots))
-    program = os.path.join(work, "mingw_layout.exe")
-    subprocess.run(["i686-w64-mingw32-g++-posix", "-std=c++20", "-static", "-I", INCLUDE,
-                    source, "-o", program], check=True)
-    result = subprocess.run(["wine", program], capture_output=True, text=True)
-    print(result.stdout.replace("\r", ""), end="")
-    return result.returncode
+        for i, (iface, method, _) in enumerate(slots):
+            out.write('__attribute__((section(".slots"), used)) static const auto slot%d = '
+                      '&%s::%s;\n' % (i, iface, method))
+    obj = os.path.join(work, "mingw_layout_%s.o" % arch)
+    subprocess.run([ARCHES[arch]["mingw"], "-std=c++20", "-O0", "-fno-toplevel-reorder", "-I",
+                    INCLUDE, "-c", source, "-o", obj], check=True)
+    dump = subprocess.run([ARCHES[arch]["objdump"], "-s", "-j", ".slots", obj], check=True,
+                          capture_output=True, text=True).stdout
+    data = bytearray()
+    for line in dump.splitlines():
+        row = re.match(r"^ [0-9a-f]{4,} ((?:[0-9a-f]{2,8} ){1,4})", line + " ")
+        if row:
+            data += bytes.fromhex(row.group(1).replace(" ", ""))
+    word = ARCHES[arch]["word"]
+    if len(data) != 2 * word * len(slots):
+        print("%d bytes of slots for %d methods" % (len(data), len(slots)))
+        return 1
+    bad = 0
+    for i, (iface, method, index) in enumerate(slots):
+        first = int.from_bytes(data[2 * word * i:2 * word * i + word], "little")
+        slot = (first - 1) // word if first & 1 else -1
+        if slot != index:
+            bad += 1
+            print("%s::%s: MinGW slot %d, Microsoft slot %d" % (iface, method, slot, index))
+    print("%s: checked %d slots, %d differ" % (arch, len(slots), bad))
+    return 0 if bad == 0 else 1
 
 
 def main():
     work = sys.argv[1]
+    arch = sys.argv[2] if len(sys.argv) > 2 else "i686"
     os.makedirs(work, exist_ok=True)
     names = interfaces()
-    slots = microsoft_slots(work, names)
+    slots = microsoft_slots(work, names, arch)
     covered = {iface for iface, _, _ in slots}
     missing = [n for n in names if n not in covered]
     if missing or not slots:
         print("slot layout: FAILED: no Microsoft layout for", ", ".join(missing))
         return 1
-    if mingw_mismatches(work, slots) != 0:
+    if mingw_mismatches(work, slots, arch) != 0:
         print("slot layout: FAILED")
         return 1
-    print("slot layout: PASSED (%d interfaces)" % len(names))
+    print("slot layout: PASSED (%s, %d interfaces)" % (arch, len(names)))
     return 0
 
 

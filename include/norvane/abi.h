@@ -1,9 +1,11 @@
 // Binary-interface conventions shared by the host SDK and the driver.
 //
-// Hosts on 32-bit Windows are built with Microsoft's compiler, which gives a virtual destructor one
-// table slot (a scalar deleting destructor taking a flags word) where GCC gives it two. Slot 0 of
-// every host-facing interface is therefore declared through NORVANE_SLOT0, so that both compilers
-// agree on the position of every later slot. Elsewhere slot 0 is an ordinary virtual destructor.
+// Hosts on Windows are built with Microsoft's compiler, which gives a virtual destructor one table
+// slot (a scalar deleting destructor taking a flags word) where GCC gives it two, on 32-bit and
+// 64-bit x86 alike. Slot 0 of every host-facing interface is therefore declared through
+// NORVANE_SLOT0, so that both compilers agree on the position of every later slot. Elsewhere slot 0
+// is an ordinary virtual destructor. Member functions use __thiscall on 32-bit x86 only; 64-bit
+// Windows has one calling convention.
 #pragma once
 
 #include <stdint.h>
@@ -11,6 +13,9 @@
 #if defined(_WIN32) && defined(__GNUC__) && defined(__i386__) && !defined(_MSC_VER)
 #define NORVANE_MS_SLOT0 1
 #define NORVANE_THISCALL __thiscall
+#elif defined(_WIN32) && defined(__GNUC__) && defined(__x86_64__) && !defined(_MSC_VER)
+#define NORVANE_MS_SLOT0 1
+#define NORVANE_THISCALL
 #else
 #define NORVANE_MS_SLOT0 0
 #define NORVANE_THISCALL

@@ -1,10 +1,11 @@
 /* A recording server in plain C, laid out the way Microsoft's compiler lays out its objects: it
  * loads vantrel_capture.dll, calls the driver's objects only through raw table indices with
- * __thiscall function pointers, and hands the driver host objects whose tables have Microsoft's
- * layout (slot 0 one scalar deleting destructor). It opens the driver against a camera, opens
- * channel 0, takes frames, closes everything and deletes drivers through every deletion export.
- * With THROW_AT > 0 that frame sink call raises a C++ exception the way Microsoft's runtime does;
- * the driver must count it as a refused frame and go on delivering frames.
+ * member function pointers (__thiscall on 32-bit x86), and hands the driver host objects whose
+ * tables have Microsoft's layout (slot 0 one scalar deleting destructor). It opens the driver
+ * against a camera, opens channel 0, takes frames, closes everything and deletes drivers through
+ * every deletion export. With THROW_AT > 0 that frame sink call raises a C++ exception the way
+ * Microsoft's runtime does; the driver must count it as a refused frame and go on delivering
+ * frames.
  *
  * Usage: c_host DLL ADDRESS HTTP_PORT RTSP_PORT STREAM_TYPE FRAMES THROW_AT [OUT_FILE|- [WAIT_S]]
  * (stream type 3 H.264, 1 MJPEG; OUT_FILE receives the first FRAMES frames as offered; the
@@ -19,6 +20,13 @@
 #define FOURCC(a, b, c, d)                                                                         \
     ((uint32_t)(a) | ((uint32_t)(b) << 8) | ((uint32_t)(c) << 16) | ((uint32_t)(d) << 24))
 #define MSVC_CXX_EXCEPTION 0xE06D7363u
+
+/* Member functions: THISCALL on 32-bit x86; 64-bit Windows has one calling convention. */
+#if defined(__i386__) || defined(_M_IX86)
+#define THISCALL __thiscall
+#else
+#define THISCALL
+#endif
 
 static int g_failures = 0;
 
@@ -39,16 +47,16 @@ typedef void** Table;
 
 typedef void* (*CreateFn)(void);
 typedef void (*DeleteFn)(void*);
-typedef void*(__thiscall* ScalarDeletingFn)(void*, unsigned);
-typedef _Bool(__thiscall* OpenFn)(void*, void*, void*, void*);
-typedef void(__thiscall* VoidFn)(void*);
-typedef void*(__thiscall* PointerFn)(void*);
-typedef uint32_t(__thiscall* U32Fn)(void*);
-typedef _Bool(__thiscall* OpenChannelFn)(void*, uint32_t, void*, void*);
-typedef _Bool(__thiscall* IndexFn)(void*, uint32_t);
-typedef _Bool(__thiscall* StatusFn)(void*, uint32_t, int32_t*, int32_t*, char*, uint32_t);
-typedef uint8_t(__thiscall* LevelFn)(void*);
-typedef const char*(__thiscall* TextFn)(void*);
+typedef void*(THISCALL* ScalarDeletingFn)(void*, unsigned);
+typedef _Bool(THISCALL* OpenFn)(void*, void*, void*, void*);
+typedef void(THISCALL* VoidFn)(void*);
+typedef void*(THISCALL* PointerFn)(void*);
+typedef uint32_t(THISCALL* U32Fn)(void*);
+typedef _Bool(THISCALL* OpenChannelFn)(void*, uint32_t, void*, void*);
+typedef _Bool(THISCALL* IndexFn)(void*, uint32_t);
+typedef _Bool(THISCALL* StatusFn)(void*, uint32_t, int32_t*, int32_t*, char*, uint32_t);
+typedef uint8_t(THISCALL* LevelFn)(void*);
+typedef const char*(THISCALL* TextFn)(void*);
 
 /* ---- Host objects with Microsoft's layout ---------------------------------------------------- */
 
@@ -59,18 +67,18 @@ typedef struct HostObject {
 static volatile LONG g_slot0Calls = 0;
 
 /* The driver never deletes host objects: a call to slot 0 of one is a fault. */
-static void* __thiscall HostSlot0(void* self, unsigned flags) {
+static void* THISCALL HostSlot0(void* self, unsigned flags) {
     (void)flags;
     InterlockedIncrement(&g_slot0Calls);
     return self;
 }
 
-static void __thiscall Reserved(void* self) {
+static void THISCALL Reserved(void* self) {
     (void)self;
 }
 
 /* Debug sink: prints the driver's messages. */
-static void __thiscall DebugOnInfo(void* self, void* info) {
+static void THISCALL DebugOnInfo(void* self, void* info) {
     (void)self;
     const uint8_t level = ((LevelFn)SLOT(info, 1))(info);
     const char* text = ((TextFn)SLOT(info, 2))(info);
@@ -88,31 +96,31 @@ typedef struct Sample {
     int committed;
 } Sample;
 
-static uint8_t* __thiscall SampleGetBuffer(Sample* self) {
+static uint8_t* THISCALL SampleGetBuffer(Sample* self) {
     return self->buffer;
 }
 
-static void __thiscall SampleSetLength(Sample* self, uint32_t v) {
+static void THISCALL SampleSetLength(Sample* self, uint32_t v) {
     self->length = v;
 }
 
-static void __thiscall SampleCommit(Sample* self) {
+static void THISCALL SampleCommit(Sample* self) {
     self->committed = 1;
 }
 
-static void __thiscall SampleSetFourCC(Sample* self, uint32_t v) {
+static void THISCALL SampleSetFourCC(Sample* self, uint32_t v) {
     self->fourcc = v;
 }
 
-static void __thiscall SampleSetHeight(Sample* self, uint32_t v) {
+static void THISCALL SampleSetHeight(Sample* self, uint32_t v) {
     self->height = v;
 }
 
-static void __thiscall SampleSetWidth(Sample* self, uint32_t v) {
+static void THISCALL SampleSetWidth(Sample* self, uint32_t v) {
     self->width = v;
 }
 
-static void __thiscall SampleSetImageSize(Sample* self, uint32_t v) {
+static void THISCALL SampleSetImageSize(Sample* self, uint32_t v) {
     self->imageSize = v;
 }
 
@@ -126,8 +134,8 @@ static void* g_sampleTable[] = {
 static volatile LONG g_outstanding = 0;
 static volatile LONG g_badDriverName = 0;
 
-static void* __thiscall AllocateSample(void* self, uint32_t fourcc, uint32_t capacity,
-                                       const char* driverName) {
+static void* THISCALL AllocateSample(void* self, uint32_t fourcc, uint32_t capacity,
+                                     const char* driverName) {
     (void)self;
     if (driverName == NULL || strcmp(driverName, "Vantrel") != 0) {
         InterlockedIncrement(&g_badDriverName);
@@ -144,7 +152,7 @@ static void* __thiscall AllocateSample(void* self, uint32_t fourcc, uint32_t cap
     return sample;
 }
 
-static void __thiscall ReleaseSample(void* self, Sample* sample) {
+static void THISCALL ReleaseSample(void* self, Sample* sample) {
     (void)self;
     if (sample != NULL) {
         free(sample->buffer);
@@ -164,12 +172,12 @@ static uint16_t g_httpPort;
 static int32_t g_streamType;
 static char g_rtspPortText[16];
 
-static const char* __thiscall DeviceModel(void* self) {
+static const char* THISCALL DeviceModel(void* self) {
     (void)self;
     return "Vantrel";
 }
 
-static int32_t __thiscall DeviceOne(void* self) {
+static int32_t THISCALL DeviceOne(void* self) {
     (void)self;
     return 1;
 }
@@ -179,27 +187,27 @@ static void* g_deviceTable[] = {(void*)HostSlot0, (void*)Reserved, (void*)Device
                                 (void*)DeviceOne};
 static HostObject g_device = {g_deviceTable};
 
-static const char* __thiscall ConnAddress(void* self) {
+static const char* THISCALL ConnAddress(void* self) {
     (void)self;
     return g_address;
 }
 
-static uint16_t __thiscall ConnPort(void* self) {
+static uint16_t THISCALL ConnPort(void* self) {
     (void)self;
     return g_httpPort;
 }
 
-static int32_t __thiscall ConnStreamType(void* self) {
+static int32_t THISCALL ConnStreamType(void* self) {
     (void)self;
     return g_streamType;
 }
 
-static const char* __thiscall ConnUser(void* self) {
+static const char* THISCALL ConnUser(void* self) {
     (void)self;
     return "admin";
 }
 
-static const char* __thiscall ConnPassword(void* self) {
+static const char* THISCALL ConnPassword(void* self) {
     (void)self;
     return "admin";
 }
@@ -209,18 +217,18 @@ static void* g_connectionTable[] = {(void*)HostSlot0,   (void*)ConnAddress,    (
                                     (void*)ConnPassword};
 static HostObject g_connection = {g_connectionTable};
 
-static void* __thiscall ParamsDevice(void* self) {
+static void* THISCALL ParamsDevice(void* self) {
     (void)self;
     return &g_device;
 }
 
-static void* __thiscall ParamsConnection(void* self) {
+static void* THISCALL ParamsConnection(void* self) {
     (void)self;
     return &g_connection;
 }
 
 /* Parameter 1: video standard (0 = 50 Hz); 2: the camera's RTSP port. */
-static const char* __thiscall ParamsGet(void* self, uint32_t index) {
+static const char* THISCALL ParamsGet(void* self, uint32_t index) {
     (void)self;
     return index == 1 ? "0" : index == 2 ? g_rtspPortText : NULL;
 }
@@ -232,19 +240,19 @@ static HostObject g_params = {g_paramsTable};
 /* Channel parameters: four objects with one table each. */
 static HostObject g_frameSize, g_videoFormat, g_rate;
 
-static uint16_t __thiscall SizeWidth(void* self) {
+static uint16_t THISCALL SizeWidth(void* self) {
     (void)self;
     return 640;
 }
 
-static uint16_t __thiscall SizeHeight(void* self) {
+static uint16_t THISCALL SizeHeight(void* self) {
     (void)self;
     return 480;
 }
 
 static void* g_frameSizeTable[] = {(void*)HostSlot0, (void*)SizeWidth, (void*)SizeHeight};
 
-static void* __thiscall FormatSize(void* self) {
+static void* THISCALL FormatSize(void* self) {
     (void)self;
     return &g_frameSize;
 }
@@ -252,12 +260,12 @@ static void* __thiscall FormatSize(void* self) {
 static void* g_videoFormatTable[] = {(void*)HostSlot0, (void*)Reserved, (void*)Reserved,
                                      (void*)FormatSize};
 
-static uint16_t __thiscall RateInterval(void* self) {
+static uint16_t THISCALL RateInterval(void* self) {
     (void)self;
     return 40;
 }
 
-static uint16_t __thiscall RateQuality(void* self) {
+static uint16_t THISCALL RateQuality(void* self) {
     (void)self;
     return 50;
 }
@@ -265,12 +273,12 @@ static uint16_t __thiscall RateQuality(void* self) {
 static void* g_rateTable[] = {(void*)HostSlot0, (void*)RateInterval, (void*)Reserved,
                               (void*)RateQuality};
 
-static void* __thiscall ChannelFormat(void* self) {
+static void* THISCALL ChannelFormat(void* self) {
     (void)self;
     return &g_videoFormat;
 }
 
-static void* __thiscall ChannelRate(void* self) {
+static void* THISCALL ChannelRate(void* self) {
     (void)self;
     return &g_rate;
 }
@@ -301,7 +309,7 @@ static int FrameLooksRight(const Sample* s) {
            (s->buffer[2] == 1 || (s->buffer[2] == 0 && s->buffer[3] == 1));
 }
 
-static _Bool __thiscall SinkOnFrame(void* self, Sample* sample) {
+static _Bool THISCALL SinkOnFrame(void* self, Sample* sample) {
     (void)self;
     long number;
     EnterCriticalSection(&g_frameLock);
@@ -318,14 +326,16 @@ static _Bool __thiscall SinkOnFrame(void* self, Sample* sample) {
     }
     LeaveCriticalSection(&g_frameLock);
     if (number == g_throwAt) {
-        /* What Microsoft's runtime does for `throw`: magic number, object, throw information. */
-        ULONG_PTR arguments[3] = {0x19930520u, 0, 0};
-        RaiseException(MSVC_CXX_EXCEPTION, EXCEPTION_NONCONTINUABLE, 3, arguments);
+        /* What Microsoft's runtime does for `throw`: magic number, object, throw information
+         * (and on 64-bit Windows the base address of the throwing module). */
+        ULONG_PTR arguments[4] = {0x19930520u, 0, 0, 0};
+        RaiseException(MSVC_CXX_EXCEPTION, EXCEPTION_NONCONTINUABLE, sizeof(void*) == 8 ? 4 : 3,
+                       arguments);
     }
     return 1;
 }
 
-static void __thiscall SinkSignalLost(void* self) {
+static void THISCALL SinkSignalLost(void* self) {
     (void)self;
 }
 

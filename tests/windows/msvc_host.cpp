@@ -1,8 +1,9 @@
 // A recording server built the way Microsoft's compiler builds one: clang in Microsoft mode
-// (i686-pc-windows-msvc, Microsoft's C++ ABI and table layout) and lld-link, with no Microsoft
-// SDK and no C runtime. It uses the SDK headers as they stand: real virtual calls into the driver,
-// host objects derived from the SDK interfaces, `delete driver` through slot 0, and every factory
-// and deletion export. Opens channel 0 against the camera and counts well-formed frames.
+// (i686-pc-windows-msvc or x86_64-pc-windows-msvc, Microsoft's C++ ABI and table layout) and
+// lld-link, with no Microsoft SDK and no C runtime. It uses the SDK headers as they stand: real
+// virtual calls into the driver, host objects derived from the SDK interfaces, `delete driver`
+// through slot 0, and every factory and deletion export. Opens channel 0 against the camera and
+// counts well-formed frames.
 //
 // Usage: msvc_host DLL ADDRESS HTTP_PORT RTSP_PORT STREAM_TYPE FRAMES
 // Prints "msvc_host: PASSED" when every check held.
@@ -12,6 +13,8 @@ using namespace norvane;
 using namespace norvane::ipcapture;
 
 // ---- The few system functions used, declared here as there is no SDK -------------------------
+using SizeT = decltype(sizeof 0);
+
 extern "C" {
 __declspec(dllimport) void* __stdcall LoadLibraryA(const char*);
 __declspec(dllimport) void* __stdcall GetProcAddress(void*, const char*);
@@ -24,7 +27,7 @@ __declspec(dllimport) void __stdcall ExitProcess(unsigned);
 __declspec(dllimport) void __stdcall Sleep(unsigned long);
 __declspec(dllimport) unsigned long __stdcall GetTickCount();
 __declspec(dllimport) void* __stdcall GetProcessHeap();
-__declspec(dllimport) void* __stdcall HeapAlloc(void*, unsigned long, unsigned long);
+__declspec(dllimport) void* __stdcall HeapAlloc(void*, unsigned long, SizeT);
 __declspec(dllimport) int __stdcall HeapFree(void*, unsigned long, void*);
 
 // What the compiler may call without a C runtime.
@@ -36,7 +39,7 @@ int _purecall() {
 int _fltused = 0;
 }
 
-void* operator new(unsigned int size) {
+void* operator new(SizeT size) {
     return HeapAlloc(GetProcessHeap(), 8, size);
 }
 
@@ -44,11 +47,11 @@ void operator delete(void* p) {
     HeapFree(GetProcessHeap(), 0, p);
 }
 
-void operator delete(void* p, unsigned int) {
+void operator delete(void* p, SizeT) {
     HeapFree(GetProcessHeap(), 0, p);
 }
 
-void* operator new[](unsigned int size) {
+void* operator new[](SizeT size) {
     return HeapAlloc(GetProcessHeap(), 8, size);
 }
 
