@@ -5,6 +5,6 @@ norvane_add_benchmark(rtp_receive_bench ${CMAKE_CURRENT_LIST_DIR}/rtp_receive_be
 # The UDP port's receive thread on paced packet bursts next to a bare recvmmsg receiver (Linux).
 if(NOT WIN32)
     add_executable(receive_floor ${CMAKE_CURRENT_LIST_DIR}/receive_floor.cpp)
-    target_link_libraries(receive_floor PRIVATE norvane_core)
+    target_link_libraries(receive_floor PRIVATE norvane_driver)
     norvane_target_defaults(receive_floor)
 endif()

@@ -10,7 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "driver/driver_interfaces.h"
+#include "core/driver_interfaces.h"
 #include "norvane/host.h"
 #include "rtp/h264_rtp_media_parser.h"
 #include "rtp/sps_reader.h"

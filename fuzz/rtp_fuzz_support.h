@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/driver_interfaces.h"
+#include "core/driver_interfaces.h"
 #include "norvane/host.h"
 #include "rtp/rtp_media_parser.h"
 #include "rtp/rtp_packet_info.h"

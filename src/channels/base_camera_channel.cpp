@@ -4,7 +4,7 @@
 
 #include "platform/clock.h"
 #include "platform/system.h"
-#include "rtsp/text/text_utils.h"
+#include "text/text_utils.h"
 
 namespace norvane {
 namespace {

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "channels/camera_channel.h"
-#include "driver/driver_interfaces.h"
+#include "core/driver_interfaces.h"
 #include "norvane/host.h"
 #include "runtime/event.h"
 #include "runtime/spin_wait_lock.h"

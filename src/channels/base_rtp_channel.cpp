@@ -2,7 +2,8 @@
 
 #include "platform/clock.h"
 #include "platform/guarded_call.h"
-#include "rtsp/text/text_utils.h"
+#include "platform/system.h"
+#include "text/text_utils.h"
 
 namespace norvane {
 CBaseRTPChannel::CBaseRTPChannel(IDriver* driver, std::uint32_t channelIndex, IFrameSink* sink)
@@ -63,7 +64,7 @@ bool CBaseRTPChannel::Connect() {
     CloseSession();
     // The address is looked up on every attempt, on this thread, so that a camera whose name
     // moves is found again and a slow lookup never blocks the host.
-    m_cameraAddress.store(ResolveHost(m_driver->GetDeviceInfo().address));
+    m_cameraAddress.store(platform::ResolveIPv4(m_driver->GetDeviceInfo().address));
     if (ConfigureCamera()) {
         m_receiver = std::make_unique<CRTPReceiver>();
         if (CreateSession() && OpenPorts() && StartStreaming()) {

@@ -1,6 +1,6 @@
 #include "channels/common_channel_rtsp.h"
 
-#include "driver/vantrel_driver.h"
+#include "core/parameters.h"
 #include "http/http_utils.h"
 
 namespace norvane {

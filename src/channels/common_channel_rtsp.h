@@ -13,9 +13,6 @@
 
 namespace norvane {
 
-// The camera's RTSP port when the host gives none.
-constexpr std::uint16_t kDefaultRtspPort = 554;
-
 class CCommonChannelRTSP : public CBaseRTSPChannel {
 public:
     CCommonChannelRTSP(IDriver* driver, std::uint32_t channelIndex, IFrameSink* sink);

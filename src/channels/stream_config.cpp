@@ -1,6 +1,6 @@
 #include "channels/stream_config.h"
 
-#include "rtsp/text/text_utils.h"
+#include "text/text_utils.h"
 
 namespace norvane {
 namespace {

@@ -4,10 +4,10 @@
 #include <new>
 #include <vector>
 
-#include "driver/boundary.h"
-#include "driver/debug_info.h"
+#include "core/boundary.h"
+#include "core/debug_info.h"
 #include "driver/video_capture.h"
-#include "rtsp/text/text_utils.h"
+#include "text/text_utils.h"
 
 namespace norvane {
 namespace {

@@ -13,8 +13,8 @@
 #include <memory>
 #include <string>
 
-#include "driver/driver_interfaces.h"
-#include "driver/slot0_ptr.h"
+#include "core/driver_interfaces.h"
+#include "core/slot0_ptr.h"
 #include "norvane/ipcapture.h"
 
 namespace norvane {

@@ -4,7 +4,7 @@
 
 #include "channels/h264_channel_rtsp.h"
 #include "channels/mjpeg_channel_rtsp.h"
-#include "driver/boundary.h"
+#include "core/boundary.h"
 #include "io/digital_io.h"
 
 namespace norvane {

@@ -5,21 +5,10 @@
 // Threads: as CIPCaptureDriver.
 #pragma once
 
+#include "core/parameters.h"
 #include "driver/ip_capture_driver.h"
 
 namespace norvane {
-
-// Stream types of the host's connection settings.
-constexpr std::int32_t kStreamTypeMjpeg = 1;
-constexpr std::int32_t kStreamTypeH264 = 3;
-
-// Time-out used with Vantrel cameras for requests and data.
-constexpr std::int32_t kVantrelTimeoutMs = 10000;
-
-// Numbered parameters read by the camera layer.
-constexpr std::uint32_t kParamVideoStandard = 1; // non-zero: 60 Hz
-constexpr std::uint32_t kParamRtspPort = 2;
-constexpr std::uint32_t kParamFirmware = 3;
 
 class CVantrelDriver : public CIPCaptureDriver {
 public:

@@ -1,6 +1,6 @@
 #include "driver/video_capture.h"
 
-#include "driver/boundary.h"
+#include "core/boundary.h"
 
 namespace norvane {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "channels/camera_channel.h"
-#include "driver/driver_interfaces.h"
+#include "core/driver_interfaces.h"
 #include "norvane/ipcapture.h"
 #include "runtime/spin_wait_lock.h"
 

@@ -1,6 +1,6 @@
 #include "http/camera_properties.h"
 
-#include "rtsp/text/text_utils.h"
+#include "text/text_utils.h"
 
 namespace norvane {
 

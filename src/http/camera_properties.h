@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/device_info.h"
+#include "core/device_info.h"
 #include "norvane/capability.h"
 
 namespace norvane {

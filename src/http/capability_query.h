@@ -14,7 +14,7 @@
 #include <mutex>
 #include <thread>
 
-#include "driver/device_info.h"
+#include "core/device_info.h"
 #include "http/camera_properties.h"
 #include "norvane/capability.h"
 

@@ -16,7 +16,7 @@
 #include <memory>
 #include <vector>
 
-#include "driver/device_info.h"
+#include "core/device_info.h"
 #include "http/http_request.h"
 
 namespace Web {

@@ -12,7 +12,7 @@
 #include "http/auth_scheme.h"
 #include "http/http_sender.h"
 #include "platform/clock.h"
-#include "rtsp/text/text_utils.h"
+#include "text/text_utils.h"
 
 namespace Web {
 namespace {

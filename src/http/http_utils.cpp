@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "http/http_sender.h"
-#include "rtsp/text/text_utils.h"
+#include "text/text_utils.h"
 
 namespace norvane::HUtils {
 namespace {

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/driver_interfaces.h"
+#include "core/driver_interfaces.h"
 #include "http/result_def.h"
 
 namespace Web {

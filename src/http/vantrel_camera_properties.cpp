@@ -3,7 +3,7 @@
 #include <array>
 
 #include "http/http_utils.h"
-#include "rtsp/text/text_utils.h"
+#include "text/text_utils.h"
 
 namespace norvane {
 namespace {

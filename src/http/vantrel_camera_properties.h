@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/parameters.h"
 #include "http/camera_properties.h"
 #include "http/http_sender.h"
 
@@ -23,7 +24,6 @@ constexpr const char* kAlarmPortPath = "/cgi-bin/action.fcgi?vtl_api=get_setup.e
 
 // Brand of a camera whose system information names none.
 constexpr const char* kDefaultBrand = "Vantrel";
-constexpr std::uint32_t kDefaultRtspPort = 554;
 
 // Named properties given to the host.
 constexpr std::uint32_t kPropertyVideoStandard = 1;

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "http/http_utils.h"
-#include "rtsp/text/text_utils.h"
+#include "text/text_utils.h"
 
 namespace norvane {
 namespace {

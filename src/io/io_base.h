@@ -15,7 +15,7 @@
 #include <map>
 #include <mutex>
 
-#include "driver/driver_interfaces.h"
+#include "core/driver_interfaces.h"
 #include "norvane/ipcapture.h"
 #include "runtime/threads.h"
 

@@ -3,7 +3,7 @@
 
 #include <new>
 
-#include "driver/boundary.h"
+#include "core/boundary.h"
 #include "driver/vantrel_driver.h"
 #include "http/capability_query.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <optional>
 
-#include "driver/driver_interfaces.h"
+#include "core/driver_interfaces.h"
 #include "norvane/host.h"
 #include "rtp/byte_reader.h"
 #include "rtp/sps_reader.h"

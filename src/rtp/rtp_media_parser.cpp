@@ -1,6 +1,6 @@
 #include "rtp/rtp_media_parser.h"
 
-#include "driver/driver_interfaces.h"
+#include "core/driver_interfaces.h"
 #include "norvane/host.h"
 
 namespace norvane {

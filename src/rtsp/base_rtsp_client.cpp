@@ -5,10 +5,11 @@
 
 #include "platform/clock.h"
 #include "platform/event_handle.h"
+#include "platform/system.h"
 #include "platform/wait.h"
 #include "rtsp/rtsp_auth.h"
 #include "rtsp/rtsp_reply_framer.h"
-#include "rtsp/text/text_utils.h"
+#include "text/text_utils.h"
 
 namespace norvane {
 namespace {
@@ -70,7 +71,7 @@ bool CBaseRTSPClient::Connect(const RTSPSessionSettings& settings) {
         !m_socket.SetReceiveTimeout(m_settings.ioTimeout)) {
         return fail();
     }
-    const std::uint32_t address = ResolveHost(m_settings.address);
+    const std::uint32_t address = platform::ResolveIPv4(m_settings.address);
     if (address == 0 || !m_socket.SetNonBlocking(true)) {
         return fail();
     }

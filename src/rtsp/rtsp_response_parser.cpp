@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "rtsp/rtsp_types.h"
-#include "rtsp/text/text_utils.h"
+#include "text/text_utils.h"
 
 namespace norvane {
 namespace {

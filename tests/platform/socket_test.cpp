@@ -1,11 +1,15 @@
 #include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/socket.h"
+#include "platform/system.h"
 #include "platform/wait.h"
 
 namespace norvane::platform {
@@ -19,6 +23,40 @@ CSocket BoundUdp(std::uint16_t port = 0) {
     EXPECT_TRUE(socket.IsValid());
     EXPECT_TRUE(socket.Bind(LoopbackAddress(), port));
     return socket;
+}
+
+// An IPv4 address in network byte order, whatever the machine's byte order.
+std::uint32_t NetworkOrder(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+    const std::uint8_t bytes[4] = {a, b, c, d};
+    std::uint32_t address = 0;
+    std::memcpy(&address, bytes, sizeof address);
+    return address;
+}
+
+// Whether this machine can name itself "localhost": Windows always can; elsewhere the hosts file
+// must say so (a minimal root file system may have none).
+bool HasLocalhostName() {
+#ifdef _WIN32
+    return true;
+#else
+    std::ifstream hosts("/etc/hosts");
+    std::string line;
+    while (std::getline(hosts, line)) {
+        if (line.rfind("127.0.0.1", 0) == 0 && line.find("localhost") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+#endif
+}
+
+TEST(ResolveIPv4, EmptyIsZeroDottedResolvesToItselfLocalhostToLoopback) {
+    EXPECT_EQ(ResolveIPv4(""), 0U);
+    EXPECT_EQ(ResolveIPv4("192.0.2.10"), NetworkOrder(192, 0, 2, 10));
+    if (!HasLocalhostName()) {
+        GTEST_SKIP() << "no 127.0.0.1 localhost line in /etc/hosts: name lookup not checked";
+    }
+    EXPECT_EQ(ResolveIPv4("localhost"), NetworkOrder(127, 0, 0, 1));
 }
 
 TEST(CSocket, BindToPortZeroReportsTheChosenPort) {

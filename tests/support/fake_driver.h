@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver_interfaces.h"
-#include "rtsp/text/text_utils.h"
+#include "core/driver_interfaces.h"
 #include "support/fakes.h"
+#include "text/text_utils.h"
 
 namespace norvane::test {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/slot0_ptr.h"
+#include "core/slot0_ptr.h"
 #include "norvane/norvane.h"
 
 namespace norvane::test {

@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "driver/driver_interfaces.h"
+#include "core/driver_interfaces.h"
 
 namespace norvane::test {
 

@@ -1,8 +1,7 @@
-#include <cstring>
 
 #include <gtest/gtest.h>
 
-#include "rtsp/text/text_utils.h"
+#include "text/text_utils.h"
 
 namespace norvane {
 namespace {
@@ -129,20 +128,6 @@ TEST(FormatString, HasNoLengthLimit) {
     const std::string big(100000, 'x');
     EXPECT_EQ(FormatString("%s-%d", big.c_str(), 7), big + "-7");
     EXPECT_EQ(FormatString("%s", ""), "");
-}
-
-// An IPv4 address in network byte order, whatever the machine's byte order.
-std::uint32_t NetworkOrder(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
-    const std::uint8_t bytes[4] = {a, b, c, d};
-    std::uint32_t address = 0;
-    std::memcpy(&address, bytes, sizeof address);
-    return address;
-}
-
-TEST(ResolveHost, EmptyIsZeroDottedResolvesToItself) {
-    EXPECT_EQ(ResolveHost(""), 0U);
-    EXPECT_EQ(ResolveHost("192.0.2.10"), NetworkOrder(192, 0, 2, 10));
-    EXPECT_EQ(ResolveHost("localhost"), NetworkOrder(127, 0, 0, 1));
 }
 
 } // namespace

@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "driver/device_info.h"
+#include "core/device_info.h"
 
 namespace norvane {
 class IHostSampleAllocator;

@@ -1,11 +1,9 @@
-#include "rtsp/text/text_utils.h"
+#include "text/text_utils.h"
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <limits>
-
-#include "platform/system.h"
 
 namespace norvane {
 
@@ -69,13 +67,6 @@ std::string ToUpper(std::string_view text) {
         }
     }
     return result;
-}
-
-std::uint32_t ResolveHost(const std::string& host) {
-    if (host.empty()) {
-        return 0;
-    }
-    return platform::ResolveIPv4(host);
 }
 
 std::string FormatNumber(float value) {

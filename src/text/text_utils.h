@@ -1,6 +1,6 @@
 // Free functions on 8-bit strings shared by the whole driver: formatting, trimming, case folding,
 // the value lookup that reads CGI answers, RTSP header parameters and SDP attributes, strict
-// integer parsing, comma splitting, host-name resolution and two number conversions.
+// integer parsing, comma splitting and two number conversions. Pure: no system service.
 //
 // Threads: stateless; any thread.
 #pragma once
@@ -28,10 +28,6 @@ std::string RemoveChars(std::string_view text, std::string_view set);
 // ToLower and ToUpper fold the ASCII letters only; every other byte stays.
 std::string ToLower(std::string_view text);
 std::string ToUpper(std::string_view text);
-
-// ResolveHost returns the first IPv4 address of a host name or dotted address in network byte
-// order; 0 for an empty text (no lookup) or a failed lookup.
-std::uint32_t ResolveHost(const std::string& host);
 
 // FormatNumber writes a rate: "%u" of its integer part when the value is whole, "%1.1f" otherwise
 // (25 -> "25", 7.5 -> "7.5", -2 -> "-2.0").

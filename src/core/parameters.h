@@ -1,0 +1,24 @@
+// The numbers the host and the driver agree on: stream types of the connection settings, the
+// numbered parameters read by the camera layer, and the camera's default ports and time-out.
+#pragma once
+
+#include <cstdint>
+
+namespace norvane {
+
+// Stream types of the host's connection settings.
+constexpr std::int32_t kStreamTypeMjpeg = 1;
+constexpr std::int32_t kStreamTypeH264 = 3;
+
+// Time-out used with Vantrel cameras for requests and data.
+constexpr std::int32_t kVantrelTimeoutMs = 10000;
+
+// Numbered parameters read by the camera layer.
+constexpr std::uint32_t kParamVideoStandard = 1; // non-zero: 60 Hz
+constexpr std::uint32_t kParamRtspPort = 2;
+constexpr std::uint32_t kParamFirmware = 3;
+
+// The camera's RTSP port when the host names none.
+constexpr std::uint16_t kDefaultRtspPort = 554;
+
+} // namespace norvane
