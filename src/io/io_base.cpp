@@ -28,11 +28,12 @@ CIOBase::~CIOBase() {
 }
 
 void CIOBase::StopWorkers() {
-    if (CWorkItemThread::IsStarted() || CTickerThread::IsStarted()) {
+    if (m_outputWorker.IsStarted() || m_inputPoller.IsStarted()) {
+        m_stopping.store(true);
         AbortDeviceRequests();
-        StopWorker();
-        if (CTickerThread::IsStarted()) {
-            StopTicker();
+        m_outputWorker.StopWorker();
+        if (m_inputPoller.IsStarted()) {
+            m_inputPoller.StopTicker();
         }
     }
 }
@@ -54,6 +55,9 @@ uint32_t CIOBase::GetOutputCount() {
 }
 
 void CIOBase::ReportFailure() {
+    if (m_stopping.load()) {
+        return;
+    }
     ResetStates();
     if (IIOCallback* callback = m_callback.load()) {
         callback->OnIOFailure();
@@ -76,23 +80,24 @@ void CIOBase::InitializeIO() {
 }
 
 bool CIOBase::StartIO() {
+    m_stopping.store(false);
     ResumeDeviceRequests();
     bool result = true;
     InitializeIO();
-    if (GetOutputCount() > 0 && !StartWorker(kOutputThreadName)) {
+    if (GetOutputCount() > 0 && !m_outputWorker.StartWorker(kOutputThreadName)) {
         result = false;
     }
     if (GetInputCount() == 0) {
         return result;
     }
-    if (CTickerThread::IsStarted()) {
+    if (m_inputPoller.IsStarted()) {
         return false;
     }
-    if (!HasStopEvent() && !CreateStopEvent()) {
+    if (!m_inputPoller.HasStopEvent() && !m_inputPoller.CreateStopEvent()) {
         return false;
     }
-    ResetStopEvent();
-    if (!CTickerThread::Start(kInputThreadName)) {
+    m_inputPoller.ResetStopEvent();
+    if (!m_inputPoller.Start(kInputThreadName)) {
         return false;
     }
     return result;
@@ -100,11 +105,13 @@ bool CIOBase::StartIO() {
 
 bool CIOBase::StopIO() {
     bool result = true;
+    // Whatever fails from here on fails because of this stop.
+    m_stopping.store(true);
     AbortDeviceRequests();
-    StopWorker();
-    if (CTickerThread::IsStarted()) {
-        if (HasStopEvent()) {
-            StopTicker();
+    m_outputWorker.StopWorker();
+    if (m_inputPoller.IsStarted()) {
+        if (m_inputPoller.HasStopEvent()) {
+            m_inputPoller.StopTicker();
             ResetStates();
             return true;
         }
@@ -115,10 +122,13 @@ bool CIOBase::StopIO() {
 }
 
 bool CIOBase::SetOutput(uint32_t index, uint32_t state) {
-    return Post(std::make_unique<CWorkItem>(index, state));
+    return m_outputWorker.Post(std::make_unique<CWorkItem>(index, state));
 }
 
-void CIOBase::Process(IWorkItem& item) {
+void CIOBase::ProcessOutput(thread::CWorkItemThread::IWorkItem& item) {
+    if (m_stopping.load()) {
+        return; // a queued request that the stop abandons
+    }
     const auto& request = static_cast<const CWorkItem&>(item);
     {
         std::lock_guard<std::mutex> guard(m_stateLock);
@@ -133,7 +143,10 @@ void CIOBase::Process(IWorkItem& item) {
     }
 }
 
-void CIOBase::OnTick() {
+void CIOBase::PollOnce() {
+    if (m_stopping.load()) {
+        return;
+    }
     if (!PollInputs()) {
         ReportFailure();
     }

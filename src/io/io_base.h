@@ -4,10 +4,13 @@
 // and reports input changes and failures to the host's IIOCallback. A derived class supplies the
 // two device operations: switch one output, read the inputs once.
 //
+// A stop is not a failure: a device request abandoned because of StopIO, or one that a queued
+// request would have started while the stop runs, reports nothing to the host.
+//
 // Threads: the host's thread (SetCallback, StartIO, SetOutput, StopIO, the counts), the output
-// worker (Process, WriteOutput) and the input poller (OnTick, PollInputs, UpdateInput). Both state
-// maps are guarded by m_stateLock; device operations and host callbacks run without it. The
-// driver owns the object; the host stops it with StopIO before the driver is deleted.
+// worker (ProcessOutput, WriteOutput) and the input poller (PollOnce, PollInputs, UpdateInput).
+// Both state maps are guarded by m_stateLock; device operations and host callbacks run without
+// it. The driver owns the object; the host stops it with StopIO before the driver is deleted.
 #pragma once
 
 #include <atomic>
@@ -26,7 +29,7 @@ constexpr std::uint32_t kIOStateUnknown = 0;
 constexpr std::uint32_t kIOStateInactive = 1; // input inactive; output state written at start
 constexpr std::uint32_t kIOStateActive = 2;
 
-class CIOBase : public ICaptureIOApi, public thread::CWorkItemThread, public thread::CTickerThread {
+class CIOBase : public ICaptureIOApi {
     NORVANE_IMPLEMENT_SLOT0(CIOBase)
 
 public:
@@ -69,9 +72,10 @@ public:
     std::map<std::uint32_t, std::uint32_t> InputStates();
     std::map<std::uint32_t, std::uint32_t> OutputStates();
 
+    // SetInterval sets the input polling period in milliseconds.
+    void SetInterval(std::uint32_t milliseconds) { m_inputPoller.SetInterval(milliseconds); }
+
 protected:
-    void Process(IWorkItem& item) override;
-    void OnTick() override;
 
     // UpdateInput stores a new input state and tells the host when it differs from the last one.
     void UpdateInput(std::uint32_t index, std::uint32_t state);
@@ -91,12 +95,50 @@ protected:
     IDriver* m_driver;
 
 private:
+    // The two threads of the object, each calling back into it.
+    class COutputWorker final : public thread::CWorkItemThread {
+    public:
+        explicit COutputWorker(CIOBase& owner) : m_owner(owner) {}
+        ~COutputWorker() override { StopWorker(); }
+        COutputWorker(const COutputWorker&) = delete;
+        COutputWorker& operator=(const COutputWorker&) = delete;
+
+    protected:
+        void Process(IWorkItem& item) override { m_owner.ProcessOutput(item); }
+
+    private:
+        CIOBase& m_owner;
+    };
+
+    class CInputPoller final : public thread::CTickerThread {
+    public:
+        explicit CInputPoller(CIOBase& owner) : m_owner(owner) {}
+        ~CInputPoller() override { StopTicker(); }
+        CInputPoller(const CInputPoller&) = delete;
+        CInputPoller& operator=(const CInputPoller&) = delete;
+
+    protected:
+        void OnTick() override { m_owner.PollOnce(); }
+
+    private:
+        CIOBase& m_owner;
+    };
+
+    // ProcessOutput carries out one output request on the output worker.
+    void ProcessOutput(thread::CWorkItemThread::IWorkItem& item);
+    // PollOnce reads the inputs once on the input poller.
+    void PollOnce();
+    // ReportFailure resets the states and tells the host, unless a stop is under way.
     void ReportFailure();
 
+    std::atomic<bool> m_stopping{false};
     std::atomic<IIOCallback*> m_callback{nullptr};
     std::mutex m_stateLock;
     std::map<std::uint32_t, std::uint32_t> m_inputStates;
     std::map<std::uint32_t, std::uint32_t> m_outputStates;
+    // Last, so that they are gone before the state they use.
+    COutputWorker m_outputWorker{*this};
+    CInputPoller m_inputPoller{*this};
 };
 
 } // namespace norvane

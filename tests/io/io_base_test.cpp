@@ -27,10 +27,24 @@ public:
     ~ScriptedIO() override { StopIO(); }
 
     bool WriteOutput(std::uint32_t index, std::uint32_t state) override {
-        std::lock_guard<std::mutex> guard(mutex);
-        writes.push_back(std::to_string(index) + "=" + std::to_string(state));
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            writes.push_back(std::to_string(index) + "=" + std::to_string(state));
+        }
+        if (hang.load()) {
+            // A request that the camera never answers: it ends, failed, when it is aborted.
+            writing = true;
+            while (!aborted.load()) {
+                std::this_thread::sleep_for(1ms);
+            }
+            return false;
+        }
         return writeResult;
     }
+
+    void AbortDeviceRequests() override { aborted = true; }
+
+    void ResumeDeviceRequests() override { aborted = false; }
 
     bool PollInputs() override {
         ++polls;
@@ -53,6 +67,9 @@ public:
     std::mutex mutex;
     std::vector<std::string> writes;
     bool writeResult = true;
+    std::atomic<bool> hang{false};
+    std::atomic<bool> writing{false};
+    std::atomic<bool> aborted{false};
     std::atomic<bool> pollResult{true};
     std::atomic<std::uint32_t> inputState{0};
     std::atomic<int> polls{0};
@@ -109,6 +126,29 @@ TEST(CIOBase, FailedSwitchResetsStatesReportsFailureAndIsRetried) {
     ASSERT_TRUE(Eventually([&] { return io.Writes().size() == 3; }, 5s));
     io.StopIO();
     EXPECT_EQ(io.Writes(), (std::vector<std::string>{"0=1", "0=2", "0=2"}));
+}
+
+TEST(CIOBase, StopAbortingASwitchInFlightReportsNoFailure) {
+    FakeDriver driver;
+    driver.SetIOCounts(0, 1);
+    ScriptedIO io(&driver);
+    FakeIOCallback callback;
+    io.SetCallback(&callback);
+    ASSERT_TRUE(io.StartIO());
+    io.hang = true;
+    ASSERT_TRUE(io.SetOutput(0, 2));
+    ASSERT_TRUE(io.SetOutput(0, 1)); // still queued when the stop comes
+    ASSERT_TRUE(Eventually([&] { return io.writing.load(); }, 5s));
+    EXPECT_TRUE(io.StopIO());
+    EXPECT_EQ(callback.Events(), std::vector<std::string>{}) << "the host asked for the stop";
+    EXPECT_EQ(io.Writes(), (std::vector<std::string>{"0=1", "0=2"})) << "the queued one is dropped";
+    // A real failure after the next start is reported again.
+    io.hang = false;
+    io.writeResult = false;
+    ASSERT_TRUE(io.StartIO());
+    ASSERT_TRUE(callback.WaitForEvents(1, 5s));
+    EXPECT_EQ(callback.Events(), std::vector<std::string>{"failure"});
+    io.StopIO();
 }
 
 TEST(CIOBase, FailedStartWriteReportsFailureAndContinues) {
