@@ -89,8 +89,9 @@ bool RequestGet(Web::CHttpSender& sender, const std::string& path,
 bool RequestSet(Web::CHttpSender& sender, const std::string& path, IDebugMessage* reporter) {
     std::vector<std::uint8_t> answer;
     const CResultDef result = RequestGetRD(sender, path, answer);
+    // A request abandoned because its owner is stopping is not a failure to report.
     if (result.m_code != kResultOk && !result.m_message.empty() && reporter != nullptr &&
-        MessageAllowed(*reporter)) {
+        !sender.IsAborted() && MessageAllowed(*reporter)) {
         reporter->DebugMessage(static_cast<unsigned char>(result.m_level), "%s",
                                result.m_message.c_str());
     }

@@ -58,7 +58,8 @@ bool RequestGet(Web::CHttpSender& sender, const std::string& path,
                 std::vector<std::uint8_t>& answer);
 
 // RequestSet performs a request whose answer only carries its verdict. A failure is reported
-// through `reporter` (may be null) at its level when MessageAllowed lets it pass.
+// through `reporter` (may be null) at its level when MessageAllowed lets it pass; nothing is
+// reported while the sender is aborted (a stop under way).
 bool RequestSet(Web::CHttpSender& sender, const std::string& path, IDebugMessage* reporter);
 
 // MessageAllowed counts one failure on `reporter` and says whether its message may pass: the

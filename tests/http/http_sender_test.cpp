@@ -433,6 +433,12 @@ TEST(CHttpSender, ReportsThroughTheReporterAsLiteralTextAndThrottled) {
               "3:norvane::HUtils::RequestGetRD: cannot send request \"" + path +
                       "\" to device 127.0.0.1:" + std::to_string(sender.DeviceInfo().port));
     EXPECT_EQ(reporter.m_messageCount.load(), 16U);
+
+    // A request abandoned by a stop fails without a word.
+    sender.Abort();
+    EXPECT_FALSE(HUtils::RequestSet(sender, path, &reporter));
+    EXPECT_EQ(reporter.messages.size(), 15U);
+    EXPECT_EQ(reporter.m_messageCount.load(), 16U);
 }
 
 TEST(CHttpSender, SilentCameraTimesOutAfterRequestTimeout) {
