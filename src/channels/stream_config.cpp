@@ -1,5 +1,6 @@
 #include "channels/stream_config.h"
 
+#include "http/cgi_api.h"
 #include "text/text_utils.h"
 
 namespace norvane {
@@ -89,7 +90,7 @@ StreamCodecSettings MjpegStreamSettings(ChannelStartRecord& start, bool ntsc) {
 
 std::string CodecRequest(const StreamCodecSettings& s, bool ntsc) {
     const std::string rate = FormatNumber(s.frameRate);
-    std::string request = "/cgi-bin/action.fcgi?vtl_api=set_setup.video.codec";
+    std::string request = cgi::Path(cgi::kSetVideoCodec);
     request += "&codec0=" + s.codec0;
     request += FormatString("&resolution0=%ux%u", s.width0, s.height0);
     request += "&bitctrl0=cbr";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "http/cgi_api.h"
 #include "http/http_sender.h"
 #include "text/text_utils.h"
 
@@ -56,8 +57,8 @@ CResultDef JudgeAnswer(std::vector<std::uint8_t>& answer, const std::string& dev
                                       kRequestGetRDName, path.c_str(), device.c_str()));
     }
     answer.push_back(0);
-    const std::string returnCode = ValueOf(answer, kReturnCodeKey);
-    if (!returnCode.empty() && returnCode != kReturnCodeDone) {
+    const std::string returnCode = ValueOf(answer, cgi::kReturnCode);
+    if (!returnCode.empty() && returnCode != cgi::kReturnCodeDone) {
         // The camera's text is an argument, never part of the format.
         result = Failure(kResultRefused, kLevelError,
                          FormatString("%s: %s does not process request \"%s\", status code = %s",

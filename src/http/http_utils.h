@@ -20,15 +20,8 @@ class CHttpSender;
 
 namespace norvane::HUtils {
 
-// Start of every CGI path; the function name and its "&name=value" parameters follow.
-constexpr std::string_view kCgiPrefix = "/cgi-bin/action.fcgi?vtl_api=";
-
 // Name that opens every message of a CGI exchange.
 constexpr const char* kRequestGetRDName = "norvane::HUtils::RequestGetRD";
-
-// The answer's key whose value "0x00000000" means that the camera carried the request out.
-constexpr std::string_view kReturnCodeKey = "return_code";
-constexpr std::string_view kReturnCodeDone = "0x00000000";
 
 // DeviceText is "device <address>:<port>", the camera's name in messages.
 std::string DeviceText(const DEVICE_INFO& device);

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "http/cgi_api.h"
 #include "http/http_utils.h"
 #include "text/text_utils.h"
 
@@ -66,29 +67,29 @@ bool CVantrelCameraProperties::Query(std::int32_t& code) {
 
 bool CVantrelCameraProperties::ReadSystemInfo() {
     std::vector<std::uint8_t> answer;
-    if (!Fetch(kSystemInfoPath, answer)) {
+    if (!Fetch(cgi::Path(cgi::kGetSystemInfo), answer)) {
         return false;
     }
-    std::string brand = HUtils::ValueOf(answer, "brand");
+    std::string brand = HUtils::ValueOf(answer, cgi::kBrand);
     if (brand.empty()) {
         brand = kDefaultBrand;
     }
-    const std::string hardware = HUtils::ValueOf(answer, "hwver");
+    const std::string hardware = HUtils::ValueOf(answer, cgi::kHardwareVersion);
     if (hardware.empty()) {
         return false;
     }
     m_brand = brand;
     m_model = brand + " " + hardware;
-    m_firmware = HUtils::ValueOf(answer, "swver");
+    m_firmware = HUtils::ValueOf(answer, cgi::kFirmwareVersion);
     return true;
 }
 
 bool CVantrelCameraProperties::ReadVideoSettings() {
     std::vector<std::uint8_t> answer;
-    if (!Fetch(kVideoCodecPath, answer)) {
+    if (!Fetch(cgi::Path(cgi::kGetVideoCodec), answer)) {
         return false;
     }
-    const std::string mode = HUtils::ValueOf(answer, "ff_mode");
+    const std::string mode = HUtils::ValueOf(answer, cgi::kVideoStandard);
     if (!mode.empty()) {
         m_videoStandard = Contains(mode, "60") ? 1 : 0;
     }
@@ -136,13 +137,13 @@ void CVantrelCameraProperties::AddResolution(std::uint16_t width, std::uint16_t 
 
 void CVantrelCameraProperties::ReadAlarmPort() {
     std::vector<std::uint8_t> answer;
-    if (!Fetch(kAlarmPortPath, answer)) {
+    if (!Fetch(cgi::Path(cgi::kGetAlarmPort), answer)) {
         return;
     }
-    if (!HUtils::ValueOf(answer, "in_enable").empty()) {
+    if (!HUtils::ValueOf(answer, cgi::kInputEnable).empty()) {
         m_alarmInput = 1;
     }
-    if (!HUtils::ValueOf(answer, "out_mode").empty()) {
+    if (!HUtils::ValueOf(answer, cgi::kOutputMode).empty()) {
         m_alarmOutput = 1;
     }
 }

@@ -18,9 +18,6 @@
 namespace norvane {
 
 // CGI paths of the query.
-constexpr const char* kSystemInfoPath = "/cgi-bin/action.fcgi?vtl_api=get_setup.system.info";
-constexpr const char* kVideoCodecPath = "/cgi-bin/action.fcgi?vtl_api=get_setup.video.codec";
-constexpr const char* kAlarmPortPath = "/cgi-bin/action.fcgi?vtl_api=get_setup.event.alarm_port";
 
 // Brand of a camera whose system information names none.
 constexpr const char* kDefaultBrand = "Vantrel";

@@ -3,15 +3,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "http/cgi_api.h"
 #include "http/http_utils.h"
 #include "text/text_utils.h"
 
 namespace norvane {
-namespace {
-
-constexpr const char* kStatusRequest = "/cgi-bin/action.fcgi?vtl_api=get_setup.event.status";
-
-} // namespace
 
 CDigitalIO::CDigitalIO(IDriver* driver)
     : CIOBase(driver)
@@ -26,14 +22,13 @@ CDigitalIO::~CDigitalIO() {
 
 std::string CDigitalIO::SwitchRequest(std::uint32_t state) {
     // Every switch also writes the alarm input settings and the output mode with its dwell time.
-    return std::string("/cgi-bin/action.fcgi?vtl_api=set_setup.event.alarm_port"
-                       "&in_enable=yes&in_type=no&in_text=ALARM%201&out_oper=") +
+    return cgi::Path(cgi::kSetAlarmPort) + "&in_enable=yes&in_type=no&in_text=ALARM%201&out_oper=" +
            (state == kIOStateInactive ? "useron" : "useroff") + "&out_mode=transparent&out_dwell=5";
 }
 
 std::optional<std::uint32_t> CDigitalIO::InputStateFromStatus(std::string_view answer) {
     const std::size_t nul = answer.find('\0');
-    const std::string value = FindValue("rise_alarm", "=", answer.substr(0, nul), "\r\n");
+    const std::string value = FindValue(cgi::kRisingAlarm, "=", answer.substr(0, nul), "\r\n");
     if (value.empty()) {
         return std::nullopt;
     }
@@ -48,7 +43,8 @@ bool CDigitalIO::WriteOutput(std::uint32_t /*index*/, std::uint32_t state) {
 
 bool CDigitalIO::PollInputs() {
     std::vector<std::uint8_t> answer;
-    if (HUtils::RequestGet(*m_inputHttp, kStatusRequest, answer) && !answer.empty()) {
+    if (HUtils::RequestGet(*m_inputHttp, cgi::Path(cgi::kGetEventStatus), answer) &&
+        !answer.empty()) {
         const std::string_view text(reinterpret_cast<const char*>(answer.data()), answer.size());
         if (const auto state = InputStateFromStatus(text)) {
             UpdateInput(0, *state);

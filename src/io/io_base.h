@@ -76,7 +76,6 @@ public:
     void SetInterval(std::uint32_t milliseconds) { m_inputPoller.SetInterval(milliseconds); }
 
 protected:
-
     // UpdateInput stores a new input state and tells the host when it differs from the last one.
     void UpdateInput(std::uint32_t index, std::uint32_t state);
     // ResetStates sets every input and output back to unknown, so that inputs are reported again
@@ -99,7 +98,9 @@ private:
     class COutputWorker final : public thread::CWorkItemThread {
     public:
         explicit COutputWorker(CIOBase& owner) : m_owner(owner) {}
+
         ~COutputWorker() override { StopWorker(); }
+
         COutputWorker(const COutputWorker&) = delete;
         COutputWorker& operator=(const COutputWorker&) = delete;
 
@@ -113,7 +114,9 @@ private:
     class CInputPoller final : public thread::CTickerThread {
     public:
         explicit CInputPoller(CIOBase& owner) : m_owner(owner) {}
+
         ~CInputPoller() override { StopTicker(); }
+
         CInputPoller(const CInputPoller&) = delete;
         CInputPoller& operator=(const CInputPoller&) = delete;
 

@@ -13,9 +13,9 @@ namespace {
 
 using test::FakeCapabilityResults;
 
-const std::string kSystem = kSystemInfoPath;
-const std::string kVideo = kVideoCodecPath;
-const std::string kAlarm = kAlarmPortPath;
+const std::string kSystem = "/cgi-bin/action.fcgi?vtl_api=get_setup.system.info";
+const std::string kVideo = "/cgi-bin/action.fcgi?vtl_api=get_setup.video.codec";
+const std::string kAlarm = "/cgi-bin/action.fcgi?vtl_api=get_setup.event.alarm_port";
 
 // Vantrel properties whose camera requests are answered from a table; a path without an entry
 // fails like an unreachable camera. `onFetch` runs before each answer (to cancel mid-query).

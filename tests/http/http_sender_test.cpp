@@ -30,7 +30,7 @@ using Clock = std::chrono::steady_clock;
     } while (false)
 
 std::string Path(const std::string& api) {
-    return std::string(HUtils::kCgiPrefix) + api;
+    return "/cgi-bin/action.fcgi?vtl_api=" + api;
 }
 
 std::string Logged(const std::string& status, const std::string& api) {
