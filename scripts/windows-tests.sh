@@ -149,6 +149,20 @@ build_preset() {
 build_preset i686 windows
 step "export and import lists (32-bit DLL)"
 check_exports build/windows/src/plugin/vantrel_capture.dll i686-w64-mingw32-objdump
+step "SDK archive (CPack): DLL, export list, import library, headers, plain-C host example"
+rm -rf build/windows/package
+(cd build/windows && cpack -C Release > /dev/null)
+python3 - build/windows/package/*.zip << 'PY' || fail "SDK archive incomplete"
+import sys, zipfile
+names = zipfile.ZipFile(sys.argv[1]).namelist()
+wanted = ["bin/vantrel_capture.dll", "lib/vantrel_capture.def", "lib/vantrel_capture.lib",
+          "include/norvane/norvane.h", "include/norvane/abi.h", "examples/c_host.c",
+          "lib/cmake/norvane/norvaneConfig.cmake", "lib/pkgconfig/norvane.pc"]
+missing = [w for w in wanted if not any(n.endswith("/" + w) for n in names)]
+print("%s: %d files%s" % (sys.argv[1], len(names), "; missing " + ", ".join(missing) if missing else ""))
+sys.exit(1 if missing else 0)
+PY
+
 if [ "$mode" = 64 ]; then
     build_preset x86_64 windows64
     step "export and import lists (64-bit DLL)"

@@ -45,7 +45,7 @@ public:
     };
 
     explicit CIOBase(IDriver* driver);
-    ~CIOBase() override;
+    virtual ~CIOBase() NORVANE_DTOR_OVERRIDE;
     CIOBase(const CIOBase&) = delete;
     CIOBase& operator=(const CIOBase&) = delete;
 

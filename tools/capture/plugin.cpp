@@ -2,6 +2,9 @@
 
 #include <dlfcn.h>
 
+#include <filesystem>
+#include <system_error>
+
 namespace vantrel::capture {
 namespace {
 
@@ -50,11 +53,18 @@ Plugin::~Plugin() {
 }
 
 std::string DefaultPluginPath() {
-#ifdef VANTREL_CAPTURE_PLUGIN_PATH
+    // An installed tool loads the plug-in installed with it; a tool in the build tree, the one
+    // built with it.
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const std::filesystem::path installed =
+                self.parent_path() / VANTREL_CAPTURE_INSTALLED_PLUGIN;
+        if (std::filesystem::is_regular_file(installed, error)) {
+            return installed.lexically_normal().string();
+        }
+    }
     return VANTREL_CAPTURE_PLUGIN_PATH;
-#else
-    return "vantrel_capture.so";
-#endif
 }
 
 } // namespace vantrel::capture

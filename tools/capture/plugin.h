@@ -26,7 +26,8 @@ private:
     void* m_handle = nullptr;
 };
 
-// DefaultPluginPath is the plug-in built together with this tool.
+// DefaultPluginPath is the plug-in installed with this tool when there is one, else the plug-in
+// built together with it.
 std::string DefaultPluginPath();
 
 } // namespace vantrel::capture
