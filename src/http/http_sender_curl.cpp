@@ -210,6 +210,7 @@ public:
         m_status = 0;
         m_headComplete = false;
         m_body.clear();
+        m_capped = false;
         m_lastUpload = 0;
     }
 
@@ -230,7 +231,16 @@ private:
             int queued = 0;
             while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
                 if (message->msg == CURLMSG_DONE && message->easy_handle == m_easy) {
-                    return m_aborted.load() ? Outcome::Aborted : Outcome::Completed;
+                    if (m_aborted.load()) {
+                        return Outcome::Aborted;
+                    }
+                    // A body that reached its cap ends the transfer on purpose; any other error
+                    // (a body shorter than its length, a chunked body without its last chunk, a
+                    // reset) means the answer is incomplete.
+                    const CURLcode result = message->data.result;
+                    return result == CURLE_OK || (result == CURLE_WRITE_ERROR && m_capped)
+                                   ? Outcome::Completed
+                                   : Outcome::Failed;
                 }
             }
             if (m_aborted.load()) {
@@ -367,6 +377,7 @@ private:
         self->NoteActivity();
         const std::size_t room = kMaxBodyBytes - std::min(kMaxBodyBytes, self->m_body.size());
         const std::size_t taken = std::min(bytes, room);
+        self->m_capped = taken < bytes;
         self->m_body.insert(self->m_body.end(), reinterpret_cast<const std::uint8_t*>(data),
                             reinterpret_cast<const std::uint8_t*>(data) + taken);
         // Returning less than offered ends the transfer: the body has reached its cap.
@@ -401,6 +412,7 @@ private:
     std::uint32_t m_status = 0;
     bool m_headComplete = false;
     std::vector<std::uint8_t> m_body;
+    bool m_capped = false; // the body reached kMaxBodyBytes and the rest was refused
     curl_off_t m_lastUpload = 0;
     std::uint64_t m_lastActivityMs = 0;
 };
@@ -428,9 +440,9 @@ bool CHttpSender::Send(const HttpRequest& request) {
         return false;
     }
     const CTransfer::Outcome outcome = m_transfer->Perform();
-    // A transfer that failed after its head arrived (a body cut short, or capped) still has a
-    // response; an aborted one has none.
-    if (outcome == CTransfer::Outcome::Aborted || !m_transfer->HeadReceived()) {
+    // Only a complete answer counts: one cut short or timed out after its head is a failed
+    // request, so that an answer that lost its return code is never taken as carried out.
+    if (outcome != CTransfer::Outcome::Completed || !m_transfer->HeadReceived()) {
         m_transfer->ResetResponse();
         return false;
     }

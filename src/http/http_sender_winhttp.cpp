@@ -171,19 +171,34 @@ public:
         }
     }
 
-    void ReadBody(HINTERNET request, std::vector<std::uint8_t>& body) {
+    // ReadBody reads the response body up to kMaxBodyBytes; false when the body ended early (a
+    // failed read, or fewer bytes than the Content-Length announced).
+    bool ReadBody(HINTERNET request, std::vector<std::uint8_t>& body) {
         std::vector<std::uint8_t> chunk(kBodyChunkBytes);
         while (body.size() < kMaxBodyBytes) {
             const std::size_t room = std::min(kBodyChunkBytes, kMaxBodyBytes - body.size());
             DWORD read = 0;
             if (::WinHttpReadData(request, chunk.data(), static_cast<DWORD>(room), &read) ==
-                        FALSE ||
-                read == 0) {
+                FALSE) {
+                return false;
+            }
+            if (read == 0) {
                 break;
             }
             body.insert(body.end(), chunk.begin(),
                         chunk.begin() + static_cast<std::ptrdiff_t>(read));
         }
+        if (body.size() >= kMaxBodyBytes) {
+            return true; // capped on purpose
+        }
+        DWORD length = 0;
+        DWORD size = sizeof length;
+        const bool announced =
+                ::WinHttpQueryHeaders(request,
+                                      WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                                      WINHTTP_HEADER_NAME_BY_INDEX, &length, &size,
+                                      WINHTTP_NO_HEADER_INDEX) != FALSE;
+        return !announced || body.size() >= length;
     }
 
     HINTERNET m_session = nullptr;
@@ -259,10 +274,9 @@ bool CHttpSender::Send(const HttpRequest& request) {
     }
     constexpr DWORD kUnauthorized = 401;
     if (status != kUnauthorized || m_authScheme != 0) {
-        // The body is read now, while the head's time-outs still hold; an abort shows as a
-        // failed read and leaves what arrived.
-        transfer.ReadBody(handle, transfer.m_body);
-        if (m_aborted.load()) {
+        // The body is read now, while the head's time-outs still hold. Only a complete answer
+        // counts: one cut short, timed out or aborted is a failed request.
+        if (!transfer.ReadBody(handle, transfer.m_body) || m_aborted.load()) {
             transfer.m_body.clear();
             return fail();
         }

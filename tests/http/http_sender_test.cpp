@@ -80,10 +80,15 @@ private:
 };
 
 // A peer that accepts exactly one connection and answers `count` requests on it, recording each
-// request head; a client that opened a second connection would get no answer.
+// request head; a client that opened a second connection would get no answer. With `reply`, that
+// text answers the first request; with `holdMs`, the connection then stays open that long before
+// it closes (a camera that stops sending).
 class OneConnectionPeer {
 public:
-    explicit OneConnectionPeer(int count) : m_listener(platform::CSocket::CreateTcp()) {
+    explicit OneConnectionPeer(int count, std::string reply = "", int holdMs = 0)
+        : m_listener(platform::CSocket::CreateTcp())
+        , m_reply(std::move(reply))
+        , m_holdMs(holdMs) {
         EXPECT_TRUE(m_listener.Bind(platform::LoopbackAddress(), 0));
         EXPECT_TRUE(m_listener.Listen(4));
         m_thread = std::thread([this, count] { Serve(count); });
@@ -123,12 +128,20 @@ private:
             m_heads.push_back(received.substr(0, end));
             received.erase(0, end + 4);
             const std::string reply =
-                    "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nn=" + std::to_string(i) + "\r\n";
+                    !m_reply.empty()
+                            ? m_reply
+                            : "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nn=" + std::to_string(i) +
+                                      "\r\n";
             connection.Send({reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size()});
+        }
+        if (m_holdMs > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_holdMs));
         }
     }
 
     platform::CSocket m_listener;
+    std::string m_reply;
+    int m_holdMs;
     std::vector<std::string> m_heads;
     std::thread m_thread;
 };
@@ -374,6 +387,36 @@ TEST(CHttpSender, KeepsOneConnectionAndSendsCredentialsEveryTime) {
         // Basic credentials (RFC 7617) go with every request, the first one included.
         EXPECT_NE(head.find("\r\nAuthorization: Basic YWRtaW46cHc="), std::string::npos) << head;
     }
+}
+
+// Sends GET for the system information to a peer that answers with `reply` (and then keeps the
+// connection open `holdMs`); the answer's firmware version when the request succeeded, else the
+// failure's message behind "failed: ".
+std::string FirmwareFrom(const std::string& reply, int holdMs = 0) {
+    OneConnectionPeer peer(1, reply, holdMs);
+    Web::CHttpSender sender(Camera(peer.Port(), "", "", 500));
+    std::vector<std::uint8_t> answer;
+    const CResultDef result = HUtils::RequestGetRD(sender, Path("get_setup.system.info"), answer);
+    return result.m_code == 0U ? HUtils::ValueOf(answer, "swver") : "failed: " + result.m_message;
+}
+
+const std::string kHead = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n";
+const std::string kChunked = kHead + "Transfer-Encoding: chunked\r\n\r\n9\r\nswver=1\r\n\r\n";
+
+// An answer cut short is a failed request, never a success judged on what arrived: the cut may
+// have removed the return code that refuses the request.
+TEST(CHttpSender, AnswerCutShortIsAFailedRequest) {
+    EXPECT_EQ(FirmwareFrom(kHead + "Content-Length: 9\r\n\r\nswver=1\r\n"), "1");
+    EXPECT_EQ(FirmwareFrom(kChunked + "0\r\n\r\n"), "1");
+    // Shorter than its length, then closed; then silent past the time-out.
+    EXPECT_EQ(FirmwareFrom(kHead + "Content-Length: 40\r\n\r\nswver=1\r\n").rfind("failed", 0), 0U);
+    EXPECT_EQ(
+            FirmwareFrom(kHead + "Content-Length: 40\r\n\r\nswver=1\r\n", 1500).rfind("failed", 0),
+            0U);
+}
+
+TEST(CHttpSender, ChunkedAnswerWithoutItsLastChunkIsAFailedRequest) {
+    EXPECT_EQ(FirmwareFrom(kChunked).rfind("failed", 0), 0U);
 }
 
 TEST(CHttpSender, UnreachableCameraGivesCode9) {
