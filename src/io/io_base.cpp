@@ -64,6 +64,17 @@ void CIOBase::ReportFailure() {
     }
 }
 
+void CIOBase::ReportException(const std::string& thread, const char* what) noexcept {
+    try {
+        if (m_driver != nullptr) {
+            m_driver->DebugMessage(1, "%s: request failed: %s", thread.c_str(), what);
+        }
+        ReportFailure();
+    } catch (...) {
+        // Out of memory even for the message: the request has failed all the same.
+    }
+}
+
 void CIOBase::InitializeIO() {
     if (GetInputCount() > 0 && !PollInputs()) {
         ReportFailure();

@@ -107,6 +107,10 @@ private:
     protected:
         void Process(IWorkItem& item) override { m_owner.ProcessOutput(item); }
 
+        void OnThreadException(const char* what) noexcept override {
+            m_owner.ReportException(Name(), what);
+        }
+
     private:
         CIOBase& m_owner;
     };
@@ -123,6 +127,10 @@ private:
     protected:
         void OnTick() override { m_owner.PollOnce(); }
 
+        void OnThreadException(const char* what) noexcept override {
+            m_owner.ReportException(Name(), what);
+        }
+
     private:
         CIOBase& m_owner;
     };
@@ -133,6 +141,9 @@ private:
     void PollOnce();
     // ReportFailure resets the states and tells the host, unless a stop is under way.
     void ReportFailure();
+    // ReportException tells the host at level 1 that a worker's request ended in an exception;
+    // the request counts as failed.
+    void ReportException(const std::string& thread, const char* what) noexcept;
 
     std::atomic<bool> m_stopping{false};
     std::atomic<IIOCallback*> m_callback{nullptr};

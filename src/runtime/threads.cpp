@@ -16,7 +16,7 @@ CSimpleThread::~CSimpleThread() {
 
 void CSimpleThread::Entry(CSimpleThread* self) {
     self->m_threadId.store(platform::CurrentThreadId());
-    self->Run();
+    self->RunGuarded([self] { self->Run(); });
     self->m_exitCode.store(kThreadExitCode);
 }
 
@@ -77,7 +77,7 @@ void CTickerThread::Run() {
         if (!m_stopEvent) {
             return; // without a stop event the loop could never be ended
         }
-        OnTick();
+        RunGuarded([this] { OnTick(); });
     }
 }
 
@@ -128,7 +128,7 @@ void CWorkItemThread::Run() {
             item = std::move(m_queue.front());
             m_queue.pop_front();
         }
-        Process(*item);
+        RunGuarded([this, &item] { Process(*item); });
     }
     std::lock_guard<std::mutex> guard(m_lock);
     m_queue.clear(); // dropped unprocessed, in queue order

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,6 +48,23 @@ public:
 protected:
     // Run is the thread body.
     virtual void Run() = 0;
+
+    // OnThreadException hears of an exception that escaped the thread's work (the body, one tick
+    // or one item) with its text; the thread has stopped that work and goes on as after a normal
+    // return. A thread of the driver must never end the host's process. It must not throw.
+    virtual void OnThreadException(const char* /*what*/) noexcept {}
+
+    // RunGuarded calls `work` and turns any exception it lets escape into OnThreadException.
+    template <class Work>
+    void RunGuarded(Work&& work) noexcept {
+        try {
+            work();
+        } catch (const std::exception& error) {
+            OnThreadException(error.what());
+        } catch (...) {
+            OnThreadException("an exception of unknown type");
+        }
+    }
 
     // JoinThread waits without limit for the thread to end and forgets it; called on the thread
     // itself it only lets it go (a thread cannot wait for itself).

@@ -1,6 +1,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -30,6 +31,9 @@ public:
         {
             std::lock_guard<std::mutex> guard(mutex);
             writes.push_back(std::to_string(index) + "=" + std::to_string(state));
+        }
+        if (writeThrows.load()) {
+            throw std::bad_alloc();
         }
         if (hang.load()) {
             // A request that the camera never answers: it ends, failed, when it is aborted.
@@ -68,6 +72,7 @@ public:
     std::vector<std::string> writes;
     bool writeResult = true;
     std::atomic<bool> hang{false};
+    std::atomic<bool> writeThrows{false};
     std::atomic<bool> writing{false};
     std::atomic<bool> aborted{false};
     std::atomic<bool> pollResult{true};
@@ -124,8 +129,21 @@ TEST(CIOBase, FailedSwitchResetsStatesReportsFailureAndIsRetried) {
     io.writeResult = true;
     ASSERT_TRUE(io.SetOutput(0, 2)); // the same request is sent again after the reset
     ASSERT_TRUE(Eventually([&] { return io.Writes().size() == 3; }, 5s));
+    // A switch that ends in an exception is a failed one, told at level 1; the worker goes on.
+    io.writeThrows = true;
+    ASSERT_TRUE(io.SetOutput(0, 1));
+    ASSERT_TRUE(callback.WaitForEvents(2, 5s));
+    io.writeThrows = false;
+    ASSERT_TRUE(io.SetOutput(0, 1));
+    ASSERT_TRUE(Eventually([&] { return io.Writes().size() == 5; }, 5s));
     io.StopIO();
-    EXPECT_EQ(io.Writes(), (std::vector<std::string>{"0=1", "0=2", "0=2"}));
+    EXPECT_EQ(io.Writes(), (std::vector<std::string>{"0=1", "0=2", "0=2", "0=1", "0=1"}));
+    EXPECT_EQ(callback.Events(), (std::vector<std::string>{"failure", "failure"}));
+    const auto messages = driver.Messages();
+    ASSERT_EQ(messages.size(), 1U);
+    EXPECT_EQ(messages[0].level, 1);
+    EXPECT_NE(messages[0].text.find("Digital Output thread"), std::string::npos)
+            << messages[0].text;
 }
 
 TEST(CIOBase, StopAbortingASwitchInFlightReportsNoFailure) {

@@ -1,6 +1,9 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <new>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -14,26 +17,57 @@ namespace {
 using namespace std::chrono_literals;
 using norvane::test::Eventually;
 
-class CountingTicker : public CTickerThread {
+// Records what OnThreadException hears.
+template <class Base>
+class Heard : public Base {
+public:
+    std::vector<std::string> Exceptions() {
+        std::lock_guard<std::mutex> guard(m_heardLock);
+        return m_heard;
+    }
+
+protected:
+    void OnThreadException(const char* what) noexcept override {
+        std::lock_guard<std::mutex> guard(m_heardLock);
+        m_heard.emplace_back(what);
+    }
+
+private:
+    std::mutex m_heardLock;
+    std::vector<std::string> m_heard;
+};
+
+class CountingTicker : public Heard<CTickerThread> {
 public:
     ~CountingTicker() override { StopTicker(); }
 
     std::atomic<int> ticks{0};
+    std::atomic<int> throwOnTick{0}; // this tick (counted from 1) throws
 
 protected:
-    void OnTick() override { ++ticks; }
+    void OnTick() override {
+        if (++ticks == throwOnTick) {
+            throw std::bad_alloc();
+        }
+    }
 };
 
-class Body : public CSimpleThread {
+class Body : public Heard<CSimpleThread> {
 public:
     ~Body() override { JoinThread(); }
 
     void Join() { JoinThread(); }
 
     std::atomic<int> runs{0};
+    bool throws = false;
 
 protected:
-    void Run() override { ++runs; }
+    void Run() override {
+        ++runs;
+        if (throws) {
+            throw 42; // not even a std::exception
+        }
+    }
 };
 
 TEST(CSimpleThread, RunsBodyOnceAndEndsWithExitCode123) {
@@ -102,7 +136,7 @@ struct Item : CWorkItemThread::IWorkItem {
     std::mutex& mutex;
 };
 
-class Worker : public CWorkItemThread {
+class Worker : public Heard<CWorkItemThread> {
 public:
     ~Worker() override { StopWorker(); }
 
@@ -126,8 +160,12 @@ protected:
         while (block) {
             std::this_thread::sleep_for(1ms);
         }
+        const int value = static_cast<Item&>(item).value;
+        if (value < 0) {
+            throw std::runtime_error("item " + std::to_string(value));
+        }
         std::lock_guard<std::mutex> guard(mutex);
-        log.push_back("process " + std::to_string(static_cast<Item&>(item).value));
+        log.push_back("process " + std::to_string(value));
     }
 };
 
@@ -169,6 +207,35 @@ TEST(CWorkItemThread, StopFinishesCurrentItemAndDropsQueuedOnes) {
     EXPECT_EQ(worker.Log(),
               (std::vector<std::string>{"process 1", "delete 1", "delete 2", "delete 3"}));
     EXPECT_EQ(worker.ExitCode(), 123);
+}
+
+// An exception escaping the work of a thread (a body, a tick, an item, as std::bad_alloc may in a
+// 32-bit host) must not end the process: it is heard, and the thread goes on or ends normally.
+TEST(ThreadException, IsHeardAndTheThreadGoesOnOrEndsNormally) {
+    Body body;
+    body.throws = true;
+    ASSERT_TRUE(body.Start("body"));
+    body.Join();
+    EXPECT_EQ(body.ExitCode(), 123);
+    EXPECT_EQ(body.Exceptions(), std::vector<std::string>{"an exception of unknown type"});
+
+    CountingTicker ticker;
+    ticker.SetInterval(5);
+    ticker.throwOnTick = 2;
+    ASSERT_TRUE(ticker.CreateStopEvent());
+    ASSERT_TRUE(ticker.Start("ticker"));
+    EXPECT_TRUE(Eventually([&] { return ticker.ticks >= 4; }, 5s)) << "ticks go on";
+    EXPECT_TRUE(ticker.StopTicker());
+    EXPECT_EQ(ticker.Exceptions(), std::vector<std::string>{std::bad_alloc().what()});
+
+    Worker worker;
+    ASSERT_TRUE(worker.StartWorker("worker"));
+    EXPECT_TRUE(worker.Post(worker.MakeItem(-1)));
+    EXPECT_TRUE(worker.Post(worker.MakeItem(2)));
+    ASSERT_TRUE(Eventually([&] { return worker.Log().size() == 3; }, 5s));
+    worker.StopWorker();
+    EXPECT_EQ(worker.Log(), (std::vector<std::string>{"delete -1", "process 2", "delete 2"}));
+    EXPECT_EQ(worker.Exceptions(), std::vector<std::string>{"item -1"});
 }
 
 } // namespace
