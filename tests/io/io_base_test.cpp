@@ -1,5 +1,6 @@
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -80,6 +81,19 @@ public:
     std::atomic<int> polls{0};
 };
 
+// A scripted device with `inputs` and `outputs`, its host callback attached.
+struct Rig {
+    Rig(int inputs, int outputs) {
+        driver.SetIOCounts(inputs, outputs);
+        device = std::make_unique<ScriptedIO>(&driver);
+        device->SetCallback(&callback);
+    }
+
+    FakeDriver driver;
+    FakeIOCallback callback;
+    std::unique_ptr<ScriptedIO> device;
+};
+
 TEST(CIOBase, StartPollsOnceAndPutsEveryOutputInStateOne) {
     FakeDriver driver;
     driver.SetIOCounts(1, 2);
@@ -115,11 +129,9 @@ TEST(CIOBase, RepeatedRequestsSendNothingAndChangesSendOnce) {
 }
 
 TEST(CIOBase, FailedSwitchResetsStatesReportsFailureAndIsRetried) {
-    FakeDriver driver;
-    driver.SetIOCounts(0, 1);
-    ScriptedIO io(&driver);
-    FakeIOCallback callback;
-    io.SetCallback(&callback);
+    Rig rig(0, 1);
+    ScriptedIO& io = *rig.device;
+    FakeIOCallback& callback = rig.callback;
     ASSERT_TRUE(io.StartIO());
     io.writeResult = false;
     ASSERT_TRUE(io.SetOutput(0, 2));
@@ -139,7 +151,7 @@ TEST(CIOBase, FailedSwitchResetsStatesReportsFailureAndIsRetried) {
     io.StopIO();
     EXPECT_EQ(io.Writes(), (std::vector<std::string>{"0=1", "0=2", "0=2", "0=1", "0=1"}));
     EXPECT_EQ(callback.Events(), (std::vector<std::string>{"failure", "failure"}));
-    const auto messages = driver.Messages();
+    const auto messages = rig.driver.Messages();
     ASSERT_EQ(messages.size(), 1U);
     EXPECT_EQ(messages[0].level, 1);
     EXPECT_NE(messages[0].text.find("Digital Output thread"), std::string::npos)
@@ -147,11 +159,9 @@ TEST(CIOBase, FailedSwitchResetsStatesReportsFailureAndIsRetried) {
 }
 
 TEST(CIOBase, StopAbortingASwitchInFlightReportsNoFailure) {
-    FakeDriver driver;
-    driver.SetIOCounts(0, 1);
-    ScriptedIO io(&driver);
-    FakeIOCallback callback;
-    io.SetCallback(&callback);
+    Rig rig(0, 1);
+    ScriptedIO& io = *rig.device;
+    FakeIOCallback& callback = rig.callback;
     ASSERT_TRUE(io.StartIO());
     io.hang = true;
     ASSERT_TRUE(io.SetOutput(0, 2));
