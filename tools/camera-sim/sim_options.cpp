@@ -1,6 +1,7 @@
 #include "sim_options.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <optional>
 #include <string_view>
@@ -60,28 +61,29 @@ constexpr char kUsage[] =
         "  --help                 show this text\n";
 
 constexpr char kDefaultCgiRefusal[] = "0x80000002";
-constexpr unsigned long kMaxSeconds = 86400; // one day
-constexpr unsigned long kMaxRunSeconds = 86400 * 365;
-constexpr unsigned long kMaxDelayMs = 60000;
-constexpr unsigned long kMaxSplitBytes = 65536;
-constexpr unsigned long kMaxPictureSide = 4096;
-constexpr unsigned long kMinPictureSide = 16;
+constexpr std::uint64_t kMaxSeconds = 86400; // one day
+constexpr std::uint64_t kMaxRunSeconds = 86400 * 365;
+constexpr std::uint64_t kMaxDelayMs = 60000;
+constexpr std::uint64_t kMaxSplitBytes = 65536;
+constexpr std::uint64_t kMaxPictureSide = 4096;
+constexpr std::uint64_t kMinPictureSide = 16;
 
 // Each setter below takes an option's value text and returns the message that refuses it, or
 // an empty text when the value was taken.
 
 // ParseNumber reads a decimal number of at most ten digits, without sign or blanks.
-std::optional<unsigned long> ParseNumber(const std::string& text, unsigned long maximum) {
+std::optional<std::uint64_t> ParseNumber(const std::string& text, std::uint64_t maximum) {
+    std::uint64_t value = 0;
     if (text.empty() || text.size() > 10 ||
-        text.find_first_not_of("0123456789") != std::string::npos) {
+        std::from_chars(text.data(), text.data() + text.size(), value).ptr !=
+                text.data() + text.size()) {
         return std::nullopt;
     }
-    const unsigned long value = std::strtoul(text.c_str(), nullptr, 10);
     return value <= maximum ? std::optional(value) : std::nullopt;
 }
 
 template <typename T>
-std::string SetNumber(const std::string& text, unsigned long minimum, unsigned long maximum,
+std::string SetNumber(const std::string& text, std::uint64_t minimum, std::uint64_t maximum,
                       T& target, const char* refusal) {
     const auto number = ParseNumber(text, maximum);
     if (!number || *number < minimum) {
@@ -151,7 +153,7 @@ std::string SetSplit(const std::string& text, SimFaults& faults) {
     const std::size_t colon = text.find(':');
     const auto bytes = ParseNumber(text.substr(0, colon), kMaxSplitBytes);
     const auto delay = colon == std::string::npos
-                               ? std::optional(100UL)
+                               ? std::optional<std::uint64_t>(100)
                                : ParseNumber(text.substr(colon + 1), kMaxDelayMs);
     if (!bytes || *bytes == 0 || !delay) {
         return "bad split (BYTES[:MS]): " + text;
@@ -243,7 +245,7 @@ const OptionRule kOptions[] = {
          }},
         {"--seed", true,
          [](Opts& o, Text v) {
-             return SetNumber(v, 0, 0xFFFFFFFFUL, o.config.seed, "bad seed: ");
+             return SetNumber(v, 0, 0xFFFFFFFFULL, o.config.seed, "bad seed: ");
          }},
         // Faults
         {"--stop-media", false, [](Opts& o, Text) { return Raise(o.config.faults.stopMedia); }},
