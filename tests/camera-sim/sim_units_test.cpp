@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include "sim_internal.h"
 #include "sim_media.h"
 #include "sim_options.h"
 #include "sim_packetizer.h"
+#include "sim_rtsp.h"
 #include "sim_test_client.h"
 #include "sim_text.h"
 
