@@ -65,6 +65,8 @@ constexpr std::uint64_t kMaxSeconds = 86400; // one day
 constexpr std::uint64_t kMaxRunSeconds = 86400 * 365;
 constexpr std::uint64_t kMaxDelayMs = 60000;
 constexpr std::uint64_t kMaxSplitBytes = 65536;
+constexpr std::uint64_t kDefaultSplitDelayMs = 100;
+constexpr double kMaxFps = 60.0;
 constexpr std::uint64_t kMaxPictureSide = 4096;
 constexpr std::uint64_t kMinPictureSide = 16;
 
@@ -116,13 +118,19 @@ std::string SetOnOff(const std::string& text, bool& target, const char* option) 
     return {};
 }
 
-std::string SetShare(const std::string& text, double& target) {
+// ParseDecimal reads a whole decimal number such as "0.25" or "12.5".
+std::optional<double> ParseDecimal(const std::string& text) {
     char* end = nullptr;
-    const double share = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !(share >= 0.0 && share <= 1.0)) {
+    const double value = std::strtod(text.c_str(), &end);
+    return text.empty() || *end != '\0' ? std::nullopt : std::optional(value);
+}
+
+std::string SetShare(const std::string& text, double& target) {
+    const auto share = ParseDecimal(text);
+    if (!share || !(*share >= 0.0 && *share <= 1.0)) {
         return "bad share (0..1): " + text;
     }
-    target = share;
+    target = *share;
     return {};
 }
 
@@ -140,12 +148,11 @@ std::string SetSize(const std::string& text, CameraSimConfig& config) {
 }
 
 std::string SetFps(const std::string& text, double& target) {
-    char* end = nullptr;
-    const double fps = std::strtod(text.c_str(), &end);
-    if (*end != '\0' || !(fps > 0.0 && fps <= 60.0)) {
+    const auto fps = ParseDecimal(text);
+    if (!fps || !(*fps > 0.0 && *fps <= kMaxFps)) {
         return "bad frame rate (above 0, at most 60): " + text;
     }
-    target = fps;
+    target = *fps;
     return {};
 }
 
@@ -153,7 +160,7 @@ std::string SetSplit(const std::string& text, SimFaults& faults) {
     const std::size_t colon = text.find(':');
     const auto bytes = ParseNumber(text.substr(0, colon), kMaxSplitBytes);
     const auto delay = colon == std::string::npos
-                               ? std::optional<std::uint64_t>(100)
+                               ? std::optional<std::uint64_t>(kDefaultSplitDelayMs)
                                : ParseNumber(text.substr(colon + 1), kMaxDelayMs);
     if (!bytes || *bytes == 0 || !delay) {
         return "bad split (BYTES[:MS]): " + text;
