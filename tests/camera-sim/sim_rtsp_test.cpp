@@ -391,35 +391,119 @@ TEST_F(SimRtspTest, DigestAcceptsTheBaseUrlForEveryMethodAsTheDriverSendsIt) {
     EXPECT_EQ(reply->status, 401) << "a response for another method must not pass";
 }
 
-TEST_F(SimRtspTest, RequestsOutsideTheProtocolGetTheirStatus) {
+// Normalised writes the reply with the base URL as $B and the numbers the seed or the system
+// choose (session, server ports, SSRC, first sequence number and timestamp) as #.
+std::string Normalised(const Reply& reply, const std::string& base) {
+    std::string text = reply.head + reply.body;
+    for (std::size_t at = text.find(base); at != std::string::npos; at = text.find(base, at)) {
+        text.replace(at, base.size(), "$B");
+    }
+    for (const std::string key : {"Session: ", "server_port=", "ssrc=", "seq=", "rtptime="}) {
+        for (std::size_t at = text.find(key); at != std::string::npos;
+             at = text.find(key, at + 1)) {
+            const std::size_t from = at + key.size();
+            const std::size_t to = text.find_first_not_of("0123456789ABCDEF-", from);
+            text.replace(from, to - from, "#");
+        }
+    }
+    return text;
+}
+
+TEST_F(SimRtspTest, EveryRequestGetsItsExactReplyInTurn) {
     StartSim();
 
     struct Case {
-        std::string request;
-        int status;
+        std::string request; // $B: the main stream's URL; $S: the session of the first SETUP
+        std::string reply;   // as Normalised writes it
     };
 
-    const std::string base = Base("vtl_media/main");
-    const Case cases[] = {
-            {Rtsp("DESCRIBE", Base("vtl_media/third"), 1), 404},
-            {Rtsp("SETUP", base + "/trackID=1", 2,
-                  "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"),
-             461},
-            {Rtsp("SETUP", base + "/trackID=1", 3, "Transport: RTP/AVP;unicast\r\n"), 461},
-            {Rtsp("PLAY", base, 4, "Session: 999\r\n"), 454},
-            {Rtsp("PLAY", base, 5), 454},
-            {Rtsp("TEARDOWN", base, 6, "Session: 999\r\n"), 454},
-            {Rtsp("RECORD", base, 7), 501},
-            {"OPTIONS " + base + " RTSP/1.0\r\n\r\n", 400},
-            {"OPTIONS " + base + " RTSP/2.0\r\nCSeq: 9\r\n\r\n", 505},
-            {Rtsp("OPTIONS", "*", 10), 200},
-            {Rtsp("GET_PARAMETER", base, 11), 200},
+    const std::string head = "Server: Vantrel RTSP Server\r\n";
+    const std::string publicMethods =
+            "Public: OPTIONS, DESCRIBE, SETUP, TEARDOWN, PLAY, GET_PARAMETER\r\n";
+    const std::string udp = "Transport: RTP/AVP;unicast;client_port=5000-5001\r\n";
+    const std::string session = "Session: $S\r\n";
+    const std::string jpegSdp = "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=Vantrel Media Stream\r\n"
+                                "c=IN IP4 0.0.0.0\r\nt=0 0\r\na=control:*\r\n"
+                                "m=video 0 RTP/AVP 26\r\na=rtpmap:26 JPEG/90000\r\n"
+                                "a=framerate:25\r\na=control:trackID=1\r\n";
+    const auto status = [&](const char* line, int cseq, const std::string& more = "") {
+        return std::string("RTSP/1.0 ") + line + "\r\nCSeq: " + std::to_string(cseq) + "\r\n" +
+               head + more + "\r\n";
     };
+    const Case cases[] = {
+            {Rtsp("OPTIONS", "$B", 1), status("200 OK", 1, publicMethods)},
+            {Rtsp("OPTIONS", "*", 2), status("200 OK", 2, publicMethods)},
+            {Rtsp("DESCRIBE", "$B", 3),
+             status("200 OK", 3,
+                    "Content-Base: $B/\r\nContent-Type: application/sdp\r\n"
+                    "Content-Length: 295\r\n") +
+                     "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=Vantrel Media Stream\r\n"
+                     "c=IN IP4 0.0.0.0\r\nt=0 0\r\na=control:*\r\nm=video 0 RTP/AVP 96\r\n"
+                     "a=rtpmap:96 H264/90000\r\na=fmtp:96 packetization-mode=1;profile-level-"
+                     "id=42C01E;sprop-parameter-sets=Z0LAHtoCgPbARAAAAwAEAAADAMg8WLqA,aM48gA==\r\n"
+                     "a=framerate:25\r\na=control:trackID=1\r\n"},
+            {Rtsp("DESCRIBE", Base("vtl_media/second"), 4),
+             status("200 OK", 4,
+                    "Content-Base: " + Base("vtl_media/second") +
+                            "/\r\nContent-Type: application/sdp\r\nContent-Length: 176\r\n") +
+                     jpegSdp},
+            {Rtsp("DESCRIBE", "$B/trackID=1", 5), status("404 Not Found", 5)},
+            {Rtsp("DESCRIBE", Base("vtl_media/third"), 6), status("404 Not Found", 6)},
+            {Rtsp("SETUP", "$B/trackID=1", 7, udp),
+             status("200 OK", 7,
+                    "Transport: RTP/AVP;unicast;client_port=5000-5001;server_port=#;ssrc=#\r\n"
+                    "Session: #;timeout=60\r\n")},
+            {Rtsp("SETUP", "$B/trackID=1", 8, session + udp),
+             status("455 Method Not Valid in This State", 8)},
+            {Rtsp("SETUP", "$B/trackID=1", 9, "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"),
+             status("461 Unsupported Transport", 9)},
+            {Rtsp("SETUP", "$B/trackID=1", 10, "Transport: RTP/AVP;unicast\r\n"),
+             status("461 Unsupported Transport", 10)},
+            {Rtsp("SETUP", Base("vtl_media/x"), 11, udp), status("404 Not Found", 11)},
+            {Rtsp("PLAY", "$B", 12, session),
+             status("200 OK", 12,
+                    "Range: npt=0.000-\r\nRTP-Info: url=$B/trackID=1;seq=#;rtptime=#\r\n"
+                    "Session: #;timeout=60\r\n")},
+            {Rtsp("GET_PARAMETER", "$B", 13, session),
+             status("200 OK", 13, "Session: #;timeout=60\r\n")},
+            {Rtsp("OPTIONS", "$B", 14, session),
+             status("200 OK", 14, publicMethods + "Session: #;timeout=60\r\n")},
+            // An unknown session is no error for OPTIONS and DESCRIBE, which need none.
+            {Rtsp("OPTIONS", "$B", 15, "Session: 999\r\n"), status("200 OK", 15, publicMethods)},
+            {Rtsp("GET_PARAMETER", "$B", 16, "Session: 999\r\n"),
+             status("454 Session Not Found", 16)},
+            {Rtsp("PLAY", "$B", 17), status("454 Session Not Found", 17)},
+            {Rtsp("PAUSE", "$B", 18, session), status("501 Not Implemented", 18)},
+            {Rtsp("RECORD", "$B", 19), status("501 Not Implemented", 19)},
+            {Rtsp("SET_PARAMETER", "$B", 20), status("501 Not Implemented", 20)},
+            {Rtsp("TEARDOWN", "$B", 21, session), status("200 OK", 21)},
+            {Rtsp("TEARDOWN", "$B", 22, session), status("454 Session Not Found", 22)},
+            {"OPTIONS $B RTSP/2.0\r\nCSeq: 23\r\n\r\n",
+             status("505 RTSP Version Not Supported", 23)},
+            {"OPTIONS $B RTSP/1.0\r\nCSeq: x\r\n\r\n",
+             "RTSP/1.0 400 Bad Request\r\nCSeq: x\r\n" + head + "\r\n"},
+            {"OPTIONS $B RTSP/1.0\r\n\r\n", "RTSP/1.0 400 Bad Request\r\n" + head + "\r\n"},
+            {"garbage\r\n\r\n", "RTSP/1.0 400 Bad Request\r\n\r\n"},
+    };
+    const std::string base = Base("vtl_media/main");
+    std::string sessionId;
     for (const Case& c : cases) {
-        const auto reply = m_client.Exchange(c.request);
-        ASSERT_TRUE(reply) << c.request;
-        EXPECT_EQ(reply->status, c.status) << c.request;
+        std::string request = c.request;
+        for (const auto& [mark, value] : {std::pair<std::string, std::string>{"$B", base},
+                                          std::pair<std::string, std::string>{"$S", sessionId}}) {
+            const std::size_t at = request.find(mark);
+            if (at != std::string::npos) {
+                request.replace(at, mark.size(), value);
+            }
+        }
+        const auto reply = m_client.Exchange(request);
+        ASSERT_TRUE(reply) << request;
+        EXPECT_EQ(Normalised(*reply, base), c.reply) << request;
+        if (sessionId.empty() && reply->Header("Session")) {
+            sessionId = reply->Header("Session")->substr(0, reply->Header("Session")->find(';'));
+        }
     }
+    EXPECT_TRUE(m_client.WaitClosed(2000)) << "a malformed request ends the connection";
 }
 
 TEST_F(SimRtspTest, SessionsAreLimitedAndConnectionsBeyondTheLimitClosed) {

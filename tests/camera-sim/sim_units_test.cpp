@@ -1,15 +1,156 @@
-// Pure parts of the simulated camera: hashes, encodings, media splitting and the packetizers. The
-// packetizer tests rebuild the media with an independent reading of RFC 6184 and RFC 2435.
+// Pure parts of the simulated camera: its command line, hashes, encodings, media splitting and
+// the packetizers. The packetizer tests rebuild the media with an independent reading of RFC 6184
+// and RFC 2435.
+#include <sstream>
+
 #include <gtest/gtest.h>
 
-#include "sim_internal.h"
 #include "sim_media.h"
+#include "sim_options.h"
 #include "sim_packetizer.h"
+#include "sim_rtsp.h"
 #include "sim_test_client.h"
 #include "sim_text.h"
 
 namespace norvane::sim {
 namespace {
+
+// Words splits a command line at its blanks.
+std::vector<std::string> Words(const std::string& line) {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string word; in >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+TEST(SimOptions, EveryOptionReachesTheConfiguration) {
+    const SimOptionsResult r = ParseSimOptions(Words(
+            "--address 0.0.0.0 --http-port 8080 --rtsp-port 8554 --user u --password pw "
+            "--http-auth digest --rtsp-auth basic --http-qop off --rtsp-qop on --realm R "
+            "--session-timeout 30 --run-for 5 --alarm-period 2 --verbose "
+            "--h264 a.h264 --mjpeg b.mjpeg --size 1280x720 --fps 12.5 --mtu 64 --jpeg-tables --aud "
+            "--ntsc --seed 4294967295 "
+            "--stop-media --drop 0.25 --reorder 0.5 --duplicate 1 --http-401 --rtsp-401 "
+            "--refuse-cgi get_setup.video.codec=500 --close-rtsp --split-replies 7:0 "
+            "--reply-delay 60000 --short-timeout 86400 --alternate-source"));
+    ASSERT_EQ(r.error, "");
+    const SimOptions& o = r.options;
+    const CameraSimConfig& c = o.config;
+    EXPECT_FALSE(o.help);
+    EXPECT_EQ(c.bindAddress, "0.0.0.0");
+    EXPECT_EQ(c.httpPort, 8080);
+    EXPECT_EQ(c.rtspPort, 8554);
+    EXPECT_EQ(c.user, "u");
+    EXPECT_EQ(c.password, "pw");
+    EXPECT_EQ(c.httpAuth, AuthMode::Digest);
+    EXPECT_EQ(c.rtspAuth, AuthMode::Basic);
+    EXPECT_FALSE(c.httpDigestQop);
+    EXPECT_TRUE(c.rtspDigestQop);
+    EXPECT_EQ(c.realm, "R");
+    EXPECT_EQ(c.sessionTimeoutSec, 30U);
+    EXPECT_EQ(o.runForSec, 5U);
+    EXPECT_EQ(o.alarmPeriodSec, 2U);
+    EXPECT_TRUE(o.verbose);
+    EXPECT_EQ(c.h264File, "a.h264");
+    EXPECT_EQ(c.mjpegFile, "b.mjpeg");
+    EXPECT_EQ(c.width, 1280U);
+    EXPECT_EQ(c.height, 720U);
+    EXPECT_DOUBLE_EQ(c.fps, 12.5);
+    EXPECT_EQ(c.mtu, 64U);
+    EXPECT_TRUE(c.jpegInBandTables);
+    EXPECT_TRUE(c.h264AccessUnitDelimiters);
+    EXPECT_EQ(c.ffMode, 60U);
+    EXPECT_EQ(c.seed, 4294967295U);
+    EXPECT_TRUE(c.faults.stopMedia);
+    EXPECT_DOUBLE_EQ(c.faults.dropShare, 0.25);
+    EXPECT_DOUBLE_EQ(c.faults.reorderShare, 0.5);
+    EXPECT_DOUBLE_EQ(c.faults.duplicateShare, 1.0);
+    EXPECT_TRUE(c.faults.httpAlways401);
+    EXPECT_TRUE(c.faults.rtspAlways401);
+    EXPECT_EQ(c.faults.refusedCgi,
+              (std::map<std::string, std::string>{{"get_setup.video.codec", "500"}}));
+    EXPECT_TRUE(c.faults.closeRtspConnection);
+    EXPECT_EQ(c.faults.splitReplyBytes, 7U);
+    EXPECT_EQ(c.faults.splitDelayMs, 0U);
+    EXPECT_EQ(c.faults.replyDelayMs, 60000U);
+    EXPECT_EQ(c.faults.sessionTimeoutSec, 86400U);
+    EXPECT_TRUE(c.faults.alternateSource);
+}
+
+TEST(SimOptions, SharedOptionsDefaultsAndHelp) {
+    SimOptionsResult r = ParseSimOptions({});
+    ASSERT_EQ(r.error, "");
+    EXPECT_EQ(r.options.config.bindAddress, "127.0.0.1");
+    EXPECT_EQ(r.options.runForSec, 0U);
+    r = ParseSimOptions({"--auth", "digest"});
+    EXPECT_EQ(r.options.config.httpAuth, AuthMode::Digest);
+    EXPECT_EQ(r.options.config.rtspAuth, AuthMode::Digest);
+    r = ParseSimOptions({"--auth", "basic", "--rtsp-auth", "none"}); // the later option wins
+    EXPECT_EQ(r.options.config.httpAuth, AuthMode::Basic);
+    EXPECT_EQ(r.options.config.rtspAuth, AuthMode::None);
+    r = ParseSimOptions({"--always-401"});
+    EXPECT_TRUE(r.options.config.faults.httpAlways401 && r.options.config.faults.rtspAlways401);
+    r = ParseSimOptions({"--split-replies", "10", "--refuse-cgi", "f", "--refuse-cgi", "g=0x8"});
+    EXPECT_EQ(r.options.config.faults.splitReplyBytes, 10U);
+    EXPECT_EQ(r.options.config.faults.splitDelayMs, 100U);
+    EXPECT_EQ(r.options.config.faults.refusedCgi,
+              (std::map<std::string, std::string>{{"f", "0x80000002"}, {"g", "0x8"}}));
+    // A value is taken as it is, even when it looks like an option.
+    EXPECT_EQ(ParseSimOptions({"--user", "--help"}).options.config.user, "--help");
+    // --help ends the reading: a bad argument after it is not seen.
+    for (const char* help : {"--help", "-h"}) {
+        r = ParseSimOptions({"--fps", "30", help, "--bogus"});
+        EXPECT_EQ(r.error, "") << help;
+        EXPECT_TRUE(r.options.help) << help;
+    }
+    EXPECT_NE(std::string(SimUsageText()).find("--alternate-source"), std::string::npos);
+}
+
+TEST(SimOptions, BadArgumentsAreRefusedWithAClearMessage) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+            {{"--bogus"}, "unknown option --bogus"},
+            {{"--bogus", "1"}, "unknown option --bogus"},
+            {{"stray"}, "unknown option stray"},
+            {{"--verbose", "--http-port"}, "option --http-port needs a value"},
+            {{"--user"}, "option --user needs a value"},
+            {{"--http-port", "65536"}, "bad port: 65536"},
+            {{"--rtsp-port", "-1"}, "bad port: -1"},
+            {{"--http-port", "12345678901"}, "bad port: 12345678901"},
+            {{"--auth", "kerberos"}, "bad authentication mode (none, basic or digest): kerberos"},
+            {{"--http-auth", "Basic"}, "bad authentication mode (none, basic or digest): Basic"},
+            {{"--rtsp-auth", ""}, "bad authentication mode (none, basic or digest): "},
+            {{"--http-qop", "yes"}, "--http-qop takes on or off"},
+            {{"--rtsp-qop", "1"}, "--rtsp-qop takes on or off"},
+            {{"--session-timeout", "0"}, "bad time-out in seconds: 0"},
+            {{"--short-timeout", "86401"}, "bad time-out in seconds: 86401"},
+            {{"--run-for", "0"}, "bad duration in seconds: 0"},
+            {{"--alarm-period", "x"}, "bad alarm period in seconds: x"},
+            {{"--size", "640"}, "bad size (WxH): 640"},
+            {{"--size", "640x"}, "bad size (WxH): 640x"},
+            {{"--size", "x480"}, "bad size (WxH): x480"},
+            {{"--size", "15x480"}, "bad size (WxH): 15x480"},
+            {{"--size", "4097x480"}, "bad size (WxH): 4097x480"},
+            {{"--size", "640X480"}, "bad size (WxH): 640X480"},
+            {{"--fps", "0"}, "bad frame rate (above 0, at most 60): 0"},
+            {{"--fps", "60.5"}, "bad frame rate (above 0, at most 60): 60.5"},
+            {{"--fps", "25fps"}, "bad frame rate (above 0, at most 60): 25fps"},
+            {{"--mtu", "63"}, "bad MTU (64..65000): 63"},
+            {{"--mtu", "65001"}, "bad MTU (64..65000): 65001"},
+            {{"--seed", "4294967296"}, "bad seed: 4294967296"},
+            {{"--drop", "1.5"}, "bad share (0..1): 1.5"},
+            {{"--reorder", "-0.1"}, "bad share (0..1): -0.1"},
+            {{"--duplicate", ""}, "bad share (0..1): "},
+            {{"--split-replies", "0"}, "bad split (BYTES[:MS]): 0"},
+            {{"--split-replies", "10:60001"}, "bad split (BYTES[:MS]): 10:60001"},
+            {{"--split-replies", ":5"}, "bad split (BYTES[:MS]): :5"},
+            {{"--reply-delay", "60001"}, "bad delay in ms: 60001"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        EXPECT_EQ(ParseSimOptions(arguments).error, message) << arguments[0];
+    }
+}
 
 TEST(SimText, Md5MatchesRfc1321TestSuite) {
     const std::pair<const char*, const char*> cases[] = {

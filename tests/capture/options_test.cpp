@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "capture_verdict.h"
+#include "commands.h"
 #include "frame_writer.h"
 #include "options.h"
 
@@ -86,6 +88,121 @@ TEST(CaptureOptions, BadArgumentsGiveClearErrors) {
     for (const auto& [arguments, message] : cases) {
         EXPECT_EQ(Parse(arguments).error, message) << arguments[0];
     }
+}
+
+TEST(CaptureVerdict, StopsForTheFirstReasonThatHolds) {
+    Options limits;
+    limits.frames = 100;
+    limits.durationSeconds = 10;
+    limits.connectTimeoutSeconds = 5;
+    Options unlimited;
+    unlimited.connectTimeoutSeconds = 5;
+
+    struct Case {
+        const char* what;
+        CaptureProgress progress;
+        const Options& options;
+        CaptureOutcome outcome;
+    };
+
+    using O = CaptureOutcome;
+    const Case cases[] = {
+            {"frames coming", {.elapsedSeconds = 1, .frames = 10}, limits, O::Running},
+            {"waiting for the first frame", {.elapsedSeconds = 4.9}, limits, O::Running},
+            {"stopped before a frame",
+             {.elapsedSeconds = 1, .stopRequested = true},
+             limits,
+             O::Interrupted},
+            {"stopped after frames",
+             {.elapsedSeconds = 1, .frames = 1, .stopRequested = true},
+             limits,
+             O::Finished},
+            {"a stop comes before a write failure",
+             {.elapsedSeconds = 1, .frames = 1, .stopRequested = true, .writeFailed = true},
+             limits,
+             O::Finished},
+            {"write failure",
+             {.elapsedSeconds = 1, .frames = 1, .writeFailed = true},
+             limits,
+             O::WriteFailed},
+            {"a write failure comes before the frame limit",
+             {.elapsedSeconds = 1, .frames = 100, .writeFailed = true},
+             limits,
+             O::WriteFailed},
+            {"frame limit", {.elapsedSeconds = 1, .frames = 100}, limits, O::Finished},
+            {"duration", {.elapsedSeconds = 10, .frames = 5}, limits, O::Finished},
+            {"the duration comes before refused credentials",
+             {.elapsedSeconds = 10, .credentialsRefused = true},
+             limits,
+             O::Finished},
+            {"no limits", {.elapsedSeconds = 1000, .frames = 99999}, unlimited, O::Running},
+            {"refused credentials",
+             {.elapsedSeconds = 1, .credentialsRefused = true},
+             limits,
+             O::CredentialsRefused},
+            {"refused credentials come before a failed send",
+             {.elapsedSeconds = 1, .credentialsRefused = true, .sendFailed = true},
+             limits,
+             O::CredentialsRefused},
+            {"failed send", {.elapsedSeconds = 1, .sendFailed = true}, limits, O::SendFailed},
+            {"a failed send after the time-out",
+             {.elapsedSeconds = 6, .sendFailed = true},
+             limits,
+             O::SendFailed},
+            {"refusals after the first frame",
+             {.elapsedSeconds = 1, .frames = 3, .credentialsRefused = true, .sendFailed = true},
+             limits,
+             O::Running},
+            {"connect time-out", {.elapsedSeconds = 5}, limits, O::NoFrameInTime},
+            {"no time-out once frames came",
+             {.elapsedSeconds = 60, .frames = 1},
+             unlimited,
+             O::Running},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(JudgeCapture(c.progress, c.options), c.outcome) << c.what;
+    }
+}
+
+TEST(CaptureVerdict, EachEndHasItsExitCodeAndReason) {
+    struct Case {
+        CaptureOutcome outcome;
+        CameraDiagnosis diagnosis;
+        std::string lastError;
+        int exitCode;
+        std::string reason;
+    };
+
+    using O = CaptureOutcome;
+    using D = CameraDiagnosis;
+    const Case cases[] = {
+            {O::Finished, D::Answers, "timeout", kExitOk, ""},
+            {O::ChannelNotStarted, D::Answers, "", kExitPlugin,
+             "the driver could not start the channel"},
+            {O::Interrupted, D::Answers, "", kExitInterrupted,
+             "interrupted before the first frame"},
+            {O::WriteFailed, D::Answers, "", kExitCamera, "cannot write to out.h264"},
+            {O::CredentialsRefused, D::Answers, "status code = 401", kExitCredentials,
+             "the camera refused the credentials (status code = 401)"},
+            {O::SendFailed, D::NeedsCredentials, "cannot send request", kExitCredentials,
+             "the camera refused the credentials: check --user and --password"},
+            {O::SendFailed, D::Unreachable, "cannot send request", kExitCamera,
+             "the camera cannot be reached (cannot send request)"},
+            {O::SendFailed, D::Answers, "cannot send request", kExitCamera,
+             "the camera does not take the driver's requests (cannot send request)"},
+            {O::SendFailed, D::NotHttp, "x", kExitCamera,
+             "the camera does not take the driver's requests (x)"},
+            {O::NoFrameInTime, D::Answers, "", kExitCamera, "no frame arrived within 30 s"},
+            {O::NoFrameInTime, D::Answers, "RTSP 404", kExitCamera,
+             "no frame arrived within 30 s (RTSP 404)"},
+    };
+    for (const Case& c : cases) {
+        const CaptureEnd end = CaptureEndOf(c.outcome, c.diagnosis, c.lastError, "out.h264", 30);
+        EXPECT_EQ(end.exitCode, c.exitCode) << c.reason;
+        EXPECT_EQ(end.reason, c.reason);
+    }
+    EXPECT_EQ(CaptureEndOf(O::NoFrameInTime, D::Answers, "", "", 2.4).reason,
+              "no frame arrived within 2 s");
 }
 
 TEST(FrameWriter, ChoosesOutputByNameAndRefusesMismatches) {

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <random>
 
-#include "platform/clock.h"
 #include "platform/system.h"
 #include "platform/wait.h"
+#include "sim_http.h"
 #include "sim_internal.h"
+#include "sim_rtsp.h"
+#include "sim_state.h"
 
 namespace norvane::sim {
 
@@ -16,10 +18,13 @@ constexpr std::size_t kMaxHeadBytes = 64 * 1024;
 constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
 constexpr std::size_t kMaxNonces = 64;
 constexpr int kAcceptPollMs = 200; // also the period of the session time-out check
-// Bounds that keep a long-running simulator (or a misbehaving client) from growing without limit.
+// Connections beyond this many are closed at once, so that a misbehaving client cannot make a
+// long-running simulator grow without limit.
 constexpr std::size_t kMaxConnections = 64;
-constexpr std::size_t kMaxLoggedRequests = 100000;
-constexpr std::size_t kLogTrim = 10000; // oldest entries dropped when the log is full
+constexpr int kListenBacklog = 128;
+constexpr std::uint32_t kMinMtu = 64;
+constexpr std::uint32_t kMaxMtu = 65000;
+constexpr double kMaxFps = 240.0;
 
 } // namespace
 
@@ -80,7 +85,7 @@ CAuthenticator::CAuthenticator(AuthMode mode, std::string user, std::string pass
 }
 
 std::string CAuthenticator::Challenge() {
-    if (m_mode == AuthMode::Basic) {
+    if (m_mode != AuthMode::Digest) {
         return "Basic realm=\"" + m_realm + "\"";
     }
     std::string nonce;
@@ -265,8 +270,7 @@ bool CConnection::Send(const std::string& reply, const SimFaults& faults) {
     return true;
 }
 
-std::string FormatReply(const std::string& firstLine,
-                        const std::vector<std::pair<std::string, std::string>>& headers,
+std::string FormatReply(const std::string& firstLine, const Headers& headers,
                         const std::string& body) {
     std::string reply = firstLine + "\r\n";
     for (const auto& [name, value] : headers) {
@@ -277,109 +281,85 @@ std::string FormatReply(const std::string& firstLine,
     return reply;
 }
 
-// ---- Impl -----------------------------------------------------------------------------------
-
-CCameraSim::Impl::Impl(CameraSimConfig configuration) : config(std::move(configuration)) {
-    currentFaults = config.faults;
-    const std::string fps = FormatDecimal(config.fps);
-    const std::string size0 = std::to_string(config.width) + "x" + std::to_string(config.height);
-    codec = {{"codec0", "h264"},
-             {"resolution0", size0},
-             {"bitctrl0", "cbr"},
-             {"bitavr0", "2048"},
-             {"fps0", fps},
-             {"codec1", "mjpeg"},
-             {"resolution1", "704x576"},
-             {"bitctrl1", "cbr"},
-             {"bitavr1", "2048"},
-             {"fps1", fps},
-             {"ff_mode", std::to_string(config.ffMode)},
-             {"mirror_mode", "none"},
-             {"bandon", "no"},
-             {"bandwidth", "5000"}};
-    alarmPort = {{"in_enable", "yes"},    {"in_type", "no"},           {"in_text", "ALARM 1"},
-                 {"out_oper", "useroff"}, {"out_mode", "transparent"}, {"out_dwell", "5"}};
-}
-
-SimFaults CCameraSim::Impl::Faults() const {
-    std::lock_guard guard(lock);
-    return currentFaults;
-}
-
-void CCameraSim::Impl::LogRequest(LoggedRequest::Protocol protocol,
-                                  const ReceivedRequest& request) {
-    {
-        std::lock_guard guard(lock);
-        if (log.size() >= kMaxLoggedRequests) {
-            log.erase(log.begin(), log.begin() + static_cast<std::ptrdiff_t>(kLogTrim));
-        }
-        log.push_back(LoggedRequest{protocol, request.method, request.uri, request.headText});
-    }
-    logChanged.notify_all();
-}
-
-std::string CCameraSim::Impl::CodecValue(const std::string& key) const {
-    std::lock_guard guard(lock);
-    for (const auto& [name, value] : codec) {
-        if (name == key) {
-            return value;
-        }
-    }
-    return {};
-}
-
-double CCameraSim::Impl::StreamFps(bool mainStream) const {
-    const std::string text = CodecValue(mainStream ? "fps0" : "fps1");
-    char* end = nullptr;
-    const double fps = std::strtod(text.c_str(), &end);
-    return fps > 0.0 && fps <= 240.0 ? fps : config.fps;
-}
-
-std::shared_ptr<const H264Clip> CCameraSim::Impl::MainClip() const {
-    if (h264File) {
-        return h264File;
-    }
-    // The embedded clip nearest to the configured size of the main stream.
-    const std::string size = CodecValue("resolution0");
-    const auto width = ParseUnsigned(size.substr(0, size.find('x')));
-    return width && *width > 800 ? EmbeddedH264_1280x720() : EmbeddedH264_640x480();
-}
-
-std::string CCameraSim::Impl::AddressText(std::uint32_t address) const {
+std::string AddressText(std::uint32_t address) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address); // network order
     return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
            std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
 }
 
-void CCameraSim::Impl::AcceptLoop(platform::CSocket& listener, bool rtsp) {
+LoggedRequest LogEntry(LoggedRequest::Protocol protocol, const ReceivedRequest& request) {
+    return LoggedRequest{protocol, request.method, request.uri, request.headText};
+}
+
+// ---- CListener ------------------------------------------------------------------------------
+
+bool CListener::Listen(std::uint32_t address, std::uint16_t port, const char* what,
+                       std::string* error) {
+    m_socket = platform::CSocket::CreateTcp();
+    if (!m_socket.IsValid() || !m_socket.SetReuseAddress(true) || !m_socket.Bind(address, port) ||
+        !m_socket.Listen(kListenBacklog)) {
+        *error = std::string("cannot listen for ") + what + " on port " + std::to_string(port);
+        m_socket.Close();
+        return false;
+    }
+    m_address = address;
+    m_port = m_socket.LocalPort();
+    return true;
+}
+
+void CListener::Start(platform::CEventHandle* stop, CThreadSet& connections, ServeFn serve,
+                      std::function<void()> tick) {
+    m_serve = std::move(serve);
+    m_tick = std::move(tick);
+    m_acceptor = std::thread([this, stop, &connections] { AcceptLoop(stop, connections); });
+}
+
+void CListener::Join() {
+    if (m_acceptor.joinable()) {
+        m_acceptor.join();
+    }
+}
+
+void CListener::AcceptLoop(platform::CEventHandle* stop, CThreadSet& connections) {
     while (true) {
-        const auto wait = platform::WaitSocket(listener, platform::WaitFor::Read, stopEvent.get(),
-                                               kAcceptPollMs);
+        const auto wait =
+                platform::WaitSocket(m_socket, platform::WaitFor::Read, stop, kAcceptPollMs);
         if (wait == platform::WaitResult::Stopped) {
             return;
         }
-        if (rtsp) {
-            ExpireSessions();
+        if (m_tick) {
+            m_tick();
         }
         if (wait != platform::WaitResult::Ready) {
             continue;
         }
         platform::SocketAddress peer;
-        platform::CSocket socket = listener.Accept(&peer);
+        platform::CSocket socket = m_socket.Accept(&peer);
         if (!socket.IsValid() || connections.Running() >= kMaxConnections) {
             continue; // over the limit the connection is closed at once
         }
-        auto connection = std::make_shared<CConnection>(std::move(socket), peer, stopEvent.get());
-        connection->SetLocalAddress(bindAddress);
-        connections.Spawn([this, connection, rtsp] {
-            if (rtsp) {
-                ServeRtsp(*connection);
-            } else {
-                ServeHttp(*connection);
-            }
-        });
+        auto connection = std::make_shared<CConnection>(std::move(socket), peer, stop);
+        connection->SetLocalAddress(m_address);
+        connections.Spawn([this, connection] { m_serve(*connection); });
     }
 }
+
+// ---- CCameraSim -----------------------------------------------------------------------------
+
+// The simulator's pieces: the shared state, one server per protocol with its listener, and the
+// threads of their connections. Start and Stop (on the owner's thread) start and join them.
+struct CCameraSim::Impl {
+    explicit Impl(CameraSimConfig config) : state(std::move(config)), http(state), rtsp(state) {}
+
+    CSimState state;
+    CSimHttpServer http;
+    CSimRtspServer rtsp;
+    std::unique_ptr<platform::CEventHandle> stopEvent;
+    CListener httpListener;
+    CListener rtspListener;
+    CThreadSet connections;
+    bool started = false;
+};
 
 // ---- CCameraSim -----------------------------------------------------------------------------
 
@@ -389,23 +369,6 @@ CCameraSim::CCameraSim(CameraSimConfig config)
 CCameraSim::~CCameraSim() {
     Stop();
 }
-
-namespace {
-
-bool Listen(platform::CSocket& socket, std::uint32_t address, std::uint16_t port,
-            std::uint16_t& boundPort, const char* what, std::string* error) {
-    socket = platform::CSocket::CreateTcp();
-    if (!socket.IsValid() || !socket.SetReuseAddress(true) || !socket.Bind(address, port) ||
-        !socket.Listen(128)) {
-        *error = std::string("cannot listen for ") + what + " on port " + std::to_string(port);
-        socket.Close();
-        return false;
-    }
-    boundPort = socket.LocalPort();
-    return true;
-}
-
-} // namespace
 
 bool CCameraSim::Start(std::string* error) {
     std::string ignored;
@@ -417,49 +380,21 @@ bool CCameraSim::Start(std::string* error) {
         *error = "already started";
         return false;
     }
-    const CameraSimConfig& config = impl.config;
-    if (config.mtu < 64 || config.mtu > 65000) {
+    const CameraSimConfig& config = impl.state.Config();
+    if (config.mtu < kMinMtu || config.mtu > kMaxMtu) {
         *error = "the MTU must be between 64 and 65000 bytes";
         return false;
     }
-    if (!(config.fps > 0.0 && config.fps <= 240.0)) {
+    if (!(config.fps > 0.0 && config.fps <= kMaxFps)) {
         *error = "the frame rate must be above 0 and at most 240";
         return false;
     }
-    if (!config.h264File.empty()) {
-        std::vector<std::uint8_t> bytes;
-        if (!ReadFileBytes(config.h264File, bytes, error)) {
-            return false;
-        }
-        impl.h264File = ParseAnnexB(bytes, error);
-        if (!impl.h264File) {
-            *error = config.h264File + ": " + *error;
-            return false;
-        }
-    } else if (!EmbeddedH264_640x480() || !EmbeddedH264_1280x720()) {
-        *error = "the embedded H.264 clips cannot be read";
+    if (!impl.state.LoadMedia(error)) {
         return false;
     }
-    if (!config.mjpegFile.empty()) {
-        std::vector<std::uint8_t> bytes;
-        if (!ReadFileBytes(config.mjpegFile, bytes, error)) {
-            return false;
-        }
-        impl.jpegClip = ParseMjpeg(bytes, error);
-        if (!impl.jpegClip) {
-            *error = config.mjpegFile + ": " + *error;
-            return false;
-        }
-    } else {
-        impl.jpegClip = EmbeddedMjpeg_704x576();
-        if (!impl.jpegClip) {
-            *error = "the embedded JPEG clip cannot be read";
-            return false;
-        }
-    }
     // 0.0.0.0 serves every local address; any other address must resolve.
-    impl.bindAddress = platform::ResolveIPv4(config.bindAddress);
-    if (impl.bindAddress == 0 && config.bindAddress != "0.0.0.0") {
+    const std::uint32_t address = platform::ResolveIPv4(config.bindAddress);
+    if (address == 0 && config.bindAddress != "0.0.0.0") {
         *error = "cannot resolve the address " + config.bindAddress;
         return false;
     }
@@ -468,19 +403,18 @@ bool CCameraSim::Start(std::string* error) {
         *error = "cannot create the stop event";
         return false;
     }
-    if (!Listen(impl.httpListener, impl.bindAddress, config.httpPort, impl.httpPort, "HTTP",
-                error) ||
-        !Listen(impl.rtspListener, impl.bindAddress, config.rtspPort, impl.rtspPort, "RTSP",
-                error)) {
+    if (!impl.httpListener.Listen(address, config.httpPort, "HTTP", error) ||
+        !impl.rtspListener.Listen(address, config.rtspPort, "RTSP", error)) {
         impl.httpListener.Close();
         return false;
     }
-    impl.httpAuth = std::make_unique<CAuthenticator>(config.httpAuth, config.user, config.password,
-                                                     config.realm, config.httpDigestQop);
-    impl.rtspAuth = std::make_unique<CAuthenticator>(config.rtspAuth, config.user, config.password,
-                                                     config.realm, config.rtspDigestQop);
-    impl.httpAcceptor = std::thread([&impl] { impl.AcceptLoop(impl.httpListener, false); });
-    impl.rtspAcceptor = std::thread([&impl] { impl.AcceptLoop(impl.rtspListener, true); });
+    impl.rtsp.SetEndpoint(address, impl.rtspListener.Port());
+    impl.httpListener.Start(impl.stopEvent.get(), impl.connections,
+                            [&impl](CConnection& connection) { impl.http.Serve(connection); });
+    impl.rtspListener.Start(
+            impl.stopEvent.get(), impl.connections,
+            [&impl](CConnection& connection) { impl.rtsp.Serve(connection); },
+            [&impl] { impl.rtsp.ExpireSessions(); });
     impl.started = true;
     return true;
 }
@@ -491,102 +425,89 @@ void CCameraSim::Stop() {
         return;
     }
     impl.stopEvent->Set();
-    impl.httpAcceptor.join();
-    impl.rtspAcceptor.join();
+    impl.httpListener.Join();
+    impl.rtspListener.Join();
     impl.connections.JoinAll();
-    impl.EndAllSessions();
+    impl.rtsp.EndAllSessions();
     impl.httpListener.Close();
     impl.rtspListener.Close();
     impl.started = false;
 }
 
 std::uint16_t CCameraSim::HttpPort() const {
-    return m_impl->httpPort;
+    return m_impl->httpListener.Port();
 }
 
 std::uint16_t CCameraSim::RtspPort() const {
-    return m_impl->rtspPort;
+    return m_impl->rtspListener.Port();
 }
 
 std::string CCameraSim::RtspUrl(const std::string& path) const {
-    return "rtsp://" + m_impl->config.bindAddress + ":" + std::to_string(m_impl->rtspPort) + "/" +
+    return "rtsp://" + m_impl->state.Config().bindAddress + ":" + std::to_string(RtspPort()) + "/" +
            path;
 }
 
 std::string CCameraSim::HttpUrl(const std::string& pathAndQuery) const {
-    return "http://" + m_impl->config.bindAddress + ":" + std::to_string(m_impl->httpPort) +
+    return "http://" + m_impl->state.Config().bindAddress + ":" + std::to_string(HttpPort()) +
            pathAndQuery;
 }
 
 void CCameraSim::SetFaults(const SimFaults& faults) {
-    std::lock_guard guard(m_impl->lock);
-    m_impl->currentFaults = faults;
+    m_impl->state.SetFaults(faults);
 }
 
 SimFaults CCameraSim::GetFaults() const {
-    return m_impl->Faults();
+    return m_impl->state.Faults();
 }
 
 std::vector<LoggedRequest> CCameraSim::Requests() const {
-    std::lock_guard guard(m_impl->lock);
-    return m_impl->log;
+    return m_impl->state.Requests();
 }
 
 void CCameraSim::ClearRequests() {
-    std::lock_guard guard(m_impl->lock);
-    m_impl->log.clear();
+    m_impl->state.ClearRequests();
 }
 
 bool CCameraSim::WaitForRequest(const std::function<bool(const LoggedRequest&)>& match,
                                 std::chrono::milliseconds timeout) const {
-    std::unique_lock guard(m_impl->lock);
-    return m_impl->logChanged.wait_for(guard, timeout, [&] {
-        return std::any_of(m_impl->log.begin(), m_impl->log.end(), match);
-    });
+    return m_impl->state.WaitForRequest(match, timeout);
 }
 
 void CCameraSim::SetAlarmInput(bool active) {
-    std::lock_guard guard(m_impl->lock);
-    m_impl->alarmInput = active;
+    m_impl->state.WithSettings(
+            [active](CameraSettings& settings) { settings.alarmInput = active; });
 }
 
 bool CCameraSim::AlarmInput() const {
-    std::lock_guard guard(m_impl->lock);
-    return m_impl->alarmInput;
+    return m_impl->state.WithSettings(
+            [](const CameraSettings& settings) { return settings.alarmInput; });
 }
 
 bool CCameraSim::RelayOutput() const {
-    std::lock_guard guard(m_impl->lock);
-    return m_impl->relayOutput;
+    return m_impl->state.WithSettings(
+            [](const CameraSettings& settings) { return settings.relayOutput; });
 }
 
 std::uint32_t CCameraSim::RelaySwitchCount() const {
-    std::lock_guard guard(m_impl->lock);
-    return m_impl->relaySwitches;
+    return m_impl->state.WithSettings(
+            [](const CameraSettings& settings) { return settings.relaySwitches; });
 }
 
 std::vector<std::pair<std::string, std::string>> CCameraSim::CodecSettings() const {
-    std::lock_guard guard(m_impl->lock);
-    return m_impl->codec;
+    return m_impl->state.WithSettings(
+            [](const CameraSettings& settings) { return settings.codec; });
 }
 
 std::vector<ReceivedRtcp> CCameraSim::ReceivedRtcpPackets() const {
-    std::lock_guard guard(m_impl->lock);
-    return m_impl->rtcpPackets;
-}
-
-std::size_t CCameraSim::Impl::ActiveSessions() const {
-    std::lock_guard guard(sessionLock);
-    return sessions.size();
+    return m_impl->state.RtcpPackets();
 }
 
 std::size_t CCameraSim::ActiveSessionCount() const {
-    return m_impl->ActiveSessions();
+    return m_impl->rtsp.ActiveSessions();
 }
 
 StreamStats CCameraSim::Stats(const std::string& path) const {
-    const StreamCounters& counters =
-            path == "vtl_media/second" ? m_impl->secondCounters : m_impl->mainCounters;
+    const StreamCounters& counters = m_impl->state.Counters(path != "vtl_media/second");
     return StreamStats{counters.framesSent.load(), counters.packetsSent.load(),
                        counters.senderReports.load()};
 }

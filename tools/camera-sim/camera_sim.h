@@ -138,9 +138,8 @@ public:
     // Stats of everything sent on `path` ("vtl_media/main" or "vtl_media/second") so far.
     [[nodiscard]] StreamStats Stats(const std::string& path) const;
 
-    struct Impl;
-
 private:
+    struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
 

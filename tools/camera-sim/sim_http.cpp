@@ -1,9 +1,6 @@
-// The camera's HTTP control interface: GET /cgi-bin/action.fcgi?vtl_api=<function>&... answered
-// with key=value lines ended by CR LF and a return_code line, over keep-alive connections with
-// optional Basic or Digest authentication.
-#include <cstdlib>
+#include "sim_http.h"
 
-#include "sim_internal.h"
+#include <cstdlib>
 
 namespace norvane::sim {
 
@@ -37,8 +34,7 @@ const char* ReasonPhrase(int status) {
     }
 }
 
-std::string KeyValueBody(const std::vector<std::pair<std::string, std::string>>& values,
-                         const std::string& returnCode) {
+std::string KeyValueBody(const Settings& values, const std::string& returnCode) {
     std::string body;
     for (const auto& [key, value] : values) {
         body += key + "=" + value + "\r\n";
@@ -135,8 +131,7 @@ bool ValidAlarmPortValue(const std::string& name, const std::string& value) {
 
 // ApplySettings writes the parameters into `settings` when every one is known and valid.
 template <typename Validate>
-bool ApplySettings(const std::vector<std::pair<std::string, std::string>>& parameters,
-                   std::vector<std::pair<std::string, std::string>>& settings, Validate validate) {
+bool ApplySettings(const Settings& parameters, Settings& settings, Validate validate) {
     for (const auto& [name, value] : parameters) {
         if (name != "vtl_api" && !validate(name, value)) {
             return false;
@@ -154,76 +149,75 @@ bool ApplySettings(const std::vector<std::pair<std::string, std::string>>& param
 
 } // namespace
 
-std::string CCameraSim::Impl::HandleCgi(const ReceivedRequest& request, int& status) {
-    status = 200;
-    const std::size_t question = request.uri.find('?');
-    const std::string path = request.uri.substr(0, question);
+CgiAnswer AnswerCgi(const std::string& uri, const SimFaults& faults, const CameraSimConfig& config,
+                    CameraSettings& settings) {
+    const std::size_t question = uri.find('?');
+    const std::string path = uri.substr(0, question);
     if (path != kCgiPath) {
-        status = 404;
-        return "404 Not Found\r\n";
+        return {404, "404 Not Found\r\n"};
     }
-    const auto parameters = ParseQuery(
-            question == std::string::npos ? std::string_view()
-                                          : std::string_view(request.uri).substr(question + 1));
+    const auto parameters =
+            ParseQuery(question == std::string::npos ? std::string_view()
+                                                     : std::string_view(uri).substr(question + 1));
     if (!parameters || parameters->empty() || parameters->front().first != "vtl_api") {
-        status = 400;
-        return "400 Bad Request\r\n";
+        return {400, "400 Bad Request\r\n"};
     }
     const std::string& function = parameters->front().second;
-    {
-        const SimFaults current = Faults();
-        const auto refused = current.refusedCgi.find(function);
-        if (refused != current.refusedCgi.end()) {
-            const auto httpStatus = ParseUnsigned(refused->second);
-            if (httpStatus && *httpStatus >= 300 && *httpStatus <= 599) {
-                status = static_cast<int>(*httpStatus);
-                return std::to_string(status) + " " + ReasonPhrase(status) + "\r\n";
-            }
-            return KeyValueBody({}, refused->second.empty() ? "0x80000002" : refused->second);
+    const auto refused = faults.refusedCgi.find(function);
+    if (refused != faults.refusedCgi.end()) {
+        const auto httpStatus = ParseUnsigned(refused->second);
+        if (httpStatus && *httpStatus >= 300 && *httpStatus <= 599) {
+            const int status = static_cast<int>(*httpStatus);
+            return {status, std::to_string(status) + " " + ReasonPhrase(status) + "\r\n"};
         }
+        return {200, KeyValueBody({}, refused->second.empty() ? "0x80000002" : refused->second)};
     }
-    std::lock_guard guard(lock);
     if (function == "get_setup.system.info") {
-        return KeyValueBody({{"brand", config.brand},
-                             {"hwver", config.hwver},
-                             {"swver", config.swver},
-                             {"model", config.brand + " " + config.hwver},
-                             {"serial", "VT0000000001"}},
-                            kReturnOk);
+        return {200, KeyValueBody({{"brand", config.brand},
+                                   {"hwver", config.hwver},
+                                   {"swver", config.swver},
+                                   {"model", config.brand + " " + config.hwver},
+                                   {"serial", "VT0000000001"}},
+                                  kReturnOk)};
     }
     if (function == "get_setup.video.codec") {
-        return KeyValueBody(codec, kReturnOk);
+        return {200, KeyValueBody(settings.codec, kReturnOk)};
     }
     if (function == "set_setup.video.codec") {
-        return KeyValueBody({}, ApplySettings(*parameters, codec, ValidCodecValue)
-                                        ? kReturnOk
-                                        : kReturnBadParameter);
+        return {200, KeyValueBody({}, ApplySettings(*parameters, settings.codec, ValidCodecValue)
+                                              ? kReturnOk
+                                              : kReturnBadParameter)};
     }
     if (function == "get_setup.event.alarm_port") {
-        return KeyValueBody(alarmPort, kReturnOk);
+        return {200, KeyValueBody(settings.alarmPort, kReturnOk)};
     }
     if (function == "set_setup.event.alarm_port") {
-        if (!ApplySettings(*parameters, alarmPort, ValidAlarmPortValue)) {
-            return KeyValueBody({}, kReturnBadParameter);
+        if (!ApplySettings(*parameters, settings.alarmPort, ValidAlarmPortValue)) {
+            return {200, KeyValueBody({}, kReturnBadParameter)};
         }
         for (const auto& [name, value] : *parameters) {
             if (name == "out_oper") {
-                relayOutput = value == "useron";
-                ++relaySwitches;
+                settings.relayOutput = value == "useron";
+                ++settings.relaySwitches;
             }
         }
-        return KeyValueBody({}, kReturnOk);
+        return {200, KeyValueBody({}, kReturnOk)};
     }
     if (function == "get_setup.event.status") {
-        return KeyValueBody({{"rise_alarm", alarmInput ? "1" : "0"},
-                             {"motion_alarm", "0"},
-                             {"out_status", relayOutput ? "1" : "0"}},
-                            kReturnOk);
+        return {200, KeyValueBody({{"rise_alarm", settings.alarmInput ? "1" : "0"},
+                                   {"motion_alarm", "0"},
+                                   {"out_status", settings.relayOutput ? "1" : "0"}},
+                                  kReturnOk)};
     }
-    return KeyValueBody({}, kReturnUnknownFunction);
+    return {200, KeyValueBody({}, kReturnUnknownFunction)};
 }
 
-void CCameraSim::Impl::ServeHttp(CConnection& connection) {
+CSimHttpServer::CSimHttpServer(CSimState& state)
+    : m_state(state)
+    , m_auth(state.Config().httpAuth, state.Config().user, state.Config().password,
+             state.Config().realm, state.Config().httpDigestQop) {}
+
+void CSimHttpServer::Serve(CConnection& connection) {
     while (true) {
         ReceivedRequest request;
         const auto read = connection.Read(request, kIdleConnectionMs);
@@ -237,8 +231,8 @@ void CCameraSim::Impl::ServeHttp(CConnection& connection) {
         if (read != CConnection::ReadResult::Ok) {
             return;
         }
-        LogRequest(LoggedRequest::Protocol::Http, request);
-        const SimFaults faults = Faults();
+        m_state.LogRequest(LogEntry(LoggedRequest::Protocol::Http, request));
+        const SimFaults faults = m_state.Faults();
         // HTTP/1.1 keeps the connection unless told otherwise; HTTP/1.0 only when asked.
         const auto connectionHeader = request.head.Header("Connection");
         bool keepAlive = request.version == "HTTP/1.1";
@@ -249,26 +243,26 @@ void CCameraSim::Impl::ServeHttp(CConnection& connection) {
                 keepAlive = true;
             }
         }
-        std::vector<std::pair<std::string, std::string>> headers = {{"Server", "Vantrel-Web"},
-                                                                    {"Content-Type", "text/plain"}};
+        Headers headers = {{"Server", "Vantrel-Web"}, {"Content-Type", "text/plain"}};
         int status = 200;
         std::string body;
         if (request.version != "HTTP/1.1" && request.version != "HTTP/1.0") {
             status = 400;
             keepAlive = false;
         } else if (faults.httpAlways401 ||
-                   !httpAuth->Check(request.method, request.head.Header("Authorization"))) {
+                   !m_auth.Check(request.method, request.head.Header("Authorization"))) {
             status = 401;
-            headers.emplace_back("WWW-Authenticate",
-                                 httpAuth->Mode() == AuthMode::None
-                                         ? "Basic realm=\"" + config.realm + "\""
-                                         : httpAuth->Challenge());
+            headers.emplace_back("WWW-Authenticate", m_auth.Challenge());
             body = "401 Unauthorized\r\n";
         } else if (request.method != "GET") {
             status = 405;
             headers.emplace_back("Allow", "GET");
         } else {
-            body = HandleCgi(request, status);
+            const CgiAnswer answer = m_state.WithSettings([&](CameraSettings& settings) {
+                return AnswerCgi(request.uri, faults, m_state.Config(), settings);
+            });
+            status = answer.status;
+            body = answer.body;
         }
         headers.emplace_back("Content-Length", std::to_string(body.size()));
         headers.emplace_back("Connection", keepAlive ? "keep-alive" : "close");

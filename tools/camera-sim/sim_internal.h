@@ -1,14 +1,12 @@
-// Internal parts of CCameraSim shared by its source files: the state every thread reads, the
-// connection reader/writer, the authenticator and the RTSP session record.
+// Parts shared by the simulated camera's servers: the connection reader/writer, the listener
+// that accepts connections, the thread set that owns their threads and the authenticator.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <list>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,19 +17,12 @@
 #include "camera_sim.h"
 #include "platform/event_handle.h"
 #include "platform/socket.h"
-#include "sim_media.h"
 #include "sim_text.h"
 
 namespace norvane::sim {
 
 // A connection without any request for this long is closed.
 constexpr int kIdleConnectionMs = 120000;
-
-// SessionIdleTooLong tells whether a session last refreshed at `lastActivityMs` has outlived its
-// time-out at `nowMs`. A request may refresh the session after `nowMs` was read; such a session
-// is fresh, not idle for the whole range of the clock.
-[[nodiscard]] bool SessionIdleTooLong(std::uint64_t nowMs, std::uint64_t lastActivityMs,
-                                      std::uint32_t timeoutSec);
 
 // CThreadSet owns the connection threads, so that Stop can join every one of them; finished
 // threads are joined whenever a new one is spawned or the running ones are counted.
@@ -68,7 +59,8 @@ public:
 
     // Check returns true when the request carries valid credentials (always true for None).
     bool Check(const std::string& method, const std::optional<std::string>& authorization);
-    // Challenge returns the value of the WWW-Authenticate header for a 401 reply.
+    // Challenge returns the value of the WWW-Authenticate header for a 401 reply; Basic when no
+    // credentials are checked (a fault refuses every request then).
     std::string Challenge();
 
 private:
@@ -127,103 +119,46 @@ private:
     std::uint32_t m_localAddress = 0;
 };
 
-// Counters of one stream path, updated by the sender threads.
-struct StreamCounters {
-    std::atomic<std::uint64_t> framesSent{0};
-    std::atomic<std::uint64_t> packetsSent{0};
-    std::atomic<std::uint64_t> senderReports{0};
-};
-
-// One RTSP session: created by SETUP, streamed by its own thread after PLAY, ended by TEARDOWN,
-// its time-out or Stop.
-struct CRtspSession {
-    std::string id;
-    bool mainStream = true;
-    platform::SocketAddress clientRtp;
-    platform::SocketAddress clientRtcp;
-    platform::CSocket rtp;
-    platform::CSocket rtcp;
-    std::uint16_t serverRtpPort = 0;
-    std::uint16_t serverRtcpPort = 0;
-    std::uint32_t ssrc = 0;
-    std::uint16_t firstSequence = 0;
-    std::uint32_t firstTimestamp = 0;
-    std::uint64_t faultSeed = 0;
-    std::uint32_t timeoutSec = 60;
-    std::atomic<std::uint64_t> lastActivityMs{0};
-    std::unique_ptr<platform::CEventHandle> stopEvent;
-    std::thread thread;
-    bool playing = false; // guarded by the session table lock
-};
-
-struct CCameraSim::Impl {
-    explicit Impl(CameraSimConfig config);
-
-    // Shared state.
-    CameraSimConfig config;
-    mutable std::mutex lock;
-    mutable std::condition_variable logChanged;
-    SimFaults currentFaults;
-    std::vector<LoggedRequest> log;
-    std::vector<ReceivedRtcp> rtcpPackets;
-    bool alarmInput = false;
-    bool relayOutput = false;
-    std::uint32_t relaySwitches = 0;
-    std::vector<std::pair<std::string, std::string>> codec;
-    std::vector<std::pair<std::string, std::string>> alarmPort;
-
-    std::shared_ptr<const H264Clip> h264File;
-    std::shared_ptr<const JpegClip> jpegClip;
-    StreamCounters mainCounters;
-    StreamCounters secondCounters;
-
-    std::unique_ptr<CAuthenticator> httpAuth;
-    std::unique_ptr<CAuthenticator> rtspAuth;
-
-    std::unique_ptr<platform::CEventHandle> stopEvent;
-    platform::CSocket httpListener;
-    platform::CSocket rtspListener;
-    std::uint16_t httpPort = 0;
-    std::uint16_t rtspPort = 0;
-    std::uint32_t bindAddress = 0;
-    std::thread httpAcceptor;
-    std::thread rtspAcceptor;
-    CThreadSet connections;
-    bool started = false;
-
-    mutable std::mutex sessionLock;
-    std::map<std::string, std::shared_ptr<CRtspSession>> sessions;
-    std::uint64_t sessionCounter = 0;
-
-    SimFaults Faults() const;
-    void LogRequest(LoggedRequest::Protocol protocol, const ReceivedRequest& request);
-    std::string CodecValue(const std::string& key) const;
-    double StreamFps(bool mainStream) const;
-    std::shared_ptr<const H264Clip> MainClip() const;
-    std::string AddressText(std::uint32_t address) const;
-    std::string RtspUrlOf(bool mainStream) const;
-    std::string PresentationUrl(const std::string& uri, bool mainStream) const;
-    std::string BuildSdp(bool mainStream, const std::string& address) const;
-    // CreateSession binds the server port pair and enters a new session; null when no ports.
-    std::shared_ptr<CRtspSession> CreateSession(bool mainStream, platform::SocketAddress clientRtp,
-                                                platform::SocketAddress clientRtcp,
-                                                std::uint32_t timeoutSec);
-    std::size_t ActiveSessions() const;
-
-    // Servers (camera_sim.cpp, sim_http.cpp, sim_rtsp.cpp, sim_streamer.cpp).
-    void AcceptLoop(platform::CSocket& listener, bool rtsp);
-    void ServeHttp(CConnection& connection);
-    void ServeRtsp(CConnection& connection);
-    std::string HandleCgi(const ReceivedRequest& request, int& status);
-    void ExpireSessions();
-    void EndSession(const std::shared_ptr<CRtspSession>& session);
-    void EndAllSessions();
-    void RunStreamer(const std::shared_ptr<CRtspSession>& session);
-};
+using Headers = std::vector<std::pair<std::string, std::string>>;
 
 // FormatReply words a reply head and body; `firstLine` is the status line without its line end.
-std::string FormatReply(const std::string& firstLine,
-                        const std::vector<std::pair<std::string, std::string>>& headers,
+std::string FormatReply(const std::string& firstLine, const Headers& headers,
                         const std::string& body);
+
+// AddressText writes an IPv4 address held in network byte order as dotted decimals.
+std::string AddressText(std::uint32_t address);
+
+// CListener accepts the connections of one server on its own thread and serves each one on a
+// thread of the shared thread set, as long as that set runs fewer than kMaxConnections. Listen and
+// Start run on the owner's thread; Join after the stop event was set.
+class CListener {
+public:
+    using ServeFn = std::function<void(CConnection&)>;
+
+    // Listen binds and listens; false with `error` set (naming `what`) when the port is taken.
+    bool Listen(std::uint32_t address, std::uint16_t port, const char* what, std::string* error);
+    // Start runs the accept thread until `stop` is set; `tick`, when given, also runs at least
+    // every kAcceptPollMs.
+    void Start(platform::CEventHandle* stop, CThreadSet& connections, ServeFn serve,
+               std::function<void()> tick = {});
+    void Join();
+
+    void Close() { m_socket.Close(); }
+
+    [[nodiscard]] std::uint16_t Port() const { return m_port; }
+
+private:
+    void AcceptLoop(platform::CEventHandle* stop, CThreadSet& connections);
+
+    platform::CSocket m_socket;
+    std::uint32_t m_address = 0;
+    std::uint16_t m_port = 0;
+    ServeFn m_serve;              // read by the connection threads
+    std::function<void()> m_tick; // read by the accept thread
+    std::thread m_acceptor;
+};
+
+// LogEntry is the request as the log keeps it.
+LoggedRequest LogEntry(LoggedRequest::Protocol protocol, const ReceivedRequest& request);
 
 } // namespace norvane::sim

@@ -1,11 +1,10 @@
-// The camera's RTSP/1.0 server (RFC 2326): OPTIONS, DESCRIBE, SETUP (RTP over UDP), PLAY,
-// GET_PARAMETER and TEARDOWN for the streams "vtl_media/main" (H.264) and "vtl_media/second"
-// (RTP/JPEG), with Basic or Digest authentication and session time-outs.
+#include "sim_rtsp.h"
+
+#include <algorithm>
 #include <random>
 
 #include "platform/clock.h"
-#include "sim_internal.h"
-#include "sim_packetizer.h"
+#include "sim_streamer.h"
 
 namespace norvane::sim {
 
@@ -150,7 +149,42 @@ std::string SessionIdOf(const std::optional<std::string>& header) {
 
 } // namespace
 
-void CCameraSim::Impl::ServeRtsp(CConnection& connection) {
+struct CSimRtspServer::Exchange {
+    Exchange(CConnection& on, const ReceivedRequest& received, const SimFaults& inForce)
+        : connection(on)
+        , request(received)
+        , faults(inForce) {}
+
+    CConnection& connection;
+    const ReceivedRequest& request;
+    const SimFaults& faults;
+    std::shared_ptr<CRtspSession> session; // the live session the Session header names
+    int status = 200;
+    Headers headers;
+    std::string body;
+    std::shared_ptr<CRtspSession> startAfterReply; // PLAY starts sending once the reply is out
+};
+
+const CSimRtspServer::MethodRule CSimRtspServer::kMethods[] = {
+        {"OPTIONS", true, &CSimRtspServer::Options},
+        {"DESCRIBE", true, &CSimRtspServer::Describe},
+        {"SETUP", false, &CSimRtspServer::Setup},
+        {"TEARDOWN", false, &CSimRtspServer::Teardown},
+        {"PLAY", false, &CSimRtspServer::Play},
+        {"GET_PARAMETER", false, &CSimRtspServer::GetParameter},
+};
+
+CSimRtspServer::CSimRtspServer(CSimState& state)
+    : m_state(state)
+    , m_auth(state.Config().rtspAuth, state.Config().user, state.Config().password,
+             state.Config().realm, state.Config().rtspDigestQop) {}
+
+void CSimRtspServer::SetEndpoint(std::uint32_t bindAddress, std::uint16_t port) {
+    m_bindAddress = bindAddress;
+    m_port = port;
+}
+
+void CSimRtspServer::Serve(CConnection& connection) {
     while (true) {
         ReceivedRequest request;
         const auto read = connection.Read(request, kIdleConnectionMs);
@@ -161,134 +195,20 @@ void CCameraSim::Impl::ServeRtsp(CConnection& connection) {
         if (read != CConnection::ReadResult::Ok) {
             return;
         }
-        LogRequest(LoggedRequest::Protocol::Rtsp, request);
-        const SimFaults faults = Faults();
+        m_state.LogRequest(LogEntry(LoggedRequest::Protocol::Rtsp, request));
+        const SimFaults faults = m_state.Faults();
         if (faults.closeRtspConnection) {
             return; // the camera drops the connection without an answer
         }
-        std::vector<std::pair<std::string, std::string>> headers;
-        const auto cseq = request.head.Header("CSeq");
-        int status = 200;
-        std::string body;
-        std::shared_ptr<CRtspSession> startAfterReply;
-        const std::string sessionId = SessionIdOf(request.head.Header("Session"));
-        std::shared_ptr<CRtspSession> session;
-        if (!sessionId.empty()) {
-            std::lock_guard guard(sessionLock);
-            const auto it = sessions.find(sessionId);
-            if (it != sessions.end()) {
-                session = it->second;
-                session->lastActivityMs.store(platform::MonotonicMs());
-            }
-        }
-        if (cseq) {
-            headers.emplace_back("CSeq", *cseq);
-        }
-        headers.emplace_back("Server", "Vantrel RTSP Server");
-        const std::string& method = request.method;
-        const RtspTarget target = TargetOf(request.uri);
-        if (!cseq || !ParseUnsigned(*cseq)) {
-            status = 400;
-        } else if (request.version != "RTSP/1.0") {
-            status = 505;
-        } else if (faults.rtspAlways401 ||
-                   !rtspAuth->Check(method, request.head.Header("Authorization"))) {
-            status = 401;
-            headers.emplace_back("WWW-Authenticate",
-                                 rtspAuth->Mode() == AuthMode::None
-                                         ? "Basic realm=\"" + config.realm + "\""
-                                         : rtspAuth->Challenge());
-        } else if (!sessionId.empty() && !session && method != "OPTIONS" && method != "DESCRIBE") {
-            status = 454;
-        } else if (method == "OPTIONS") {
-            headers.emplace_back("Public",
-                                 "OPTIONS, DESCRIBE, SETUP, TEARDOWN, PLAY, GET_PARAMETER");
-        } else if (method == "DESCRIBE") {
-            if (!target.valid || target.track) {
-                status = 404;
-            } else {
-                body = BuildSdp(target.mainStream, AddressText(connection.LocalAddress()));
-                headers.emplace_back("Content-Base",
-                                     PresentationUrl(request.uri, target.mainStream) + "/");
-                headers.emplace_back("Content-Type", "application/sdp");
-            }
-        } else if (method == "SETUP") {
-            std::uint16_t clientRtp = 0;
-            std::uint16_t clientRtcp = 0;
-            if (!target.valid) {
-                status = 404;
-            } else if (!ClientPorts(request.head.Header("Transport").value_or(""), clientRtp,
-                                    clientRtcp)) {
-                status = 461;
-            } else if (session) {
-                status = 455; // one track per session: a second SETUP has nothing to add
-            } else if (ActiveSessions() >= kMaxSessions) {
-                status = 453;
-            } else {
-                session = CreateSession(target.mainStream, {connection.Peer().address, clientRtp},
-                                        {connection.Peer().address, clientRtcp},
-                                        faults.sessionTimeoutSec != 0 ? faults.sessionTimeoutSec
-                                                                      : config.sessionTimeoutSec);
-                if (!session) {
-                    status = 500;
-                }
-                if (session) {
-                    headers.emplace_back(
-                            "Transport",
-                            "RTP/AVP;unicast;client_port=" + std::to_string(clientRtp) + "-" +
-                                    std::to_string(clientRtcp) +
-                                    ";server_port=" + std::to_string(session->serverRtpPort) + "-" +
-                                    std::to_string(session->serverRtcpPort) +
-                                    ";ssrc=" + HexString(session->ssrc, 8));
-                }
-            }
-        } else if (method == "PLAY") {
-            if (!session) {
-                status = 454;
-            } else {
-                headers.emplace_back("Range", "npt=0.000-");
-                headers.emplace_back("RTP-Info",
-                                     "url=" + PresentationUrl(request.uri, session->mainStream) +
-                                             "/" + kTrack +
-                                             ";seq=" + std::to_string(session->firstSequence) +
-                                             ";rtptime=" + std::to_string(session->firstTimestamp));
-                std::lock_guard guard(sessionLock);
-                if (!session->playing) {
-                    session->playing = true;
-                    startAfterReply = session;
-                }
-            }
-        } else if (method == "GET_PARAMETER") {
-            // Harmless keep-alive: nothing to report.
-        } else if (method == "TEARDOWN") {
-            if (!session) {
-                status = 454;
-            } else {
-                EndSession(session);
-                session.reset();
-            }
-        } else {
-            status = 501;
-        }
-        if (session && status == 200) {
-            headers.emplace_back("Session",
-                                 session->id + ";timeout=" + std::to_string(session->timeoutSec));
-        }
-        if (!body.empty()) {
-            headers.emplace_back("Content-Length", std::to_string(body.size()));
-        }
-        const std::string reply = FormatReply(
-                "RTSP/1.0 " + std::to_string(status) + " " + RtspReason(status), headers, body);
-        const bool sent = connection.Send(reply, faults);
-        if (startAfterReply) {
-            // Started under the table lock, so that EndSession either sees the thread or the
-            // session is already gone and nothing starts.
-            std::lock_guard guard(sessionLock);
-            const auto it = sessions.find(startAfterReply->id);
-            if (it != sessions.end() && it->second == startAfterReply) {
-                startAfterReply->thread =
-                        std::thread([this, startAfterReply] { RunStreamer(startAfterReply); });
-            }
+        Exchange exchange(connection, request, faults);
+        Answer(exchange);
+        const bool sent =
+                connection.Send(FormatReply("RTSP/1.0 " + std::to_string(exchange.status) + " " +
+                                                    RtspReason(exchange.status),
+                                            exchange.headers, exchange.body),
+                                faults);
+        if (exchange.startAfterReply) {
+            StartStreamer(exchange.startAfterReply);
         }
         if (!sent) {
             return;
@@ -296,7 +216,148 @@ void CCameraSim::Impl::ServeRtsp(CConnection& connection) {
     }
 }
 
-std::string CCameraSim::Impl::BuildSdp(bool mainStream, const std::string& address) const {
+void CSimRtspServer::Answer(Exchange& x) {
+    const ReceivedRequest& request = x.request;
+    const auto cseq = request.head.Header("CSeq");
+    if (cseq) {
+        x.headers.emplace_back("CSeq", *cseq);
+    }
+    x.headers.emplace_back("Server", "Vantrel RTSP Server");
+    const std::string sessionId = SessionIdOf(request.head.Header("Session"));
+    x.session = FindSession(sessionId);
+    const auto* rule = std::find_if(std::begin(kMethods), std::end(kMethods),
+                                    [&](const MethodRule& r) { return r.name == request.method; });
+    const bool known = rule != std::end(kMethods);
+    if (!cseq || !ParseUnsigned(*cseq)) {
+        x.status = 400;
+    } else if (request.version != "RTSP/1.0") {
+        x.status = 505;
+    } else if (x.faults.rtspAlways401 ||
+               !m_auth.Check(request.method, request.head.Header("Authorization"))) {
+        x.status = 401;
+        x.headers.emplace_back("WWW-Authenticate", m_auth.Challenge());
+    } else if (!sessionId.empty() && !x.session && !(known && rule->anySession)) {
+        x.status = 454;
+    } else if (!known) {
+        x.status = 501;
+    } else {
+        (this->*rule->handle)(x);
+    }
+    if (x.session && x.status == 200) {
+        x.headers.emplace_back("Session",
+                               x.session->id + ";timeout=" + std::to_string(x.session->timeoutSec));
+    }
+    if (!x.body.empty()) {
+        x.headers.emplace_back("Content-Length", std::to_string(x.body.size()));
+    }
+}
+
+void CSimRtspServer::Options(Exchange& x) {
+    std::string methods;
+    for (const MethodRule& rule : kMethods) {
+        methods += (methods.empty() ? "" : ", ") + std::string(rule.name);
+    }
+    x.headers.emplace_back("Public", methods);
+}
+
+void CSimRtspServer::Describe(Exchange& x) {
+    const RtspTarget target = TargetOf(x.request.uri);
+    if (!target.valid || target.track) {
+        x.status = 404;
+        return;
+    }
+    x.body = BuildSdp(target.mainStream, AddressText(x.connection.LocalAddress()));
+    x.headers.emplace_back("Content-Base", PresentationUrl(x.request.uri, target.mainStream) + "/");
+    x.headers.emplace_back("Content-Type", "application/sdp");
+}
+
+void CSimRtspServer::Setup(Exchange& x) {
+    const RtspTarget target = TargetOf(x.request.uri);
+    std::uint16_t clientRtp = 0;
+    std::uint16_t clientRtcp = 0;
+    if (!target.valid) {
+        x.status = 404;
+    } else if (!ClientPorts(x.request.head.Header("Transport").value_or(""), clientRtp,
+                            clientRtcp)) {
+        x.status = 461;
+    } else if (x.session) {
+        x.status = 455; // one track per session: a second SETUP has nothing to add
+    } else if (ActiveSessions() >= kMaxSessions) {
+        x.status = 453;
+    } else {
+        const std::uint32_t peer = x.connection.Peer().address;
+        x.session =
+                CreateSession(target.mainStream, {peer, clientRtp}, {peer, clientRtcp},
+                              x.faults.sessionTimeoutSec != 0 ? x.faults.sessionTimeoutSec
+                                                              : m_state.Config().sessionTimeoutSec);
+        if (!x.session) {
+            x.status = 500;
+            return;
+        }
+        x.headers.emplace_back("Transport",
+                               "RTP/AVP;unicast;client_port=" + std::to_string(clientRtp) + "-" +
+                                       std::to_string(clientRtcp) +
+                                       ";server_port=" + std::to_string(x.session->serverRtpPort) +
+                                       "-" + std::to_string(x.session->serverRtcpPort) +
+                                       ";ssrc=" + HexString(x.session->ssrc, 8));
+    }
+}
+
+void CSimRtspServer::Play(Exchange& x) {
+    if (!x.session) {
+        x.status = 454;
+        return;
+    }
+    x.headers.emplace_back("Range", "npt=0.000-");
+    x.headers.emplace_back("RTP-Info",
+                           "url=" + PresentationUrl(x.request.uri, x.session->mainStream) + "/" +
+                                   kTrack + ";seq=" + std::to_string(x.session->firstSequence) +
+                                   ";rtptime=" + std::to_string(x.session->firstTimestamp));
+    std::lock_guard guard(m_sessionLock);
+    if (!x.session->playing) {
+        x.session->playing = true;
+        x.startAfterReply = x.session;
+    }
+}
+
+void CSimRtspServer::GetParameter(Exchange& /*x*/) {
+    // A harmless keep-alive: nothing to report.
+}
+
+void CSimRtspServer::Teardown(Exchange& x) {
+    if (!x.session) {
+        x.status = 454;
+        return;
+    }
+    EndSession(x.session);
+    x.session.reset();
+}
+
+std::shared_ptr<CRtspSession> CSimRtspServer::FindSession(const std::string& id) {
+    if (id.empty()) {
+        return nullptr;
+    }
+    std::lock_guard guard(m_sessionLock);
+    const auto it = m_sessions.find(id);
+    if (it == m_sessions.end()) {
+        return nullptr;
+    }
+    it->second->lastActivityMs.store(platform::MonotonicMs());
+    return it->second;
+}
+
+void CSimRtspServer::StartStreamer(const std::shared_ptr<CRtspSession>& session) {
+    // Started under the table lock, so that EndSession either sees the thread or the session is
+    // already gone and nothing starts.
+    std::lock_guard guard(m_sessionLock);
+    const auto it = m_sessions.find(session->id);
+    if (it != m_sessions.end() && it->second == session) {
+        session->thread =
+                std::thread([this, session] { RunStreamer(*session, m_state, m_bindAddress); });
+    }
+}
+
+std::string CSimRtspServer::BuildSdp(bool mainStream, const std::string& address) const {
     // RFC 4566 session description; RFC 6184 section 8.2.1 for the H.264 parameters.
     std::string sdp = "v=0\r\n"
                       "o=- 1 1 IN IP4 " +
@@ -307,7 +368,7 @@ std::string CCameraSim::Impl::BuildSdp(bool mainStream, const std::string& addre
                       "t=0 0\r\n"
                       "a=control:*\r\n";
     if (mainStream) {
-        const auto clip = MainClip();
+        const auto clip = m_state.MainClip();
         const std::string profile = HexString(clip->sps.size() > 1 ? clip->sps[1] : 66, 2) +
                                     HexString(clip->sps.size() > 2 ? clip->sps[2] : 0xE0, 2) +
                                     HexString(clip->sps.size() > 3 ? clip->sps[3] : 30, 2);
@@ -320,41 +381,41 @@ std::string CCameraSim::Impl::BuildSdp(bool mainStream, const std::string& addre
         sdp += "m=video 0 RTP/AVP 26\r\n"
                "a=rtpmap:26 JPEG/90000\r\n";
     }
-    sdp += "a=framerate:" + FormatDecimal(StreamFps(mainStream)) + "\r\n";
+    sdp += "a=framerate:" + FormatDecimal(m_state.StreamFps(mainStream)) + "\r\n";
     sdp += "a=control:" + std::string(kTrack) + "\r\n";
     return sdp;
 }
 
-std::shared_ptr<CRtspSession> CCameraSim::Impl::CreateSession(bool mainStream,
-                                                              platform::SocketAddress clientRtp,
-                                                              platform::SocketAddress clientRtcp,
-                                                              std::uint32_t timeoutSec) {
+std::shared_ptr<CRtspSession> CSimRtspServer::CreateSession(bool mainStream,
+                                                            platform::SocketAddress clientRtp,
+                                                            platform::SocketAddress clientRtcp,
+                                                            std::uint32_t timeoutSec) {
     auto session = std::make_shared<CRtspSession>();
     session->mainStream = mainStream;
     session->clientRtp = clientRtp;
     session->clientRtcp = clientRtcp;
     session->timeoutSec = timeoutSec;
     session->stopEvent = platform::CEventHandle::Create(platform::CEventHandle::Kind::ManualReset);
-    if (!session->stopEvent || !BindPortPair(bindAddress, *session)) {
+    if (!session->stopEvent || !BindPortPair(m_bindAddress, *session)) {
         return nullptr;
     }
-    std::lock_guard guard(sessionLock);
+    std::lock_guard guard(m_sessionLock);
     // Ids, SSRC, first sequence number and timestamp follow from the seed (RFC 3550 wants the
     // last three random; repeatable runs want them reproducible).
-    std::mt19937_64 random(config.seed * 1000003ULL + ++sessionCounter);
+    std::mt19937_64 random(m_state.Config().seed * 1000003ULL + ++m_sessionCounter);
     do {
         session->id = std::to_string(10000000 + random() % 90000000);
-    } while (sessions.count(session->id) != 0);
+    } while (m_sessions.count(session->id) != 0);
     session->ssrc = static_cast<std::uint32_t>(random());
     session->firstSequence = static_cast<std::uint16_t>(random());
     session->firstTimestamp = static_cast<std::uint32_t>(random());
     session->faultSeed = random();
     session->lastActivityMs.store(platform::MonotonicMs());
-    sessions[session->id] = session;
+    m_sessions[session->id] = session;
     return session;
 }
 
-std::string CCameraSim::Impl::PresentationUrl(const std::string& uri, bool mainStream) const {
+std::string CSimRtspServer::PresentationUrl(const std::string& uri, bool mainStream) const {
     // The URL as the client wrote it (so that its host part is one the client can reach), cut
     // back to the presentation.
     if (!StartsWithNoCase(uri, "rtsp://")) {
@@ -365,8 +426,8 @@ std::string CCameraSim::Impl::PresentationUrl(const std::string& uri, bool mainS
     return at == std::string::npos ? RtspUrlOf(mainStream) : uri.substr(0, at + path.size());
 }
 
-std::string CCameraSim::Impl::RtspUrlOf(bool mainStream) const {
-    return "rtsp://" + AddressText(bindAddress) + ":" + std::to_string(rtspPort) + "/" +
+std::string CSimRtspServer::RtspUrlOf(bool mainStream) const {
+    return "rtsp://" + AddressText(m_bindAddress) + ":" + std::to_string(m_port) + "/" +
            (mainStream ? kMainPath : kSecondPath);
 }
 
@@ -375,12 +436,12 @@ bool SessionIdleTooLong(std::uint64_t nowMs, std::uint64_t lastActivityMs,
     return nowMs > lastActivityMs && nowMs - lastActivityMs > timeoutSec * 1000ULL;
 }
 
-void CCameraSim::Impl::ExpireSessions() {
+void CSimRtspServer::ExpireSessions() {
     std::vector<std::shared_ptr<CRtspSession>> expired;
     const std::uint64_t now = platform::MonotonicMs();
     {
-        std::lock_guard guard(sessionLock);
-        for (const auto& [id, session] : sessions) {
+        std::lock_guard guard(m_sessionLock);
+        for (const auto& [id, session] : m_sessions) {
             if (SessionIdleTooLong(now, session->lastActivityMs.load(), session->timeoutSec)) {
                 expired.push_back(session);
             }
@@ -391,15 +452,15 @@ void CCameraSim::Impl::ExpireSessions() {
     }
 }
 
-void CCameraSim::Impl::EndSession(const std::shared_ptr<CRtspSession>& session) {
+void CSimRtspServer::EndSession(const std::shared_ptr<CRtspSession>& session) {
     std::thread streamer;
     {
-        std::lock_guard guard(sessionLock);
-        const auto it = sessions.find(session->id);
-        if (it == sessions.end() || it->second != session) {
+        std::lock_guard guard(m_sessionLock);
+        const auto it = m_sessions.find(session->id);
+        if (it == m_sessions.end() || it->second != session) {
             return; // another thread ended it
         }
-        sessions.erase(it);
+        m_sessions.erase(it);
         streamer = std::move(session->thread);
     }
     session->stopEvent->Set();
@@ -408,17 +469,22 @@ void CCameraSim::Impl::EndSession(const std::shared_ptr<CRtspSession>& session) 
     }
 }
 
-void CCameraSim::Impl::EndAllSessions() {
+void CSimRtspServer::EndAllSessions() {
     std::vector<std::shared_ptr<CRtspSession>> all;
     {
-        std::lock_guard guard(sessionLock);
-        for (const auto& [id, session] : sessions) {
+        std::lock_guard guard(m_sessionLock);
+        for (const auto& [id, session] : m_sessions) {
             all.push_back(session);
         }
     }
     for (const auto& session : all) {
         EndSession(session);
     }
+}
+
+std::size_t CSimRtspServer::ActiveSessions() const {
+    std::lock_guard guard(m_sessionLock);
+    return m_sessions.size();
 }
 
 } // namespace norvane::sim

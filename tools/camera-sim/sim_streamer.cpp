@@ -1,6 +1,5 @@
-// The sender thread of one playing RTSP session: packetizes the clip frame by frame at the
-// stream's frame rate, applies the packet faults, sends RTCP sender reports from the RTCP port
-// and records what the client sends to that port.
+#include "sim_streamer.h"
+
 #include <algorithm>
 #include <random>
 
@@ -101,115 +100,154 @@ private:
     std::vector<std::uint8_t> m_held;
 };
 
-} // namespace
+// CSessionStreamer carries one session's sending state from frame to frame: the RTP sequence
+// number and timestamp, the sender report counts and the pacing of frames and reports.
+class CSessionStreamer {
+public:
+    CSessionStreamer(CRtspSession& session, CSimState& state, std::uint32_t bindAddress)
+        : m_session(session)
+        , m_state(state)
+        , m_config(state.Config())
+        , m_counters(state.Counters(session.mainStream))
+        , m_h264(session.mainStream ? state.MainClip() : nullptr)
+        , m_jpeg(session.mainStream ? nullptr : state.SecondClip())
+        , m_cname("vantrel@" + AddressText(bindAddress))
+        , m_sender(session.rtp, session.clientRtp, session.faultSeed)
+        , m_sequence(session.firstSequence)
+        , m_timestamp(session.firstTimestamp)
+        , m_lastFrameTimestamp(session.firstTimestamp) {}
 
-void CCameraSim::Impl::RunStreamer(const std::shared_ptr<CRtspSession>& shared) {
-    CRtspSession& session = *shared;
-    StreamCounters& counters = session.mainStream ? mainCounters : secondCounters;
-    const auto h264 = session.mainStream ? MainClip() : nullptr;
-    const auto jpeg = session.mainStream ? nullptr : jpegClip;
-    const std::size_t frameCount = h264 ? h264->accessUnits.size() : jpeg->pictures.size();
-    const std::size_t maxPayload = config.mtu - kRtpHeaderSize;
-    const std::uint8_t payloadType = h264 ? kPayloadTypeH264 : kPayloadTypeJpeg;
-    const std::string cname = "vantrel@" + AddressText(bindAddress);
-    CPacketSender sender(session.rtp, session.clientRtp, session.faultSeed);
-
-    std::uint16_t sequence = session.firstSequence;
-    std::uint32_t timestamp = session.firstTimestamp;
-    double timestampRemainder = 0.0;
-    std::uint32_t packetCount = 0;
-    std::uint32_t octetCount = 0;
-    std::uint32_t lastFrameTimestamp = timestamp;
-    const std::uint64_t start = platform::MonotonicMs();
-    std::uint64_t lastFrameMs = start;
-    double nextFrameMs = static_cast<double>(start);
-    std::uint64_t nextReportMs = start + config.rtcpIntervalMs;
-    std::size_t frameIndex = 0;
-
-    while (true) {
-        const std::uint64_t now = platform::MonotonicMs();
-        if (static_cast<double>(now) >= nextFrameMs) {
-            const SimFaults faults = Faults();
-            const double fps = StreamFps(session.mainStream);
-            const std::size_t index = frameIndex % frameCount;
-            std::vector<RtpPayload> payloads;
-            if (h264) {
-                const H264AccessUnit& unit = h264->accessUnits[index];
-                if (config.h264AccessUnitDelimiters && (unit.nalUnits[0][0] & 0x1F) != 9) {
-                    H264AccessUnit delimited;
-                    delimited.nalUnits.push_back(kAccessUnitDelimiter);
-                    delimited.nalUnits.insert(delimited.nalUnits.end(), unit.nalUnits.begin(),
-                                              unit.nalUnits.end());
-                    payloads = PacketizeH264(delimited, maxPayload);
-                } else {
-                    payloads = PacketizeH264(unit, maxPayload);
-                }
-            } else {
-                payloads =
-                        PacketizeJpeg(jpeg->pictures[index], maxPayload, config.jpegInBandTables);
+    void Run() {
+        const std::uint64_t start = platform::MonotonicMs();
+        m_lastFrameMs = start;
+        m_nextFrameMs = static_cast<double>(start);
+        m_nextReportMs = start + m_config.rtcpIntervalMs;
+        while (true) {
+            const std::uint64_t now = platform::MonotonicMs();
+            if (static_cast<double>(now) >= m_nextFrameMs) {
+                SendFrame(now);
             }
-            for (const RtpPayload& payload : payloads) {
-                auto packet = BuildRtpPacket(payloadType, payload.marker, sequence++, timestamp,
-                                             session.ssrc, payload.data);
-                ++packetCount;
-                octetCount += static_cast<std::uint32_t>(payload.data.size());
-                if (!faults.stopMedia) {
-                    counters.packetsSent += sender.Send(std::move(packet), faults);
-                }
+            if (now >= m_nextReportMs) {
+                SendReport(now);
             }
+            const double due = std::min(m_nextFrameMs, static_cast<double>(m_nextReportMs));
+            const std::uint64_t after = platform::MonotonicMs();
+            const int waitMs = due > static_cast<double>(after)
+                                       ? static_cast<int>(due - static_cast<double>(after))
+                                       : 0;
+            const auto wait = platform::WaitSocket(m_session.rtcp, platform::WaitFor::Read,
+                                                   m_session.stopEvent.get(), waitMs);
+            if (wait == platform::WaitResult::Stopped) {
+                break;
+            }
+            if (wait == platform::WaitResult::Ready) {
+                ReceiveRtcp();
+            }
+        }
+        // RFC 3550 section 6.6: a source that leaves says BYE.
+        (void)m_session.rtcp.SendTo(BuildBye(m_session.ssrc), m_session.clientRtcp);
+    }
+
+private:
+    [[nodiscard]] std::size_t FrameCount() const {
+        return m_h264 ? m_h264->accessUnits.size() : m_jpeg->pictures.size();
+    }
+
+    [[nodiscard]] std::vector<RtpPayload> FramePayloads(std::size_t index) const {
+        const std::size_t maxPayload = m_config.mtu - kRtpHeaderSize;
+        if (!m_h264) {
+            return PacketizeJpeg(m_jpeg->pictures[index], maxPayload, m_config.jpegInBandTables);
+        }
+        const H264AccessUnit& unit = m_h264->accessUnits[index];
+        if (!m_config.h264AccessUnitDelimiters || (unit.nalUnits[0][0] & 0x1F) == 9) {
+            return PacketizeH264(unit, maxPayload);
+        }
+        H264AccessUnit delimited;
+        delimited.nalUnits.push_back(kAccessUnitDelimiter);
+        delimited.nalUnits.insert(delimited.nalUnits.end(), unit.nalUnits.begin(),
+                                  unit.nalUnits.end());
+        return PacketizeH264(delimited, maxPayload);
+    }
+
+    // SendFrame sends the next frame and schedules the one after it.
+    void SendFrame(std::uint64_t now) {
+        const SimFaults faults = m_state.Faults();
+        const double fps = m_state.StreamFps(m_session.mainStream);
+        const std::uint8_t payloadType = m_h264 ? kPayloadTypeH264 : kPayloadTypeJpeg;
+        for (const RtpPayload& payload : FramePayloads(m_frameIndex % FrameCount())) {
+            auto packet = BuildRtpPacket(payloadType, payload.marker, m_sequence++, m_timestamp,
+                                         m_session.ssrc, payload.data);
+            ++m_packetCount;
+            m_octetCount += static_cast<std::uint32_t>(payload.data.size());
             if (!faults.stopMedia) {
-                ++counters.framesSent;
-            }
-            lastFrameTimestamp = timestamp;
-            lastFrameMs = now;
-            const double ticks = kRtpClockRate / fps + timestampRemainder;
-            const auto whole = static_cast<std::uint32_t>(ticks);
-            timestampRemainder = ticks - whole;
-            timestamp += whole;
-            ++frameIndex;
-            nextFrameMs += 1000.0 / fps;
-            if (nextFrameMs + kMaxLagMs < static_cast<double>(now)) {
-                nextFrameMs = static_cast<double>(now);
+                m_counters.packetsSent += m_sender.Send(std::move(packet), faults);
             }
         }
-        if (now >= nextReportMs) {
-            if (!Faults().stopMedia) {
-                const auto rtpNow = static_cast<std::uint32_t>(
-                        lastFrameTimestamp + (now - lastFrameMs) * (kRtpClockRate / 1000));
-                const auto report = BuildSenderReport(session.ssrc, NtpNow(), rtpNow, packetCount,
-                                                      octetCount, cname);
-                if (session.rtcp.SendTo(report, session.clientRtcp).Ok()) {
-                    ++counters.senderReports;
-                }
-            }
-            nextReportMs = now + config.rtcpIntervalMs;
+        if (!faults.stopMedia) {
+            ++m_counters.framesSent;
         }
-        const double due = std::min(nextFrameMs, static_cast<double>(nextReportMs));
-        const std::uint64_t after = platform::MonotonicMs();
-        const int waitMs = due > static_cast<double>(after)
-                                   ? static_cast<int>(due - static_cast<double>(after))
-                                   : 0;
-        const auto wait = platform::WaitSocket(session.rtcp, platform::WaitFor::Read,
-                                               session.stopEvent.get(), waitMs);
-        if (wait == platform::WaitResult::Stopped) {
-            break;
-        }
-        if (wait == platform::WaitResult::Ready) {
-            std::uint8_t buffer[2048];
-            platform::SocketAddress from;
-            const auto result = session.rtcp.ReceiveFrom(buffer, &from);
-            if (result.Ok()) {
-                std::lock_guard guard(lock);
-                if (rtcpPackets.size() < 10000) {
-                    rtcpPackets.push_back(
-                            ReceivedRtcp{session.id, from,
-                                         std::vector<std::uint8_t>(buffer, buffer + result.bytes)});
-                }
-            }
+        m_lastFrameTimestamp = m_timestamp;
+        m_lastFrameMs = now;
+        const double ticks = kRtpClockRate / fps + m_timestampRemainder;
+        const auto whole = static_cast<std::uint32_t>(ticks);
+        m_timestampRemainder = ticks - whole;
+        m_timestamp += whole;
+        ++m_frameIndex;
+        m_nextFrameMs += 1000.0 / fps;
+        if (m_nextFrameMs + kMaxLagMs < static_cast<double>(now)) {
+            m_nextFrameMs = static_cast<double>(now);
         }
     }
-    // RFC 3550 section 6.6: a source that leaves says BYE.
-    (void)session.rtcp.SendTo(BuildBye(session.ssrc), session.clientRtcp);
+
+    // SendReport sends an RTCP sender report (RFC 3550 section 6.4.1) unless media is stopped.
+    void SendReport(std::uint64_t now) {
+        if (!m_state.Faults().stopMedia) {
+            const auto rtpNow = static_cast<std::uint32_t>(
+                    m_lastFrameTimestamp + (now - m_lastFrameMs) * (kRtpClockRate / 1000));
+            const auto report = BuildSenderReport(m_session.ssrc, NtpNow(), rtpNow, m_packetCount,
+                                                  m_octetCount, m_cname);
+            if (m_session.rtcp.SendTo(report, m_session.clientRtcp).Ok()) {
+                ++m_counters.senderReports;
+            }
+        }
+        m_nextReportMs = now + m_config.rtcpIntervalMs;
+    }
+
+    void ReceiveRtcp() {
+        std::uint8_t buffer[2048];
+        platform::SocketAddress from;
+        const auto result = m_session.rtcp.ReceiveFrom(buffer, &from);
+        if (result.Ok()) {
+            m_state.RecordRtcp(ReceivedRtcp{
+                    m_session.id, from, std::vector<std::uint8_t>(buffer, buffer + result.bytes)});
+        }
+    }
+
+    CRtspSession& m_session;
+    CSimState& m_state;
+    const CameraSimConfig& m_config;
+    StreamCounters& m_counters;
+    const std::shared_ptr<const H264Clip> m_h264; // set for the main stream
+    const std::shared_ptr<const JpegClip> m_jpeg; // set for the second stream
+    const std::string m_cname;
+    CPacketSender m_sender;
+
+    std::uint16_t m_sequence;
+    std::uint32_t m_timestamp;
+    double m_timestampRemainder = 0.0;
+    std::uint32_t m_packetCount = 0;
+    std::uint32_t m_octetCount = 0;
+    std::uint32_t m_lastFrameTimestamp;
+    std::uint64_t m_lastFrameMs = 0;
+    double m_nextFrameMs = 0.0;
+    std::uint64_t m_nextReportMs = 0;
+    std::size_t m_frameIndex = 0;
+};
+
+} // namespace
+
+void RunStreamer(CRtspSession& session, CSimState& state, std::uint32_t bindAddress) {
+    CSessionStreamer(session, state, bindAddress).Run();
 }
 
 } // namespace norvane::sim

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "capture_verdict.h"
 #include "commands.h"
 #include "diagnose.h"
 #include "host_objects.h"
@@ -12,18 +13,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Fixed formats of the status and summary lines.
-std::string OneDecimal(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.1f", value);
-    return text;
-}
-
-std::string NoDecimal(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.0f", value);
-    return text;
-}
+// How long the camera's HTTP port may take to answer the diagnosis.
+constexpr int kDiagnoseTimeoutMs = 3000;
 
 // The driver's numbered parameters: video standard, RTSP port, firmware text.
 std::vector<std::string> DriverParameters(const Options& options, const CameraEndpoint& camera) {
@@ -32,6 +23,81 @@ std::vector<std::string> DriverParameters(const Options& options, const CameraEn
         parameters.push_back(std::to_string(*camera.rtspPort));
     }
     return parameters;
+}
+
+// StatusLine shows the frame count, rate and bit rate: on a terminal one line redrawn in place
+// twice a second, in a log one line every 5 s.
+class StatusLine {
+public:
+    explicit StatusLine(Clock::time_point start) : m_last(start) {}
+
+    void Update(Clock::time_point now, double elapsed, const CaptureStats& stats,
+                norvane::ipcapture::IIPVideoCaptureEx& video, bool quiet) {
+        const double since = std::chrono::duration<double>(now - m_last).count();
+        if (since < (ConsoleDebugSink::IsTerminal() ? 0.5 : 5.0)) {
+            return;
+        }
+        const std::uint64_t frames = stats.frames.load();
+        const std::uint64_t bytes = stats.bytes.load();
+        const double fps = static_cast<double>(frames - m_frames) / since;
+        const double kbps = static_cast<double>(bytes - m_bytes) * 8 / 1000 / since;
+        m_frames = frames;
+        m_bytes = bytes;
+        m_last = now;
+        if (quiet) {
+            return;
+        }
+        int32_t state = 2;
+        int32_t reserved = 0;
+        video.GetChannelStatus(0, &state, &reserved, nullptr, 0);
+        std::fprintf(stderr,
+                     ConsoleDebugSink::IsTerminal()
+                             ? "\r\033[K%s  frames %llu (key %llu)  %s fps  %s kbit/s  %ux%u  %s s"
+                             : "%s  frames %llu (key %llu)  %s fps  %s kbit/s  %ux%u  %s s\n",
+                     state == 0 ? "streaming" : "connecting",
+                     static_cast<unsigned long long>(frames),
+                     static_cast<unsigned long long>(stats.keyFrames.load()),
+                     FixedText(fps, 1).c_str(), FixedText(kbps, 0).c_str(), stats.width.load(),
+                     stats.height.load(), FixedText(elapsed, 1).c_str());
+    }
+
+private:
+    Clock::time_point m_last;
+    std::uint64_t m_frames = 0;
+    std::uint64_t m_bytes = 0;
+};
+
+// WatchCapture waits for the end of an open channel's capture and reports on the way.
+CaptureEnd WatchCapture(const Options& options, const CameraEndpoint& camera,
+                        const CaptureStats& stats, const ConsoleDebugSink& debugSink,
+                        norvane::ipcapture::IIPVideoCaptureEx& video, const std::string& output,
+                        Clock::time_point start) {
+    StatusLine status(start);
+    // The loop only watches and reports: a terminal's status line is redrawn twice a second, a
+    // log gets a line every 5 s, so a slower tick there saves wake-ups without delaying anything
+    // but Ctrl-C (by at most the tick).
+    const auto tick = std::chrono::milliseconds(ConsoleDebugSink::IsTerminal() ? 250 : 500);
+    while (true) {
+        std::this_thread::sleep_for(tick);
+        const auto now = Clock::now();
+        CaptureProgress progress;
+        progress.elapsedSeconds = std::chrono::duration<double>(now - start).count();
+        progress.frames = stats.frames.load();
+        progress.stopRequested = StopRequested();
+        progress.writeFailed = stats.writeFailed;
+        progress.credentialsRefused = debugSink.CredentialsRefused();
+        progress.sendFailed = debugSink.Unreachable();
+        const CaptureOutcome outcome = JudgeCapture(progress, options);
+        if (outcome != CaptureOutcome::Running) {
+            const CameraDiagnosis diagnosis =
+                    outcome == CaptureOutcome::SendFailed
+                            ? DiagnoseCamera(camera.host, camera.httpPort, kDiagnoseTimeoutMs)
+                            : CameraDiagnosis::Answers;
+            return CaptureEndOf(outcome, diagnosis, debugSink.LastError(), output,
+                                options.connectTimeoutSeconds);
+        }
+        status.Update(now, progress.elapsedSeconds, stats, video, options.quiet);
+    }
 }
 
 } // namespace
@@ -59,20 +125,20 @@ int RunCapture(const Options& options, Plugin& plugin, const CameraEndpoint& cam
     params.connection.password = camera.password;
     params.connection.streamType = jpeg ? 1 : 3;
     params.parameters = DriverParameters(options, camera);
+    CaptureStats stats;
+    FrameSink frameSink(*writer, stats, options.frames);
 
-    norvane::ipcapture::IIPCaptureDriverEx3* driver = plugin.create();
-    if (driver == nullptr) {
+    // Declared after every host object it is handed, so that it goes before them on every path.
+    DriverHandle driver = plugin.CreateDriver();
+    if (!driver) {
         ConsoleDebugSink::Print("vantrel-capture: error: the plug-in could not create a driver");
         return kExitPlugin;
     }
     if (!driver->Open(&debugSink, &allocator, &params) || driver->GetVideoCapture() == nullptr) {
-        plugin.destroy(driver);
         ConsoleDebugSink::Print("vantrel-capture: error: the driver could not be opened");
         return kExitPlugin;
     }
 
-    CaptureStats stats;
-    FrameSink frameSink(*writer, stats, options.frames);
     ChannelParams channelParams;
     channelParams.width = options.width;
     channelParams.height = options.height;
@@ -85,121 +151,28 @@ int RunCapture(const Options& options, Plugin& plugin, const CameraEndpoint& cam
                             " at " + std::to_string(options.fps) + " fps from " + camera.host +
                             ":" + std::to_string(camera.httpPort) + " to " + writer->Describe());
     const bool opened = video->OpenChannel(0, &frameSink, &channelParams);
-    int exitCode = kExitOk;
-    std::string reason;
-    if (!opened) {
-        reason = "the driver could not start the channel";
-        exitCode = kExitPlugin;
-    }
-
     const auto start = Clock::now();
-    auto lastStatus = start;
-    std::uint64_t lastFrames = 0;
-    std::uint64_t lastBytes = 0;
-    double fps = 0;
-    double kbps = 0;
-    // The loop only watches and reports: a terminal's status line is redrawn twice a second, a
-    // log gets a line every 5 s, so a slower tick there saves wake-ups without delaying anything
-    // but Ctrl-C (by at most the tick).
-    const auto tick = std::chrono::milliseconds(ConsoleDebugSink::IsTerminal() ? 250 : 500);
-    while (exitCode == kExitOk) {
-        std::this_thread::sleep_for(tick);
-        const auto now = Clock::now();
-        const double elapsed = std::chrono::duration<double>(now - start).count();
-        const std::uint64_t frames = stats.frames.load();
-        if (StopRequested()) {
-            if (frames == 0) {
-                reason = "interrupted before the first frame";
-                exitCode = kExitInterrupted;
-            }
-            break;
-        }
-        if (stats.writeFailed) {
-            reason = "cannot write to " + writer->Describe();
-            exitCode = kExitCamera;
-            break;
-        }
-        if (options.frames > 0 && frames >= options.frames) {
-            break;
-        }
-        if (options.durationSeconds > 0 && elapsed >= options.durationSeconds) {
-            break;
-        }
-        if (frames == 0 && debugSink.CredentialsRefused()) {
-            reason = "the camera refused the credentials (" + debugSink.LastError() + ")";
-            exitCode = kExitCredentials;
-            break;
-        }
-        if (frames == 0 && debugSink.Unreachable()) {
-            // The driver could not send a request: either nobody answers, or the camera refused
-            // the credentials before answering (a refused Basic login is not retried).
-            switch (DiagnoseCamera(camera.host, camera.httpPort, 3000)) {
-            case CameraDiagnosis::NeedsCredentials:
-                reason = "the camera refused the credentials: check --user and --password";
-                exitCode = kExitCredentials;
-                break;
-            case CameraDiagnosis::Unreachable:
-                reason = "the camera cannot be reached (" + debugSink.LastError() + ")";
-                exitCode = kExitCamera;
-                break;
-            default:
-                reason = "the camera does not take the driver's requests (" +
-                         debugSink.LastError() + ")";
-                exitCode = kExitCamera;
-                break;
-            }
-            break;
-        }
-        if (frames == 0 && elapsed >= options.connectTimeoutSeconds) {
-            const std::string last = debugSink.LastError();
-            reason = "no frame arrived within " + NoDecimal(options.connectTimeoutSeconds) + " s" +
-                     (last.empty() ? "" : " (" + last + ")");
-            exitCode = kExitCamera;
-            break;
-        }
-        const double sinceStatus = std::chrono::duration<double>(now - lastStatus).count();
-        if (sinceStatus >= (ConsoleDebugSink::IsTerminal() ? 0.5 : 5.0)) {
-            const std::uint64_t bytes = stats.bytes.load();
-            fps = static_cast<double>(frames - lastFrames) / sinceStatus;
-            kbps = static_cast<double>(bytes - lastBytes) * 8 / 1000 / sinceStatus;
-            lastFrames = frames;
-            lastBytes = bytes;
-            lastStatus = now;
-            if (!options.quiet) {
-                int32_t state = 2;
-                int32_t reserved = 0;
-                video->GetChannelStatus(0, &state, &reserved, nullptr, 0);
-                // On a terminal the line is rewritten in place; in a log it is one line each time.
-                std::fprintf(
-                        stderr,
-                        ConsoleDebugSink::IsTerminal()
-                                ? "\r\033[K%s  frames %llu (key %llu)  %s fps  %s kbit/s  %ux%u  "
-                                  "%s s"
-                                : "%s  frames %llu (key %llu)  %s fps  %s kbit/s  %ux%u  %s s\n",
-                        state == 0 ? "streaming" : "connecting",
-                        static_cast<unsigned long long>(frames),
-                        static_cast<unsigned long long>(stats.keyFrames.load()),
-                        OneDecimal(fps).c_str(), NoDecimal(kbps).c_str(), stats.width.load(),
-                        stats.height.load(), OneDecimal(elapsed).c_str());
-            }
-        }
-    }
-
+    const CaptureEnd end =
+            opened ? WatchCapture(options, camera, stats, debugSink, *video, writer->Describe(),
+                                  start)
+                   : CaptureEndOf(CaptureOutcome::ChannelNotStarted, CameraDiagnosis::Answers, "",
+                                  writer->Describe(), options.connectTimeoutSeconds);
     video->CloseChannel(0);
-    plugin.destroy(driver);
+    driver.reset(); // no frame arrives after this: the summary's counts are final
+
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     const std::uint64_t frames = stats.frames.load();
     ConsoleDebugSink::Print("vantrel-capture: " + std::to_string(frames) + " frames (" +
                             std::to_string(stats.keyFrames.load()) + " key), " +
-                            OneDecimal(static_cast<double>(stats.bytes.load()) / 1e6) + " MB in " +
-                            OneDecimal(elapsed) + " s, " +
-                            OneDecimal(elapsed > 0 ? static_cast<double>(frames) / elapsed : 0) +
+                            FixedText(static_cast<double>(stats.bytes.load()) / 1e6, 1) +
+                            " MB in " + FixedText(elapsed, 1) + " s, " +
+                            FixedText(elapsed > 0 ? static_cast<double>(frames) / elapsed : 0, 1) +
                             " fps, " + std::to_string(stats.signalLost.load()) +
                             " signal-loss reports; output: " + writer->Describe());
-    if (exitCode != kExitOk) {
-        ConsoleDebugSink::Print("vantrel-capture: error: " + reason);
+    if (end.exitCode != kExitOk) {
+        ConsoleDebugSink::Print("vantrel-capture: error: " + end.reason);
     }
-    return exitCode;
+    return end.exitCode;
 }
 
 } // namespace vantrel::capture

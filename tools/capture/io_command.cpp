@@ -17,23 +17,21 @@ int RunIO(const Options& options, Plugin& plugin, const CameraEndpoint& camera) 
     params.connection.password = camera.password;
     params.parameters = {options.ntsc ? "1" : "0"};
 
-    norvane::ipcapture::IIPCaptureDriverEx3* driver = plugin.create();
-    if (driver == nullptr || !driver->Open(&debugSink, &allocator, &params)) {
-        plugin.destroy(driver);
+    IOCallback callback;
+    // Declared after every host object it is handed, so that it goes before them on every path.
+    DriverHandle driver = plugin.CreateDriver();
+    if (!driver || !driver->Open(&debugSink, &allocator, &params)) {
         ConsoleDebugSink::Print("vantrel-capture: error: the driver could not be opened");
         return kExitPlugin;
     }
     norvane::ICaptureIOApi* io = driver->GetDigitalIO();
     if (io == nullptr) {
-        plugin.destroy(driver);
         ConsoleDebugSink::Print("vantrel-capture: error: the driver has no digital I/O");
         return kExitPlugin;
     }
-    IOCallback callback;
     io->SetCallback(&callback);
     if (!io->StartIO()) {
         io->StopIO();
-        plugin.destroy(driver);
         ConsoleDebugSink::Print("vantrel-capture: error: the digital I/O could not be started");
         return kExitPlugin;
     }
@@ -57,7 +55,7 @@ int RunIO(const Options& options, Plugin& plugin, const CameraEndpoint& camera) 
         }
     }
     io->StopIO();
-    plugin.destroy(driver);
+    driver.reset(); // no callback comes after this
     const bool refused = debugSink.CredentialsRefused();
     if (callback.failures > 0) {
         ConsoleDebugSink::Print(
