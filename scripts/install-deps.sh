@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config clang
+    build-essential cmake ninja-build pkg-config clang clang-tidy
     libgtest-dev libgmock-dev libbenchmark-dev libcurl4-openssl-dev
     # peers of the interoperability tests
     lighttpd lighttpd-mod-openssl openssl apache2-utils ffmpeg curl python3

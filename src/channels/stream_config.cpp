@@ -18,8 +18,7 @@ void SetRates(StreamCodecSettings& settings, const ChannelStartRecord& start, bo
 } // namespace
 
 float StreamFrameRate(std::uint32_t frameIntervalMs, bool ntsc) {
-    const std::uint32_t fps =
-            frameIntervalMs == 0 ? 1 : static_cast<std::uint32_t>(1000.0 / frameIntervalMs + 0.5);
+    const std::uint32_t fps = RateFromInterval(frameIntervalMs);
     if (ntsc) {
         switch (fps) {
         case 7:

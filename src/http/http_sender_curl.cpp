@@ -24,7 +24,7 @@ constexpr long kMaxRedirects = 10;
 // Connections kept per camera; a sender uses one at a time.
 constexpr long kMaxHostConnections = 16;
 // Response header bytes kept for reading the challenges of a 401 answer.
-constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+constexpr std::size_t kMaxHeaderBytes = std::size_t{64} * 1024;
 
 void InitCurlOnce() {
     static const CURLcode result = curl_global_init(CURL_GLOBAL_DEFAULT);

@@ -1,6 +1,7 @@
 #include "text/text_utils.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <limits>
@@ -163,7 +164,7 @@ std::uint32_t RateFromInterval(std::uint32_t intervalMs) {
     if (intervalMs == 0) {
         return 1;
     }
-    return static_cast<std::uint32_t>(1000.0 / intervalMs + 0.5);
+    return static_cast<std::uint32_t>(std::lround(1000.0 / intervalMs));
 }
 
 } // namespace norvane
