@@ -17,8 +17,7 @@ constexpr std::uint8_t kSdesCname = 1;
 constexpr std::size_t kRrSize = 32;
 constexpr std::size_t kSdesSize = 36;
 constexpr std::size_t kSdesTextOffset = 10; // within the SDES: header, SSRC, item type and length
-constexpr std::size_t kShortDatagram =
-        10; // this many bytes or fewer from the camera end the session
+constexpr std::size_t kShortDatagram = 10;  // this many bytes or fewer carry no report to answer
 constexpr std::size_t kReceiveSize = 4096;
 constexpr std::uint32_t kBufferSize = 65536;
 constexpr std::uint32_t kSocketTimeoutMs = 500;
@@ -87,6 +86,28 @@ CRTCPReporter::~CRTCPReporter() {
         RequestStop();
         m_thread.join();
     }
+}
+
+bool IsRtcpGoodbye(std::span<const std::uint8_t> datagram) {
+    constexpr std::size_t kHeaderSize = 4;
+    constexpr std::uint8_t kVersionMask = 0xC0;
+    constexpr std::uint8_t kVersion2 = 0x80;
+    bool goodbye = false;
+    std::size_t at = 0;
+    while (at < datagram.size()) {
+        if (datagram.size() - at < kHeaderSize || (datagram[at] & kVersionMask) != kVersion2) {
+            return false;
+        }
+        const std::size_t length =
+                (static_cast<std::size_t>(datagram[at + 2]) << 8 | datagram[at + 3]) * 4 +
+                kHeaderSize;
+        if (length > datagram.size() - at) {
+            return false;
+        }
+        goodbye = goodbye || datagram[at + 1] == kPacketBYE;
+        at += length;
+    }
+    return goodbye;
 }
 
 bool CRTCPReporter::Open(std::uint16_t port) {
@@ -173,12 +194,15 @@ void CRTCPReporter::Run() {
         }
         camera = from;
         cameraHeard = true;
-        if (result.bytes <= kShortDatagram) {
+        const auto datagram = std::span(buffer).first(result.bytes);
+        if (IsRtcpGoodbye(datagram)) {
             m_stop.store(true);
             continue;
         }
-        const auto answer = BuildRtcpAnswer(std::span(buffer).first(result.bytes), m_ssrc,
-                                            m_highestSeq, Cname());
+        if (result.bytes <= kShortDatagram) {
+            continue; // too short for a report, and not a goodbye: dropped
+        }
+        const auto answer = BuildRtcpAnswer(datagram, m_ssrc, m_highestSeq, Cname());
         static_cast<void>(m_socket.SendTo(answer, camera)); // send errors are ignored
     }
     if (m_socket.IsValid()) {

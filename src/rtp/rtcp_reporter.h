@@ -37,6 +37,10 @@ std::array<std::uint8_t, kRtcpAnswerSize> BuildRtcpAnswer(std::span<const std::u
 // BuildRtcpBye builds the BYE of `ssrc` (RFC 3550, section 6.6).
 std::array<std::uint8_t, kRtcpByeSize> BuildRtcpBye(std::uint32_t ssrc);
 
+// IsRtcpGoodbye is true for a well-formed RTCP datagram (version 2 packets whose lengths tile it
+// exactly) that carries a BYE, alone or in a compound packet.
+bool IsRtcpGoodbye(std::span<const std::uint8_t> datagram);
+
 class CRTCPReporter {
 public:
     // `cameraAddress`: the camera's IPv4 address in network byte order (see SetCameraAddress).
@@ -46,7 +50,7 @@ public:
     CRTCPReporter& operator=(const CRTCPReporter&) = delete;
 
     // SetCameraAddress names the only sender (network byte order) whose datagrams are answered and
-    // whose short datagrams or BYE end the reporter; 0 answers nobody. Call before Start.
+    // whose BYE ends the reporter; 0 answers nobody. Call before Start.
     void SetCameraAddress(std::uint32_t address) { m_cameraAddress.store(address); }
 
     // Open binds the RTCP socket to `port` on every local address, chooses the SSRC and the CNAME.
@@ -57,8 +61,8 @@ public:
     [[nodiscard]] bool Start();
 
     // Run is the thread body: answer the camera's datagrams until a stop is requested, the camera
-    // sends a datagram of 10 bytes or fewer (a BYE), or the socket fails; then send a BYE to the
-    // camera (if it was heard) and close the socket.
+    // sends a BYE, or the socket fails; then send a BYE to the camera (if it was heard) and close
+    // the socket. A datagram of 10 bytes or fewer that is not a BYE is dropped unanswered.
     void Run();
 
     // RequestStop asks the thread to end; its wait on the socket ends at once.

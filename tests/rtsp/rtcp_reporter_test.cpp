@@ -187,6 +187,28 @@ TEST_F(CRTCPReporterLoopback, CamerasByeEndsTheReporterWithItsOwnBye) {
     EXPECT_FALSE(m_reporter.IsRunning());
 }
 
+// Datagrams too short for a report, or malformed, are dropped: the reporter goes on answering. A
+// BYE inside a compound packet ends it like a BYE alone.
+TEST_F(CRTCPReporterLoopback, ShortOrMalformedDatagramsAreDroppedAndAnsweringGoesOn) {
+    for (std::size_t size = 1; size <= 10; ++size) {
+        m_camera.SendTo(std::vector<std::uint8_t>(size, 0x81), m_port);
+    }
+    m_camera.SendTo({0x81, 203, 0x00, 0x05, 0x11, 0x22, 0x33, 0x44}, m_port); // BYE, bad length
+    m_camera.SendTo({0x41, 203, 0x00, 0x01, 0x11, 0x22, 0x33, 0x44}, m_port); // BYE, version 1
+    m_camera.SendTo(SenderReport(), m_port);
+    EXPECT_EQ(m_camera.Receive(5000).size(), kRtcpAnswerSize);
+    EXPECT_TRUE(m_reporter.IsRunning());
+
+    std::vector<std::uint8_t> compound = SenderReport();
+    compound.insert(compound.end(), {0x81, 203, 0x00, 0x01, 0x11, 0x22, 0x33, 0x44});
+    m_camera.SendTo(compound, m_port);
+    const auto bye = m_camera.Receive(5000);
+    const auto expected = BuildRtcpBye(m_reporter.Ssrc());
+    EXPECT_EQ(bye, std::vector<std::uint8_t>(expected.begin(), expected.end()));
+    EXPECT_TRUE(m_reporter.Stop());
+    EXPECT_FALSE(m_reporter.IsRunning());
+}
+
 TEST_F(CRTCPReporterLoopback, StopsPromptlyWithoutTraffic) {
     const auto start = std::chrono::steady_clock::now();
     m_reporter.RequestStop();
