@@ -1,5 +1,6 @@
 #include "channels/base_camera_channel.h"
 
+#include <exception>
 #include <system_error>
 
 #include "platform/clock.h"
@@ -10,6 +11,8 @@ namespace norvane {
 namespace {
 
 constexpr const char* kSetCameraState = "norvane::CBaseCameraChannel::SetCameraState";
+// Pause before the channel thread starts over after an exception.
+constexpr int kRetryPauseMs = 1000;
 
 } // namespace
 
@@ -26,8 +29,29 @@ CBaseCameraChannel::~CBaseCameraChannel() {
 }
 
 void CBaseCameraChannel::Entry(CBaseCameraChannel* self) {
-    self->Run();
+    // An exception (out of memory in a 32-bit host) must not end the host: it is told, and the
+    // thread starts over as after any failed connection, until it is stopped.
+    while (!self->m_stopEvent.IsSet()) {
+        try {
+            self->Run();
+            break;
+        } catch (const std::exception& error) {
+            self->ReportThreadException(error.what());
+        } catch (...) {
+            self->ReportThreadException("an exception of unknown type");
+        }
+    }
     self->m_threadEnded.Set();
+}
+
+void CBaseCameraChannel::ReportThreadException(const char* what) noexcept {
+    try {
+        SetState(kStateStopped);
+        m_driver->DebugMessage(1, "%s: the channel thread failed: %s", kSetCameraState, what);
+    } catch (...) {
+        // Not even the message could be made: the thread starts over all the same.
+    }
+    m_stopEvent.Wait(kRetryPauseMs);
 }
 
 bool CBaseCameraChannel::StartThread() {
@@ -62,9 +86,12 @@ bool CBaseCameraChannel::Start(const ChannelStartRecord* record) {
 }
 
 void CBaseCameraChannel::Stop() {
-    m_stopRequested.store(true);
-    SetState(kStateStopped);
-    SetCameraState(false);
+    {
+        std::lock_guard<std::mutex> guard(m_cameraStateLock);
+        m_stopRequested.store(true);
+        SetState(kStateStopped);
+        SetCameraStateLocked(false);
+    }
     StopThread();
     if (m_socketsStarted) {
         platform::CleanupSockets();
@@ -73,14 +100,15 @@ void CBaseCameraChannel::Stop() {
 }
 
 bool CBaseCameraChannel::Restart(const ChannelStartRecord* record) {
+    m_stopRequested.store(true);
+    SetState(kStateStopped);
+    // The channel's threads read the record: it changes only once they are gone.
+    StopThread();
     if (record != nullptr) {
         const std::uint32_t quality = m_start.quality;
         m_start = *record;
         m_start.quality = quality;
     }
-    m_stopRequested.store(true);
-    SetState(kStateStopped);
-    StopThread();
     return StartThread();
 }
 
@@ -117,6 +145,18 @@ std::string CBaseCameraChannel::DeviceName() {
 }
 
 void CBaseCameraChannel::SetCameraState(bool online) {
+    std::lock_guard<std::mutex> guard(m_cameraStateLock);
+    SetCameraStateLocked(online);
+}
+
+void CBaseCameraChannel::ReportOnline() {
+    std::lock_guard<std::mutex> guard(m_cameraStateLock);
+    if (!m_stopRequested.load()) {
+        SetCameraStateLocked(true);
+    }
+}
+
+void CBaseCameraChannel::SetCameraStateLocked(bool online) {
     if (m_online.exchange(online) == online) {
         return;
     }

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -49,6 +50,9 @@ public:
 
     // SetCameraState reports a change between online and offline to the host, once per change.
     void SetCameraState(bool online);
+    // ReportOnline reports the camera online unless a stop has begun: after "Channel was stopped"
+    // nothing more is said about the channel.
+    void ReportOnline();
 
     // MarkDataTime notes that the host accepted a frame now.
     void MarkDataTime();
@@ -85,9 +89,16 @@ protected:
 private:
     static void Entry(CBaseCameraChannel* self);
     std::string DeviceName();
+    void SetCameraStateLocked(bool online);
+    // ReportThreadException tells the host at level 1 that the thread's body ended in an
+    // exception, then pauses (a stop ends the pause).
+    void ReportThreadException(const char* what) noexcept;
 
     CManualEvent m_threadEnded;
     std::atomic<bool> m_stopRequested{false};
+    // Makes a stop's offline report and a frame's online report one after the other, never
+    // interleaved.
+    std::mutex m_cameraStateLock;
 };
 
 } // namespace norvane

@@ -179,9 +179,7 @@ bool CBaseRTPChannel::OnFrame(IHostSample* sample) {
         return false;
     }
     MarkDataTime();
-    if (!StopRequested()) {
-        SetCameraState(true);
-    }
+    ReportOnline();
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include <atomic>
 #include <chrono>
+#include <new>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -14,7 +16,8 @@ using namespace std::chrono_literals;
 using test::Eventually;
 using test::FakeDriver;
 
-// A channel whose thread only waits for its stop event, counting its runs.
+// A channel whose thread waits for its stop event, reading its start record as a streaming thread
+// does, and counting its runs.
 class IdleChannel : public CBaseCameraChannel {
 public:
     using CBaseCameraChannel::CBaseCameraChannel;
@@ -23,10 +26,18 @@ public:
 
     std::int32_t Run() override {
         const int run = ++runs;
+        if (run == throwOnRun) {
+            throw std::bad_alloc();
+        }
         if (running.exchange(true)) {
             overlapped = true;
         }
-        m_stopEvent.Wait(-1);
+        while (!m_stopEvent.Wait(1)) {
+            width = StartRecord().width;
+            if (frames) {
+                ReportOnline(); // as a delivered frame does
+            }
+        }
         running = false;
         ended = run;
         return 0;
@@ -36,6 +47,9 @@ public:
     std::atomic<int> ended{0};
     std::atomic<bool> running{false};
     std::atomic<bool> overlapped{false};
+    std::atomic<std::uint32_t> width{0};
+    std::atomic<int> throwOnRun{0}; // this run (counted from 1) throws
+    std::atomic<bool> frames{false};
 };
 
 DEVICE_INFO Camera(const char* address) {
@@ -129,14 +143,59 @@ TEST(CBaseCameraChannel, RestartKeepsQualityAndTakesTheRest) {
     ChannelStartRecord record{40, 50, 640, 480};
     ASSERT_TRUE(channel.Start(&record));
     channel.SetCameraState(true);
+    ASSERT_TRUE(Eventually([&] { return channel.width == 640U; }, 5s));
     ChannelStartRecord changed{100, 7, 352, 288};
-    ASSERT_TRUE(channel.Restart(&changed));
+    ASSERT_TRUE(channel.Restart(&changed)); // the record changes only once the thread is gone
+    ASSERT_TRUE(Eventually([&] { return channel.width == 352U; }, 5s));
     EXPECT_EQ(channel.StartRecord().quality, 50U);
     EXPECT_EQ(channel.StartRecord().frameInterval, 100U);
     EXPECT_EQ(channel.StartRecord().width, 352U);
     EXPECT_EQ(channel.StartRecord().height, 288U);
     EXPECT_EQ(driver.Messages().size(), 1U) << "restart sends no offline report";
     ASSERT_TRUE(Eventually([&] { return channel.runs == 2; }, 5s));
+}
+
+// After "Channel was stopped" nothing more is said about the channel, even with frames arriving
+// while the stop runs.
+TEST(CBaseCameraChannel, NothingIsReportedAfterTheStopMessage) {
+    FakeDriver driver;
+    driver.deviceInfo = Camera("cam");
+    IdleChannel channel(&driver, 0, nullptr);
+    channel.frames = true;
+    ChannelStartRecord record{40, 50, 640, 480};
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_TRUE(channel.Start(&record));
+        ASSERT_TRUE(Eventually(
+                [&] {
+                    return !driver.Messages().empty() &&
+                           driver.Messages().back().text.find("online") != std::string::npos;
+                },
+                5s));
+        channel.Stop();
+        const auto messages = driver.Messages();
+        EXPECT_NE(messages.back().text.find("Channel was stopped"), std::string::npos)
+                << "round " << round << ": " << messages.back().text;
+    }
+}
+
+// An exception out of the channel thread's body (std::bad_alloc in a 32-bit host) is told at
+// level 1 and the thread starts over; stop and destruction still work.
+TEST(CBaseCameraChannel, ExceptionInTheThreadIsToldAndTheThreadStartsOver) {
+    FakeDriver driver;
+    driver.deviceInfo = Camera("cam");
+    IdleChannel channel(&driver, 0, nullptr);
+    channel.throwOnRun = 1;
+    ChannelStartRecord record{40, 50, 640, 480};
+    ASSERT_TRUE(channel.Start(&record));
+    ASSERT_TRUE(Eventually([&] { return channel.runs == 2 && channel.running; }, 5s));
+    const auto messages = driver.Messages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.front().level, 1U);
+    EXPECT_NE(messages.front().text.find(std::bad_alloc().what()), std::string::npos)
+            << messages.front().text;
+    const auto start = std::chrono::steady_clock::now();
+    channel.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
 }
 
 TEST(CBaseCameraChannel, DataClockCountsMillisecondsAndLossGrace) {
