@@ -64,12 +64,6 @@ public:
 
     [[nodiscard]] std::uint32_t SessionTimeout() const { return m_parser.m_sessionTimeout; }
 
-    // KeepAliveIntervalMs: half the session time-out of the last Session header, or of the
-    // settings' sessionTimeout when the camera named none.
-    [[nodiscard]] std::uint64_t KeepAliveIntervalMs() const {
-        return norvane::KeepAliveIntervalMs(m_parser.m_sessionTimeout, m_settings.sessionTimeout);
-    }
-
     [[nodiscard]] std::int32_t StatusCode() const { return m_parser.m_statusCode; }
 
     [[nodiscard]] std::uint32_t AuthSchemeOfReply() const { return m_parser.m_authScheme; }
