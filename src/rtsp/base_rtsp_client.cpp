@@ -38,8 +38,7 @@ private:
 bool IsAbsoluteUrl(std::string_view control) {
     constexpr std::string_view kSchemes[] = {"rtsp://", "rtsps://", "rtspu://"};
     for (const std::string_view scheme : kSchemes) {
-        if (control.size() >= scheme.size() &&
-            ToLower(control.substr(0, scheme.size())) == scheme) {
+        if (StartsWithNoCase(control, scheme)) {
             return true;
         }
     }
@@ -117,13 +116,13 @@ std::string CBaseRTSPClient::TrackUrl() const {
     std::string control;
     switch (m_settings.track) {
     case 0:
-        control = m_parser.m_videoControl;
+        control = m_state.videoControl;
         break;
     case 1:
-        control = m_parser.m_audioControl;
+        control = m_state.audioControl;
         break;
     case 2:
-        control = m_parser.m_metadataControl;
+        control = m_state.metadataControl;
         break;
     default:
         break;
@@ -148,16 +147,16 @@ std::string CBaseRTSPClient::BuildRequest(std::uint32_t method) {
         }
         authorization = FormatString("Authorization: Basic %s\r\n", credentials->c_str());
     } else if (m_settings.authScheme == kAuthDigest) {
-        authorization = DigestAuthorization(m_parser, m_settings.userName, m_settings.password,
-                                            baseUrl, method);
+        authorization = DigestAuthorization(m_state.challenge, m_settings.userName,
+                                            m_settings.password, baseUrl, method);
     }
-    ++m_parser.m_cseq;
-    const std::string cseq = FormatString("CSeq: %u\r\n", m_parser.m_cseq);
+    ++m_state.cseq;
+    const std::string cseq = FormatString("CSeq: %u\r\n", m_state.cseq);
     const char* const version = "RTSP/1.0\r\n";
     const char* const accept = "Accept: application/sdp\r\n";
     const char* const userAgent = "User-Agent: Norvane\r\n";
     // The session id goes back exactly as the camera wrote it.
-    const std::string session = FormatString("Session: %s\r\n", m_parser.m_session.c_str());
+    const std::string session = FormatString("Session: %s\r\n", m_state.session.c_str());
     const char* const range = "Range: npt=0.000-\r\n";
     const std::string transport = FormatString(
             "Transport: RTP/AVP/UDP;unicast;client_port=%u-%u\r\n",
@@ -203,17 +202,19 @@ bool CBaseRTSPClient::Transact(std::uint32_t method) {
     if (!ReceiveReply(reply)) {
         return false;
     }
-    return m_parser.Parse(reply, method);
+    const RTSPReply parsed = m_parser.Parse(reply, method);
+    m_state.Apply(parsed);
+    return parsed.accepted;
 }
 
 bool CBaseRTSPClient::Request(std::uint32_t method) {
     const bool ok = Transact(method);
-    if (ok && m_parser.m_statusCode == 401) {
-        if (m_parser.m_authScheme != m_settings.authScheme) {
-            m_settings.authScheme = m_parser.m_authScheme;
+    if (ok && m_state.statusCode == 401) {
+        if (m_state.challenge.scheme != m_settings.authScheme) {
+            m_settings.authScheme = m_state.challenge.scheme;
             return Transact(method);
         }
-        if (m_parser.m_authScheme == kAuthDigest) {
+        if (m_state.challenge.scheme == kAuthDigest) {
             return Transact(method); // a fresh nonce
         }
     }

@@ -1,7 +1,7 @@
 // CBaseRTSPClient: the RTSP/1.0 client towards one camera stream (RFC 2326). It keeps one TCP
-// connection, builds each request from a fixed template, reads the whole framed reply and lets its
-// CRTSPResponseParser keep what later requests need. A 401 reply makes Request adopt the challenged
-// scheme and repeat the request once.
+// connection, builds each request from a fixed template, reads the whole framed reply, parses it
+// and keeps in its RTSPSessionState what later requests need. A 401 reply makes Request adopt the
+// challenged scheme and repeat the request once.
 //
 // Threads: used by one thread at a time (the RTSP channel's). Every blocking wait (connect, send,
 // receive) also ends at once when the stop event handed to the client is set. Owned by the channel.
@@ -13,6 +13,7 @@
 
 #include "platform/socket.h"
 #include "rtsp/rtsp_response_parser.h"
+#include "rtsp/rtsp_session_state.h"
 #include "rtsp/rtsp_types.h"
 
 namespace norvane {
@@ -40,12 +41,12 @@ public:
     // 100 ms; below 100 ms it always fails). True at once when already connected.
     [[nodiscard]] bool Connect(const RTSPSessionSettings& settings);
 
-    // Disconnect closes the connection; the parser's results stay.
+    // Disconnect closes the connection; the session state stays.
     void Disconnect();
 
     // Transact sends one request and parses its reply; false when not connected, when no request
     // can be built, on a send or receive failure, a time-out, a stop, an oversized or malformed
-    // reply, or when the parser rejects the reply.
+    // reply, or when the parser refuses the reply. What the reply carried is kept either way.
     [[nodiscard]] bool Transact(std::uint32_t method);
 
     // Request is Transact with the 401 rule: after a 401 whose scheme differs from the one in use,
@@ -58,19 +59,19 @@ public:
 
     [[nodiscard]] RTSPSessionSettings& Settings() { return m_settings; }
 
-    [[nodiscard]] const CRTSPResponseParser& Parser() const { return m_parser; }
+    [[nodiscard]] const RTSPSessionState& State() const { return m_state; }
 
-    [[nodiscard]] CRTSPResponseParser& Parser() { return m_parser; }
+    [[nodiscard]] RTSPSessionState& State() { return m_state; }
 
-    [[nodiscard]] std::uint32_t SessionTimeout() const { return m_parser.m_sessionTimeout; }
+    [[nodiscard]] std::uint32_t SessionTimeout() const { return m_state.sessionTimeout; }
 
-    [[nodiscard]] std::int32_t StatusCode() const { return m_parser.m_statusCode; }
+    [[nodiscard]] std::int32_t StatusCode() const { return m_state.statusCode; }
 
-    [[nodiscard]] std::uint32_t AuthSchemeOfReply() const { return m_parser.m_authScheme; }
+    [[nodiscard]] std::uint32_t AuthSchemeOfReply() const { return m_state.challenge.scheme; }
 
-    [[nodiscard]] const std::vector<std::uint8_t>& Sps() const { return m_parser.m_sps; }
+    [[nodiscard]] const std::vector<std::uint8_t>& Sps() const { return m_state.sps; }
 
-    [[nodiscard]] const std::vector<std::uint8_t>& Pps() const { return m_parser.m_pps; }
+    [[nodiscard]] const std::vector<std::uint8_t>& Pps() const { return m_state.pps; }
 
     // BaseUrl returns "rtsp://address:port/path"; TrackUrl the URL SETUP uses for the chosen track:
     // an absolute control as it is, "*" as the base URL, a relative control joined to the base.
@@ -79,6 +80,7 @@ public:
 
 protected:
     RTSPSessionSettings m_settings;
+    RTSPSessionState m_state;
     CRTSPResponseParser m_parser;
     platform::CSocket m_socket;
     bool m_connected = false;

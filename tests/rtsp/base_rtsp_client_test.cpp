@@ -23,9 +23,9 @@ TEST(CBaseRTSPClient, FirstDescribeIsTheBareTemplate) {
 TEST(CBaseRTSPClient, RequestTemplates) {
     CBaseRTSPClient client;
     client.Settings() = CameraSettings();
-    client.Parser().m_cseq = 7;
-    client.Parser().m_session = "AbC12xY";
-    client.Parser().m_videoControl = "trackID=1";
+    client.State().cseq = 7;
+    client.State().session = "AbC12xY";
+    client.State().videoControl = "trackID=1";
     const std::string base = "rtsp://127.0.0.1:554/vtl_media/main";
     EXPECT_EQ(client.BuildRequest(kSetup),
               "SETUP " + base +
@@ -47,7 +47,7 @@ TEST(CBaseRTSPClient, RequestTemplates) {
                       " RTSP/1.0\r\nCSeq: 12\r\nSession: AbC12xY\r\n"
                       "Range: npt=0.000-\r\nUser-Agent: Norvane\r\n\r\n");
     EXPECT_EQ(client.BuildRequest(7), "");
-    EXPECT_EQ(client.Parser().m_cseq, 13U); // an unknown method still used a number
+    EXPECT_EQ(client.State().cseq, 13U); // an unknown method still used a number
 }
 
 TEST(CBaseRTSPClient, TrackUrlRules) {
@@ -74,9 +74,9 @@ TEST(CBaseRTSPClient, TrackUrlRules) {
         client.Settings().address = "cam";
         client.Settings().path = c.path;
         client.Settings().track = c.track;
-        client.Parser().m_videoControl = c.control;
-        client.Parser().m_audioControl = c.control;
-        client.Parser().m_metadataControl = c.control;
+        client.State().videoControl = c.control;
+        client.State().audioControl = c.control;
+        client.State().metadataControl = c.control;
         EXPECT_EQ(client.TrackUrl(), c.url) << c.path << " " << c.control;
     }
 }
@@ -89,17 +89,17 @@ TEST(CBaseRTSPClient, AuthorizationLines) {
               std::string::npos);
     // Basic credentials beyond 72 bytes: no request, and no CSeq used.
     client.Settings().password = std::string(67, 'p');
-    const std::uint32_t before = client.Parser().m_cseq;
+    const std::uint32_t before = client.State().cseq;
     EXPECT_EQ(client.BuildRequest(kDescribe), "");
-    EXPECT_EQ(client.Parser().m_cseq, before);
+    EXPECT_EQ(client.State().cseq, before);
 
     // Digest hashes the base URL, also for SETUP whose request line names the track URL.
     client.Settings() = CameraSettings();
     client.Settings().authScheme = kAuthDigest;
-    client.Parser().m_authScheme = kAuthDigest;
-    client.Parser().m_realm = "Surveillance Server";
-    client.Parser().m_nonce = "n1";
-    client.Parser().m_videoControl = "trackID=1";
+    client.State().challenge.scheme = kAuthDigest;
+    client.State().challenge.realm = "Surveillance Server";
+    client.State().challenge.nonce = "n1";
+    client.State().videoControl = "trackID=1";
     const std::string base = "rtsp://127.0.0.1:554/vtl_media/main";
     const std::string setup = client.BuildRequest(kSetup);
     EXPECT_NE(setup.find("uri=\"" + base + "\""), std::string::npos) << setup;
