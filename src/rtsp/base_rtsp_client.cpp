@@ -1,12 +1,7 @@
 #include "rtsp/base_rtsp_client.h"
 
-#include <algorithm>
 #include <array>
 
-#include "platform/clock.h"
-#include "platform/event_handle.h"
-#include "platform/system.h"
-#include "platform/wait.h"
 #include "rtsp/rtsp_auth.h"
 #include "rtsp/rtsp_reply_framer.h"
 #include "text/text_utils.h"
@@ -16,24 +11,6 @@ namespace {
 
 constexpr std::uint32_t kConnectPollMs = 100; // connectTimeout is counted in steps of this size
 constexpr std::size_t kReadSize = 4096;
-
-using platform::WaitFor;
-using platform::WaitResult;
-
-// CDeadline turns a time budget into the remaining milliseconds for each wait.
-class CDeadline {
-public:
-    explicit CDeadline(std::uint64_t budgetMs) : m_end(platform::MonotonicMs() + budgetMs) {}
-
-    [[nodiscard]] int RemainingMs() const {
-        const std::uint64_t now = platform::MonotonicMs();
-        return now >= m_end ? 0
-                            : static_cast<int>(std::min<std::uint64_t>(m_end - now, 0x7fffffff));
-    }
-
-private:
-    std::uint64_t m_end;
-};
 
 bool IsAbsoluteUrl(std::string_view control) {
     constexpr std::string_view kSchemes[] = {"rtsp://", "rtsps://", "rtspu://"};
@@ -47,7 +24,9 @@ bool IsAbsoluteUrl(std::string_view control) {
 
 } // namespace
 
-CBaseRTSPClient::CBaseRTSPClient(platform::CEventHandle* stopEvent) : m_stopEvent(stopEvent) {}
+CBaseRTSPClient::CBaseRTSPClient(platform::CEventHandle* stopEvent, IByteStream* stream)
+    : m_stopEvent(stopEvent)
+    , m_stream(stream != nullptr ? stream : &m_socketStream) {}
 
 CBaseRTSPClient::~CBaseRTSPClient() {
     Disconnect();
@@ -58,50 +37,17 @@ bool CBaseRTSPClient::Connect(const RTSPSessionSettings& settings) {
         return true;
     }
     m_settings = settings;
-    m_socket = platform::CSocket::CreateTcp();
-    if (!m_socket.IsValid()) {
-        return false;
-    }
-    const auto fail = [this]() {
-        m_socket.Close();
-        return false;
-    };
-    if (!m_socket.SetReceiveBufferSize(m_settings.receiveBufferSize) ||
-        !m_socket.SetReceiveTimeout(m_settings.ioTimeout)) {
-        return fail();
-    }
-    const std::uint32_t address = platform::ResolveIPv4(m_settings.address);
-    if (address == 0 || !m_socket.SetNonBlocking(true)) {
-        return fail();
-    }
-    switch (m_socket.Connect({address, m_settings.port})) {
-    case platform::ConnectResult::Connected:
-        break;
-    case platform::ConnectResult::InProgress: {
-        // The connect may take connectTimeout rounded down to whole 100 ms steps.
-        const std::uint32_t polls = m_settings.connectTimeout / kConnectPollMs;
-        if (polls < 1) {
-            return fail();
-        }
-        const WaitResult wait = platform::WaitSocket(m_socket, WaitFor::Write, m_stopEvent,
-                                                     static_cast<int>(polls * kConnectPollMs));
-        if (wait != WaitResult::Ready || m_socket.PendingError() != platform::SocketError::None) {
-            return fail();
-        }
-        break;
-    }
-    case platform::ConnectResult::Failed:
-        return fail();
-    }
-    // The socket stays non-blocking: every send and receive waits through WaitSocket, so that a
-    // stop ends it and no single call can block beyond ioTimeout.
-    m_connected = true;
-    return true;
+    // The connect may take connectTimeout rounded down to whole 100 ms steps.
+    const std::uint32_t budgetMs = m_settings.connectTimeout / kConnectPollMs * kConnectPollMs;
+    m_connected =
+            m_stream->Connect(m_settings.address, m_settings.port, m_settings.receiveBufferSize,
+                              static_cast<int>(budgetMs), m_stopEvent);
+    return m_connected;
 }
 
 void CBaseRTSPClient::Disconnect() {
     if (m_connected) {
-        m_socket.Close();
+        m_stream->Close();
         m_connected = false;
     }
 }
@@ -195,7 +141,11 @@ bool CBaseRTSPClient::Transact(std::uint32_t method) {
     if (request.empty()) {
         return false;
     }
-    if (!DiscardStaleInput() || !SendAll(request)) {
+    // A reply that arrived after its request timed out must not be taken for the next one.
+    if (!m_stream->DiscardPending() ||
+        m_stream->Send({reinterpret_cast<const std::uint8_t*>(request.data()), request.size()},
+                       static_cast<int>(std::min<std::uint32_t>(m_settings.ioTimeout, 0x7fffffff)),
+                       m_stopEvent) != StreamStatus::Ok) {
         return false;
     }
     std::string reply;
@@ -221,59 +171,15 @@ bool CBaseRTSPClient::Request(std::uint32_t method) {
     return ok;
 }
 
-bool CBaseRTSPClient::DiscardStaleInput() {
-    // A reply that arrived after its request timed out must not be taken for the next one.
-    std::array<std::uint8_t, kReadSize> buffer{};
-    for (;;) {
-        const platform::IoResult result = m_socket.Receive(buffer);
-        if (result.error == platform::SocketError::WouldBlock) {
-            return true;
-        }
-        if (!result.Ok() || result.bytes == 0) {
-            return false;
-        }
-    }
-}
-
-bool CBaseRTSPClient::SendAll(const std::string& request) {
-    const CDeadline deadline(m_settings.ioTimeout);
-    std::span<const std::uint8_t> rest(reinterpret_cast<const std::uint8_t*>(request.data()),
-                                       request.size());
-    while (!rest.empty()) {
-        const platform::IoResult result = m_socket.Send(rest);
-        if (result.Ok()) {
-            rest = rest.subspan(result.bytes);
-            continue;
-        }
-        if (result.error != platform::SocketError::WouldBlock &&
-            result.error != platform::SocketError::Interrupted) {
-            return false;
-        }
-        if (platform::WaitSocket(m_socket, WaitFor::Write, m_stopEvent, deadline.RemainingMs()) !=
-            WaitResult::Ready) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool CBaseRTSPClient::ReceiveReply(std::string& reply) {
     // The whole reply, however many segments it arrives in, must come within ioTimeout.
     const CDeadline deadline(m_settings.ioTimeout);
     CRTSPReplyFramer framer;
     std::array<std::uint8_t, kReadSize> buffer{};
     for (;;) {
-        if (platform::WaitSocket(m_socket, WaitFor::Read, m_stopEvent, deadline.RemainingMs()) !=
-            WaitResult::Ready) {
-            return false;
-        }
-        const platform::IoResult result = m_socket.Receive(buffer);
-        if (result.error == platform::SocketError::WouldBlock ||
-            result.error == platform::SocketError::Interrupted) {
-            continue;
-        }
-        if (!result.Ok() || result.bytes == 0) {
-            return false; // reset, or closed before the reply was complete
+        const StreamResult result = m_stream->Receive(buffer, deadline.RemainingMs(), m_stopEvent);
+        if (result.status != StreamStatus::Ok) {
+            return false; // time-out, stop, reset, or closed before the reply was complete
         }
         switch (framer.Feed(std::span(buffer).first(result.bytes))) {
         case FrameStatus::NeedMore:

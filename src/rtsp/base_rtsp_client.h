@@ -1,7 +1,7 @@
-// CBaseRTSPClient: the RTSP/1.0 client towards one camera stream (RFC 2326). It keeps one TCP
-// connection, builds each request from a fixed template, reads the whole framed reply, parses it
-// and keeps in its RTSPSessionState what later requests need. A 401 reply makes Request adopt the
-// challenged scheme and repeat the request once.
+// CBaseRTSPClient: the RTSP/1.0 client towards one camera stream (RFC 2326). It talks through one
+// byte stream (a TCP connection unless a test hands in another), builds each request from a fixed
+// template, reads the whole framed reply, parses it and keeps in its RTSPSessionState what later
+// requests need. A 401 reply makes Request adopt the challenged scheme and repeat the request once.
 //
 // Threads: used by one thread at a time (the RTSP channel's). Every blocking wait (connect, send,
 // receive) also ends at once when the stop event handed to the client is set. Owned by the channel.
@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/socket.h"
+#include "rtsp/byte_stream.h"
 #include "rtsp/rtsp_response_parser.h"
 #include "rtsp/rtsp_session_state.h"
 #include "rtsp/rtsp_types.h"
+#include "rtsp/socket_stream.h"
 
 namespace norvane {
 
@@ -24,8 +25,10 @@ class CEventHandle;
 
 class CBaseRTSPClient {
 public:
-    // `stopEvent` (may be null, not owned) ends every wait of the client when it is set.
-    explicit CBaseRTSPClient(platform::CEventHandle* stopEvent = nullptr);
+    // `stopEvent` (may be null, not owned) ends every wait of the client when it is set. `stream`
+    // (may be null, not owned) replaces the client's own TCP stream.
+    explicit CBaseRTSPClient(platform::CEventHandle* stopEvent = nullptr,
+                             IByteStream* stream = nullptr);
     virtual ~CBaseRTSPClient();
     CBaseRTSPClient(const CBaseRTSPClient&) = delete;
     CBaseRTSPClient& operator=(const CBaseRTSPClient&) = delete;
@@ -37,8 +40,9 @@ public:
     // SetStopEvent replaces the stop event (may be null, not owned).
     void SetStopEvent(platform::CEventHandle* stopEvent) { m_stopEvent = stopEvent; }
 
-    // Connect copies the settings and opens the TCP connection within connectTimeout (in steps of
-    // 100 ms; below 100 ms it always fails). True at once when already connected.
+    // Connect copies the settings and opens the connection within connectTimeout (in steps of
+    // 100 ms; below 100 ms a connect that does not complete at once fails). True at once when
+    // already connected.
     [[nodiscard]] bool Connect(const RTSPSessionSettings& settings);
 
     // Disconnect closes the connection; the session state stays.
@@ -82,15 +86,14 @@ protected:
     RTSPSessionSettings m_settings;
     RTSPSessionState m_state;
     CRTSPResponseParser m_parser;
-    platform::CSocket m_socket;
     bool m_connected = false;
 
 private:
-    bool SendAll(const std::string& request);
     bool ReceiveReply(std::string& reply);
-    bool DiscardStaleInput();
 
     platform::CEventHandle* m_stopEvent;
+    CSocketStream m_socketStream;
+    IByteStream* m_stream; // m_socketStream, or the stream handed in
 };
 
 } // namespace norvane
