@@ -1,5 +1,6 @@
 #include "rtsp/base_rtsp_client.h"
 
+#include <algorithm>
 #include <array>
 
 #include "rtsp/rtsp_auth.h"
@@ -11,6 +12,11 @@ namespace {
 
 constexpr std::uint32_t kConnectPollMs = 100; // connectTimeout is counted in steps of this size
 constexpr std::size_t kReadSize = 4096;
+
+// WaitMs turns a time-out of the settings into the milliseconds of one wait.
+int WaitMs(std::uint32_t milliseconds) {
+    return static_cast<int>(std::min<std::uint32_t>(milliseconds, 0x7fffffff));
+}
 
 bool IsAbsoluteUrl(std::string_view control) {
     constexpr std::string_view kSchemes[] = {"rtsp://", "rtsps://", "rtspu://"};
@@ -39,9 +45,8 @@ bool CBaseRTSPClient::Connect(const RTSPSessionSettings& settings) {
     m_settings = settings;
     // The connect may take connectTimeout rounded down to whole 100 ms steps.
     const std::uint32_t budgetMs = m_settings.connectTimeout / kConnectPollMs * kConnectPollMs;
-    m_connected =
-            m_stream->Connect(m_settings.address, m_settings.port, m_settings.receiveBufferSize,
-                              static_cast<int>(budgetMs), m_stopEvent);
+    m_connected = m_stream->Connect(m_settings.address, m_settings.port,
+                                    m_settings.receiveBufferSize, WaitMs(budgetMs), m_stopEvent);
     return m_connected;
 }
 
@@ -144,8 +149,7 @@ bool CBaseRTSPClient::Transact(std::uint32_t method) {
     // A reply that arrived after its request timed out must not be taken for the next one.
     if (!m_stream->DiscardPending() ||
         m_stream->Send({reinterpret_cast<const std::uint8_t*>(request.data()), request.size()},
-                       static_cast<int>(std::min<std::uint32_t>(m_settings.ioTimeout, 0x7fffffff)),
-                       m_stopEvent) != StreamStatus::Ok) {
+                       WaitMs(m_settings.ioTimeout), m_stopEvent) != StreamStatus::Ok) {
         return false;
     }
     std::string reply;
