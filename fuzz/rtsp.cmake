@@ -1,4 +1,4 @@
-# RTSP client: the reply path for each request kind, the session description and the challenge.
+# RTSP client: the reply path for each request kind and the session description.
 set(norvane_rtsp_methods describe setup play teardown options pause)
 set(norvane_rtsp_method_value 1)
 foreach(method IN LISTS norvane_rtsp_methods)
@@ -13,4 +13,3 @@ foreach(method IN LISTS norvane_rtsp_methods)
 endforeach()
 
 norvane_add_fuzzer(sdp ${CMAKE_CURRENT_LIST_DIR}/sdp_fuzz.cpp)
-norvane_add_fuzzer(rtsp_challenge ${CMAKE_CURRENT_LIST_DIR}/rtsp_challenge_fuzz.cpp)

@@ -9,6 +9,7 @@
 
 #include "rtsp/rtsp_reply_framer.h"
 #include "rtsp/rtsp_response_parser.h"
+#include "rtsp/rtsp_session_state.h"
 
 #ifndef NORVANE_FUZZ_METHOD
 #define NORVANE_FUZZ_METHOD 1
@@ -26,11 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
 
-    norvane::CRTSPResponseParser parser;
+    // The client keeps what every reply carried, accepted or not.
+    const norvane::CRTSPResponseParser parser;
+    norvane::RTSPSessionState state;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    static_cast<void>(parser.Parse(text, NORVANE_FUZZ_METHOD));
+    state.Apply(parser.Parse(text, NORVANE_FUZZ_METHOD));
     if (status == norvane::FrameStatus::Complete) {
-        static_cast<void>(parser.Parse(whole.Reply(), NORVANE_FUZZ_METHOD));
+        state.Apply(parser.Parse(whole.Reply(), NORVANE_FUZZ_METHOD));
     }
     return 0;
 }

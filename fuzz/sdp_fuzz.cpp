@@ -4,14 +4,15 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "rtsp/rtsp_response_parser.h"
+#include "rtsp/sdp_parser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    norvane::CRTSPResponseParser parser;
-    static_cast<void>(parser.ParseSdp(text));
+    norvane::SessionDescription description;
+    static_cast<void>(norvane::ParseSessionDescription(text, description));
     // Each parameter set decodes into at most 256 bytes per line.
-    if (parser.m_sps.size() > 256 * (size / 8 + 1) || parser.m_pps.size() > 256 * (size / 8 + 1)) {
+    if (description.sps.size() > 256 * (size / 8 + 1) ||
+        description.pps.size() > 256 * (size / 8 + 1)) {
         std::abort();
     }
     return 0;

@@ -68,12 +68,11 @@ bool CBaseRTSPChannel::StartStreaming() {
 }
 
 std::uint64_t CBaseRTSPChannel::KeepAliveIntervalMs() const {
-    std::uint64_t seconds = 60;
-    if (m_client) {
-        const std::uint32_t announced = m_client->SessionTimeout();
-        seconds = announced > 0 ? announced : m_client->Settings().sessionTimeout;
+    if (!m_client) {
+        return norvane::KeepAliveIntervalMs(0, RTSPSessionSettings{}.sessionTimeout);
     }
-    return seconds * 1000 / 2;
+    return norvane::KeepAliveIntervalMs(m_client->SessionTimeout(),
+                                        m_client->Settings().sessionTimeout);
 }
 
 void CBaseRTSPChannel::CheckKeepAlive() {

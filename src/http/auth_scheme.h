@@ -29,9 +29,10 @@ std::uint32_t AuthSchemeFromName(std::string_view name);
 // FirstAuthScheme returns the first scheme the server offers in the WWW-Authenticate headers of a
 // response, in header order and, within one header, in challenge order (RFC 7235 section 4.1:
 // one header may hold several challenges separated by commas). `headerLines` are the response's
-// header lines ("Name: value"); other headers are ignored. Parameters are skipped as tokens or
-// quoted strings, so commas and blanks inside a realm do not start a challenge. Schemes the
-// sender does not know are passed over; 0 when no known scheme is offered.
+// header lines ("Name: value"); other headers are ignored. Values are read with the shared
+// challenge grammar (text/auth_challenge.h), so commas and blanks inside a quoted realm do not
+// start a challenge. Schemes the sender does not know are passed over, and so is text the grammar
+// does not allow; 0 when no known scheme is offered.
 std::uint32_t FirstAuthScheme(std::span<const std::string> headerLines);
 
 } // namespace Web

@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <array>
 
-#include "platform/clock.h"
-#include "platform/event_handle.h"
-#include "platform/system.h"
-#include "platform/wait.h"
 #include "rtsp/rtsp_auth.h"
 #include "rtsp/rtsp_reply_framer.h"
 #include "text/text_utils.h"
@@ -17,29 +13,15 @@ namespace {
 constexpr std::uint32_t kConnectPollMs = 100; // connectTimeout is counted in steps of this size
 constexpr std::size_t kReadSize = 4096;
 
-using platform::WaitFor;
-using platform::WaitResult;
-
-// CDeadline turns a time budget into the remaining milliseconds for each wait.
-class CDeadline {
-public:
-    explicit CDeadline(std::uint64_t budgetMs) : m_end(platform::MonotonicMs() + budgetMs) {}
-
-    [[nodiscard]] int RemainingMs() const {
-        const std::uint64_t now = platform::MonotonicMs();
-        return now >= m_end ? 0
-                            : static_cast<int>(std::min<std::uint64_t>(m_end - now, 0x7fffffff));
-    }
-
-private:
-    std::uint64_t m_end;
-};
+// WaitMs turns a time-out of the settings into the milliseconds of one wait.
+int WaitMs(std::uint32_t milliseconds) {
+    return static_cast<int>(std::min<std::uint32_t>(milliseconds, 0x7fffffff));
+}
 
 bool IsAbsoluteUrl(std::string_view control) {
     constexpr std::string_view kSchemes[] = {"rtsp://", "rtsps://", "rtspu://"};
     for (const std::string_view scheme : kSchemes) {
-        if (control.size() >= scheme.size() &&
-            ToLower(control.substr(0, scheme.size())) == scheme) {
+        if (StartsWithNoCase(control, scheme)) {
             return true;
         }
     }
@@ -48,7 +30,9 @@ bool IsAbsoluteUrl(std::string_view control) {
 
 } // namespace
 
-CBaseRTSPClient::CBaseRTSPClient(platform::CEventHandle* stopEvent) : m_stopEvent(stopEvent) {}
+CBaseRTSPClient::CBaseRTSPClient(platform::CEventHandle* stopEvent, IByteStream* stream)
+    : m_stopEvent(stopEvent)
+    , m_stream(stream != nullptr ? stream : &m_socketStream) {}
 
 CBaseRTSPClient::~CBaseRTSPClient() {
     Disconnect();
@@ -59,50 +43,16 @@ bool CBaseRTSPClient::Connect(const RTSPSessionSettings& settings) {
         return true;
     }
     m_settings = settings;
-    m_socket = platform::CSocket::CreateTcp();
-    if (!m_socket.IsValid()) {
-        return false;
-    }
-    const auto fail = [this]() {
-        m_socket.Close();
-        return false;
-    };
-    if (!m_socket.SetReceiveBufferSize(m_settings.receiveBufferSize) ||
-        !m_socket.SetReceiveTimeout(m_settings.ioTimeout)) {
-        return fail();
-    }
-    const std::uint32_t address = platform::ResolveIPv4(m_settings.address);
-    if (address == 0 || !m_socket.SetNonBlocking(true)) {
-        return fail();
-    }
-    switch (m_socket.Connect({address, m_settings.port})) {
-    case platform::ConnectResult::Connected:
-        break;
-    case platform::ConnectResult::InProgress: {
-        // The connect may take connectTimeout rounded down to whole 100 ms steps.
-        const std::uint32_t polls = m_settings.connectTimeout / kConnectPollMs;
-        if (polls < 1) {
-            return fail();
-        }
-        const WaitResult wait = platform::WaitSocket(m_socket, WaitFor::Write, m_stopEvent,
-                                                     static_cast<int>(polls * kConnectPollMs));
-        if (wait != WaitResult::Ready || m_socket.PendingError() != platform::SocketError::None) {
-            return fail();
-        }
-        break;
-    }
-    case platform::ConnectResult::Failed:
-        return fail();
-    }
-    // The socket stays non-blocking: every send and receive waits through WaitSocket, so that a
-    // stop ends it and no single call can block beyond ioTimeout.
-    m_connected = true;
-    return true;
+    // The connect may take connectTimeout rounded down to whole 100 ms steps.
+    const std::uint32_t budgetMs = m_settings.connectTimeout / kConnectPollMs * kConnectPollMs;
+    m_connected = m_stream->Connect(m_settings.address, m_settings.port,
+                                    m_settings.receiveBufferSize, WaitMs(budgetMs), m_stopEvent);
+    return m_connected;
 }
 
 void CBaseRTSPClient::Disconnect() {
     if (m_connected) {
-        m_socket.Close();
+        m_stream->Close();
         m_connected = false;
     }
 }
@@ -117,13 +67,13 @@ std::string CBaseRTSPClient::TrackUrl() const {
     std::string control;
     switch (m_settings.track) {
     case 0:
-        control = m_parser.m_videoControl;
+        control = m_state.videoControl;
         break;
     case 1:
-        control = m_parser.m_audioControl;
+        control = m_state.audioControl;
         break;
     case 2:
-        control = m_parser.m_metadataControl;
+        control = m_state.metadataControl;
         break;
     default:
         break;
@@ -148,16 +98,16 @@ std::string CBaseRTSPClient::BuildRequest(std::uint32_t method) {
         }
         authorization = FormatString("Authorization: Basic %s\r\n", credentials->c_str());
     } else if (m_settings.authScheme == kAuthDigest) {
-        authorization = DigestAuthorization(m_parser, m_settings.userName, m_settings.password,
-                                            baseUrl, method);
+        authorization = DigestAuthorization(m_state.challenge, m_settings.userName,
+                                            m_settings.password, baseUrl, method);
     }
-    ++m_parser.m_cseq;
-    const std::string cseq = FormatString("CSeq: %u\r\n", m_parser.m_cseq);
+    ++m_state.cseq;
+    const std::string cseq = FormatString("CSeq: %u\r\n", m_state.cseq);
     const char* const version = "RTSP/1.0\r\n";
     const char* const accept = "Accept: application/sdp\r\n";
     const char* const userAgent = "User-Agent: Norvane\r\n";
     // The session id goes back exactly as the camera wrote it.
-    const std::string session = FormatString("Session: %s\r\n", m_parser.m_session.c_str());
+    const std::string session = FormatString("Session: %s\r\n", m_state.session.c_str());
     const char* const range = "Range: npt=0.000-\r\n";
     const std::string transport = FormatString(
             "Transport: RTP/AVP/UDP;unicast;client_port=%u-%u\r\n",
@@ -196,64 +146,33 @@ bool CBaseRTSPClient::Transact(std::uint32_t method) {
     if (request.empty()) {
         return false;
     }
-    if (!DiscardStaleInput() || !SendAll(request)) {
+    // A reply that arrived after its request timed out must not be taken for the next one.
+    if (!m_stream->DiscardPending() ||
+        m_stream->Send({reinterpret_cast<const std::uint8_t*>(request.data()), request.size()},
+                       WaitMs(m_settings.ioTimeout), m_stopEvent) != StreamStatus::Ok) {
         return false;
     }
     std::string reply;
     if (!ReceiveReply(reply)) {
         return false;
     }
-    return m_parser.Parse(reply, method);
+    const RTSPReply parsed = m_parser.Parse(reply, method);
+    m_state.Apply(parsed);
+    return parsed.accepted;
 }
 
 bool CBaseRTSPClient::Request(std::uint32_t method) {
     const bool ok = Transact(method);
-    if (ok && m_parser.m_statusCode == 401) {
-        if (m_parser.m_authScheme != m_settings.authScheme) {
-            m_settings.authScheme = m_parser.m_authScheme;
+    if (ok && m_state.statusCode == 401) {
+        if (m_state.challenge.scheme != m_settings.authScheme) {
+            m_settings.authScheme = m_state.challenge.scheme;
             return Transact(method);
         }
-        if (m_parser.m_authScheme == kAuthDigest) {
+        if (m_state.challenge.scheme == kAuthDigest) {
             return Transact(method); // a fresh nonce
         }
     }
     return ok;
-}
-
-bool CBaseRTSPClient::DiscardStaleInput() {
-    // A reply that arrived after its request timed out must not be taken for the next one.
-    std::array<std::uint8_t, kReadSize> buffer{};
-    for (;;) {
-        const platform::IoResult result = m_socket.Receive(buffer);
-        if (result.error == platform::SocketError::WouldBlock) {
-            return true;
-        }
-        if (!result.Ok() || result.bytes == 0) {
-            return false;
-        }
-    }
-}
-
-bool CBaseRTSPClient::SendAll(const std::string& request) {
-    const CDeadline deadline(m_settings.ioTimeout);
-    std::span<const std::uint8_t> rest(reinterpret_cast<const std::uint8_t*>(request.data()),
-                                       request.size());
-    while (!rest.empty()) {
-        const platform::IoResult result = m_socket.Send(rest);
-        if (result.Ok()) {
-            rest = rest.subspan(result.bytes);
-            continue;
-        }
-        if (result.error != platform::SocketError::WouldBlock &&
-            result.error != platform::SocketError::Interrupted) {
-            return false;
-        }
-        if (platform::WaitSocket(m_socket, WaitFor::Write, m_stopEvent, deadline.RemainingMs()) !=
-            WaitResult::Ready) {
-            return false;
-        }
-    }
-    return true;
 }
 
 bool CBaseRTSPClient::ReceiveReply(std::string& reply) {
@@ -262,17 +181,9 @@ bool CBaseRTSPClient::ReceiveReply(std::string& reply) {
     CRTSPReplyFramer framer;
     std::array<std::uint8_t, kReadSize> buffer{};
     for (;;) {
-        if (platform::WaitSocket(m_socket, WaitFor::Read, m_stopEvent, deadline.RemainingMs()) !=
-            WaitResult::Ready) {
-            return false;
-        }
-        const platform::IoResult result = m_socket.Receive(buffer);
-        if (result.error == platform::SocketError::WouldBlock ||
-            result.error == platform::SocketError::Interrupted) {
-            continue;
-        }
-        if (!result.Ok() || result.bytes == 0) {
-            return false; // reset, or closed before the reply was complete
+        const StreamResult result = m_stream->Receive(buffer, deadline.RemainingMs(), m_stopEvent);
+        if (result.status != StreamStatus::Ok) {
+            return false; // time-out, stop, reset, or closed before the reply was complete
         }
         switch (framer.Feed(std::span(buffer).first(result.bytes))) {
         case FrameStatus::NeedMore:

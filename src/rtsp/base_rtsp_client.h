@@ -1,7 +1,7 @@
-// CBaseRTSPClient: the RTSP/1.0 client towards one camera stream (RFC 2326). It keeps one TCP
-// connection, builds each request from a fixed template, reads the whole framed reply and lets its
-// CRTSPResponseParser keep what later requests need. A 401 reply makes Request adopt the challenged
-// scheme and repeat the request once.
+// CBaseRTSPClient: the RTSP/1.0 client towards one camera stream (RFC 2326). It talks through one
+// byte stream (a TCP connection unless a test hands in another), builds each request from a fixed
+// template, reads the whole framed reply, parses it and keeps in its RTSPSessionState what later
+// requests need. A 401 reply makes Request adopt the challenged scheme and repeat the request once.
 //
 // Threads: used by one thread at a time (the RTSP channel's). Every blocking wait (connect, send,
 // receive) also ends at once when the stop event handed to the client is set. Owned by the channel.
@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/socket.h"
+#include "rtsp/byte_stream.h"
 #include "rtsp/rtsp_response_parser.h"
+#include "rtsp/rtsp_session_state.h"
 #include "rtsp/rtsp_types.h"
+#include "rtsp/socket_stream.h"
 
 namespace norvane {
 
@@ -23,8 +25,10 @@ class CEventHandle;
 
 class CBaseRTSPClient {
 public:
-    // `stopEvent` (may be null, not owned) ends every wait of the client when it is set.
-    explicit CBaseRTSPClient(platform::CEventHandle* stopEvent = nullptr);
+    // `stopEvent` (may be null, not owned) ends every wait of the client when it is set. `stream`
+    // (may be null, not owned) replaces the client's own TCP stream.
+    explicit CBaseRTSPClient(platform::CEventHandle* stopEvent = nullptr,
+                             IByteStream* stream = nullptr);
     virtual ~CBaseRTSPClient();
     CBaseRTSPClient(const CBaseRTSPClient&) = delete;
     CBaseRTSPClient& operator=(const CBaseRTSPClient&) = delete;
@@ -36,16 +40,17 @@ public:
     // SetStopEvent replaces the stop event (may be null, not owned).
     void SetStopEvent(platform::CEventHandle* stopEvent) { m_stopEvent = stopEvent; }
 
-    // Connect copies the settings and opens the TCP connection within connectTimeout (in steps of
-    // 100 ms; below 100 ms it always fails). True at once when already connected.
+    // Connect copies the settings and opens the connection within connectTimeout (in steps of
+    // 100 ms; below 100 ms a connect that does not complete at once fails). True at once when
+    // already connected.
     [[nodiscard]] bool Connect(const RTSPSessionSettings& settings);
 
-    // Disconnect closes the connection; the parser's results stay.
+    // Disconnect closes the connection; the session state stays.
     void Disconnect();
 
     // Transact sends one request and parses its reply; false when not connected, when no request
     // can be built, on a send or receive failure, a time-out, a stop, an oversized or malformed
-    // reply, or when the parser rejects the reply.
+    // reply, or when the parser refuses the reply. What the reply carried is kept either way.
     [[nodiscard]] bool Transact(std::uint32_t method);
 
     // Request is Transact with the 401 rule: after a 401 whose scheme differs from the one in use,
@@ -58,25 +63,19 @@ public:
 
     [[nodiscard]] RTSPSessionSettings& Settings() { return m_settings; }
 
-    [[nodiscard]] const CRTSPResponseParser& Parser() const { return m_parser; }
+    [[nodiscard]] const RTSPSessionState& State() const { return m_state; }
 
-    [[nodiscard]] CRTSPResponseParser& Parser() { return m_parser; }
+    [[nodiscard]] RTSPSessionState& State() { return m_state; }
 
-    [[nodiscard]] std::uint32_t SessionTimeout() const { return m_parser.m_sessionTimeout; }
+    [[nodiscard]] std::uint32_t SessionTimeout() const { return m_state.sessionTimeout; }
 
-    // KeepAliveIntervalMs: half the session time-out of the last Session header, or of the
-    // settings' sessionTimeout when the camera named none.
-    [[nodiscard]] std::uint64_t KeepAliveIntervalMs() const {
-        return norvane::KeepAliveIntervalMs(m_parser.m_sessionTimeout, m_settings.sessionTimeout);
-    }
+    [[nodiscard]] std::int32_t StatusCode() const { return m_state.statusCode; }
 
-    [[nodiscard]] std::int32_t StatusCode() const { return m_parser.m_statusCode; }
+    [[nodiscard]] std::uint32_t AuthSchemeOfReply() const { return m_state.challenge.scheme; }
 
-    [[nodiscard]] std::uint32_t AuthSchemeOfReply() const { return m_parser.m_authScheme; }
+    [[nodiscard]] const std::vector<std::uint8_t>& Sps() const { return m_state.sps; }
 
-    [[nodiscard]] const std::vector<std::uint8_t>& Sps() const { return m_parser.m_sps; }
-
-    [[nodiscard]] const std::vector<std::uint8_t>& Pps() const { return m_parser.m_pps; }
+    [[nodiscard]] const std::vector<std::uint8_t>& Pps() const { return m_state.pps; }
 
     // BaseUrl returns "rtsp://address:port/path"; TrackUrl the URL SETUP uses for the chosen track:
     // an absolute control as it is, "*" as the base URL, a relative control joined to the base.
@@ -85,16 +84,16 @@ public:
 
 protected:
     RTSPSessionSettings m_settings;
+    RTSPSessionState m_state;
     CRTSPResponseParser m_parser;
-    platform::CSocket m_socket;
     bool m_connected = false;
 
 private:
-    bool SendAll(const std::string& request);
     bool ReceiveReply(std::string& reply);
-    bool DiscardStaleInput();
 
     platform::CEventHandle* m_stopEvent;
+    CSocketStream m_socketStream;
+    IByteStream* m_stream; // m_socketStream, or the stream handed in
 };
 
 } // namespace norvane

@@ -1,10 +1,10 @@
 #include "rtsp/rtsp_auth.h"
 
 #include <array>
-#include <limits>
+#include <span>
 
-#include "rtsp/rtsp_response_parser.h"
 #include "rtsp/rtsp_types.h"
+#include "text/base64.h"
 #include "text/text_utils.h"
 
 namespace norvane {
@@ -115,8 +115,6 @@ private:
     std::uint64_t m_totalBytes = 0;
 };
 
-constexpr std::string_view kBase64Alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::size_t kBasicPlainLimit = 72;  // longest "user:password" that fits the buffer
 constexpr std::size_t kBasicBufferSize = 100; // encoded text plus terminator
 
@@ -147,50 +145,6 @@ std::string Md5Hex(std::string_view text) {
     return hex;
 }
 
-int Base64EncodedLength(std::size_t length) {
-    constexpr std::size_t kLimit = std::numeric_limits<std::int32_t>::max();
-    if (length > kLimit / 4) {
-        return -1;
-    }
-    std::size_t r = (4 * length) / 3 + length % 3;
-    const std::size_t lines = r / 76 + 1;
-    if (r % 76 != 0 && (r % 76) % 4 != 0) {
-        r += 4 - (r % 76) % 4;
-    }
-    const std::size_t result = r + 2 * lines;
-    return result > kLimit ? -1 : static_cast<int>(result);
-}
-
-bool Base64Encode(std::span<const std::uint8_t> data, std::span<char> buffer, std::size_t& count) {
-    count = 0;
-    const int needed = Base64EncodedLength(data.size());
-    if (needed < 0 || static_cast<std::size_t>(needed) > buffer.size()) {
-        return false;
-    }
-    std::size_t out = 0;
-    std::size_t i = 0;
-    for (; i + 3 <= data.size(); i += 3) {
-        const std::uint32_t group = static_cast<std::uint32_t>(data[i]) << 16 |
-                                    static_cast<std::uint32_t>(data[i + 1]) << 8 | data[i + 2];
-        for (int shift = 18; shift >= 0; shift -= 6) {
-            buffer[out++] = kBase64Alphabet[(group >> shift) & 0x3F];
-        }
-    }
-    const std::size_t rest = data.size() - i;
-    if (rest > 0) {
-        std::uint32_t group = static_cast<std::uint32_t>(data[i]) << 16;
-        if (rest == 2) {
-            group |= static_cast<std::uint32_t>(data[i + 1]) << 8;
-        }
-        buffer[out++] = kBase64Alphabet[(group >> 18) & 0x3F];
-        buffer[out++] = kBase64Alphabet[(group >> 12) & 0x3F];
-        buffer[out++] = rest == 2 ? kBase64Alphabet[(group >> 6) & 0x3F] : '=';
-        buffer[out++] = '=';
-    }
-    count = out;
-    return true;
-}
-
 std::optional<std::string> BasicCredentials(std::string_view userName, std::string_view password) {
     std::string plain;
     plain.reserve(userName.size() + 1 + password.size());
@@ -207,12 +161,12 @@ std::optional<std::string> BasicCredentials(std::string_view userName, std::stri
     return std::string(buffer.data(), count);
 }
 
-std::string DigestAuthorization(const CRTSPResponseParser& parser, std::string_view userName,
+std::string DigestAuthorization(const RTSPChallenge& challenge, std::string_view userName,
                                 std::string_view password, std::string_view uri,
                                 std::uint32_t method) {
-    const std::string& realm = parser.m_realm;
-    const std::string& nonce = parser.m_nonce;
-    if (parser.m_authScheme != kAuthDigest || realm.empty() || nonce.empty() || userName.empty() ||
+    const std::string& realm = challenge.realm;
+    const std::string& nonce = challenge.nonce;
+    if (challenge.scheme != kAuthDigest || realm.empty() || nonce.empty() || userName.empty() ||
         password.empty() || uri.empty()) {
         return {};
     }
@@ -231,8 +185,8 @@ std::string DigestAuthorization(const CRTSPResponseParser& parser, std::string_v
             "response=\"%s\"",
             Quoted(userName).c_str(), Quoted(realm).c_str(), Quoted(nonce).c_str(),
             Quoted(uri).c_str(), response.c_str());
-    if (!parser.m_opaque.empty()) {
-        line += FormatString(", opaque=\"%s\"", Quoted(parser.m_opaque).c_str());
+    if (!challenge.opaque.empty()) {
+        line += FormatString(", opaque=\"%s\"", Quoted(challenge.opaque).c_str());
     }
     line += "\r\n";
     return line;

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "rtsp/rtsp_response_parser.h"
+#include "text/text_utils.h"
 
 namespace norvane {
 

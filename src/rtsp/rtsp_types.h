@@ -1,5 +1,5 @@
-// The settings record of one RTSP session, the request kinds and the authentication schemes shared
-// by the RTSP client, its reply parser and the RTSP channel.
+// The settings record of one RTSP session, the request kinds, the authentication schemes and the
+// chosen challenge shared by the RTSP client, its reply parser and the RTSP channel.
 //
 // Threads: plain values; copied between threads, never shared.
 #pragma once
@@ -15,6 +15,14 @@ enum AuthScheme : std::uint32_t {
     kAuthNone = 0,
     kAuthBasic = 1,
     kAuthDigest = 2,
+};
+
+// RTSPChallenge: the challenge of a reply the client answers (RFC 2617), parameters unquoted.
+struct RTSPChallenge {
+    std::uint32_t scheme = kAuthNone; // AuthScheme; kAuthNone: a scheme the client does not speak
+    std::string realm;
+    std::string nonce;
+    std::string opaque;
 };
 
 // RTSPMethod is the request kind passed to every client operation (RFC 2326, section 10).

@@ -7,6 +7,15 @@
 #include <limits>
 
 namespace norvane {
+namespace {
+
+constexpr std::string_view kBlanks = " \t";
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+} // namespace
 
 std::string FormatStringV(const char* format, va_list args) {
     va_list measure;
@@ -30,13 +39,70 @@ std::string FormatString(const char* format, ...) {
 }
 
 std::string Trim(std::string_view text) {
-    constexpr std::string_view kBlanks = " \t";
+    return std::string(TrimBlanks(text));
+}
+
+std::string_view TrimBlanks(std::string_view text) {
     const std::size_t first = text.find_first_not_of(kBlanks);
     if (first == std::string_view::npos) {
         return {};
     }
     const std::size_t last = text.find_last_not_of(kBlanks);
-    return std::string(text.substr(first, last - first + 1));
+    return text.substr(first, last - first + 1);
+}
+
+std::string_view FirstWord(std::string_view text) {
+    return text.substr(0, text.find_first_of(kBlanks));
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return LowerAscii(x) == LowerAscii(y);
+           });
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::string_view NextLine(std::string_view text, std::size_t& position) {
+    if (position == std::string_view::npos || position >= text.size()) {
+        position = std::string_view::npos;
+        return {};
+    }
+    const std::size_t end = text.find_first_of("\r\n", position);
+    if (end == std::string_view::npos) {
+        const std::string_view line = text.substr(position);
+        position = std::string_view::npos;
+        return line;
+    }
+    const std::string_view line = text.substr(position, end - position);
+    position = end + 1;
+    if (text[end] == '\r' && position < text.size() && text[position] == '\n') {
+        ++position;
+    }
+    return line;
+}
+
+std::optional<std::uint32_t> LeadingDecimal32(std::string_view text) {
+    std::uint64_t value = 0;
+    std::size_t i = text.find_first_not_of(kBlanks);
+    for (; i != std::string_view::npos && i < text.size() && text[i] >= '0' && text[i] <= '9';
+         ++i) {
+        value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+        if (value > std::numeric_limits<std::uint32_t>::max()) {
+            return std::nullopt;
+        }
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+std::optional<std::uint32_t> ParseDecimal32(std::string_view text) {
+    const std::string_view trimmed = TrimBlanks(text);
+    if (trimmed.empty() || trimmed.find_first_not_of("0123456789") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    return LeadingDecimal32(trimmed);
 }
 
 std::string RemoveChars(std::string_view text, std::string_view set) {
@@ -53,9 +119,7 @@ std::string RemoveChars(std::string_view text, std::string_view set) {
 std::string ToLower(std::string_view text) {
     std::string result(text);
     for (char& c : result) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
+        c = LowerAscii(c);
     }
     return result;
 }

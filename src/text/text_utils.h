@@ -1,12 +1,15 @@
-// Free functions on 8-bit strings shared by the whole driver: formatting, trimming, case folding,
-// the value lookup that reads CGI answers, RTSP header parameters and SDP attributes, strict
-// integer parsing, comma splitting and two number conversions. Pure: no system service.
+// Free functions on 8-bit strings shared by the whole driver: formatting, trimming, case folding
+// and comparison, line splitting, the value lookup that reads CGI answers, RTSP header parameters
+// and SDP attributes, strict integer parsing, comma splitting and number conversions. Pure: no
+// system service.
 //
 // Threads: stateless; any thread.
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +31,30 @@ std::string RemoveChars(std::string_view text, std::string_view set);
 // ToLower and ToUpper fold the ASCII letters only; every other byte stays.
 std::string ToLower(std::string_view text);
 std::string ToUpper(std::string_view text);
+
+// EqualsNoCase compares two texts with the ASCII letters folded; StartsWithNoCase compares the
+// start of `text` with `prefix` the same way.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+
+// TrimBlanks is Trim without a copy: the view without leading and trailing blanks and tabs.
+std::string_view TrimBlanks(std::string_view text);
+
+// FirstWord returns the text up to its first blank or tab.
+std::string_view FirstWord(std::string_view text);
+
+// NextLine returns the line that starts at `position` and moves `position` past its end. A line
+// ends at CR LF, a lone LF or a lone CR; the last line may end with the text. At the end of the
+// text `position` becomes npos and the line is empty.
+std::string_view NextLine(std::string_view text, std::size_t& position);
+
+// ParseDecimal32 reads an unsigned decimal number that must fit 32 bits: leading blanks, then one
+// or more digits, then only blanks. Nothing for anything else.
+std::optional<std::uint32_t> ParseDecimal32(std::string_view text);
+
+// LeadingDecimal32 reads the digits at the start of `text` after blanks and ignores what follows
+// them (no digits: 0); nothing when they do not fit 32 bits.
+std::optional<std::uint32_t> LeadingDecimal32(std::string_view text);
 
 // FormatNumber writes a rate: "%u" of its integer part when the value is whole, "%1.1f" otherwise
 // (25 -> "25", 7.5 -> "7.5", -2 -> "-2.0").

@@ -119,7 +119,7 @@ TEST_P(ReplyDelivery, ReadsTheWholeReply) {
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(client.Transact(kDescribe));
     EXPECT_LT(ElapsedMs(start), 10000U);
-    EXPECT_EQ(client.Parser().m_videoControl, "trackID=1");
+    EXPECT_EQ(client.State().videoControl, "trackID=1");
     EXPECT_EQ(client.Pps().size(), 4U);
 }
 
@@ -206,7 +206,7 @@ TEST(CBaseRTSPClientLoopback, StaleReplyIsNotTakenForTheNextOne) {
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     client.Settings().ioTimeout = 5000;
     ASSERT_TRUE(client.Transact(kOptions));
-    EXPECT_EQ(client.Parser().m_session, "fresh");
+    EXPECT_EQ(client.State().session, "fresh");
 }
 
 TEST(CBaseRTSPClientLoopback, ConnectFailures) {

@@ -1,15 +1,30 @@
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "client_test_helpers.h"
+#include "memory_stream.h"
+#include "platform/event_handle.h"
 #include "rtsp/base_rtsp_client.h"
 
 namespace norvane {
 namespace {
 
 using test::CameraSettings;
+using test::CMemoryStream;
 using test::ExpectedDigestResponse;
+using test::Ok;
+using test::SdpReply;
+
+// Cut returns `text` in pieces of `size` bytes (the last one shorter).
+std::vector<std::string> Cut(const std::string& text, std::size_t size) {
+    std::vector<std::string> pieces;
+    for (std::size_t i = 0; i < text.size(); i += size) {
+        pieces.push_back(text.substr(i, size));
+    }
+    return pieces;
+}
 
 TEST(CBaseRTSPClient, FirstDescribeIsTheBareTemplate) {
     CBaseRTSPClient client;
@@ -23,9 +38,9 @@ TEST(CBaseRTSPClient, FirstDescribeIsTheBareTemplate) {
 TEST(CBaseRTSPClient, RequestTemplates) {
     CBaseRTSPClient client;
     client.Settings() = CameraSettings();
-    client.Parser().m_cseq = 7;
-    client.Parser().m_session = "AbC12xY";
-    client.Parser().m_videoControl = "trackID=1";
+    client.State().cseq = 7;
+    client.State().session = "AbC12xY";
+    client.State().videoControl = "trackID=1";
     const std::string base = "rtsp://127.0.0.1:554/vtl_media/main";
     EXPECT_EQ(client.BuildRequest(kSetup),
               "SETUP " + base +
@@ -47,7 +62,7 @@ TEST(CBaseRTSPClient, RequestTemplates) {
                       " RTSP/1.0\r\nCSeq: 12\r\nSession: AbC12xY\r\n"
                       "Range: npt=0.000-\r\nUser-Agent: Norvane\r\n\r\n");
     EXPECT_EQ(client.BuildRequest(7), "");
-    EXPECT_EQ(client.Parser().m_cseq, 13U); // an unknown method still used a number
+    EXPECT_EQ(client.State().cseq, 13U); // an unknown method still used a number
 }
 
 TEST(CBaseRTSPClient, TrackUrlRules) {
@@ -74,9 +89,9 @@ TEST(CBaseRTSPClient, TrackUrlRules) {
         client.Settings().address = "cam";
         client.Settings().path = c.path;
         client.Settings().track = c.track;
-        client.Parser().m_videoControl = c.control;
-        client.Parser().m_audioControl = c.control;
-        client.Parser().m_metadataControl = c.control;
+        client.State().videoControl = c.control;
+        client.State().audioControl = c.control;
+        client.State().metadataControl = c.control;
         EXPECT_EQ(client.TrackUrl(), c.url) << c.path << " " << c.control;
     }
 }
@@ -89,17 +104,17 @@ TEST(CBaseRTSPClient, AuthorizationLines) {
               std::string::npos);
     // Basic credentials beyond 72 bytes: no request, and no CSeq used.
     client.Settings().password = std::string(67, 'p');
-    const std::uint32_t before = client.Parser().m_cseq;
+    const std::uint32_t before = client.State().cseq;
     EXPECT_EQ(client.BuildRequest(kDescribe), "");
-    EXPECT_EQ(client.Parser().m_cseq, before);
+    EXPECT_EQ(client.State().cseq, before);
 
     // Digest hashes the base URL, also for SETUP whose request line names the track URL.
     client.Settings() = CameraSettings();
     client.Settings().authScheme = kAuthDigest;
-    client.Parser().m_authScheme = kAuthDigest;
-    client.Parser().m_realm = "Surveillance Server";
-    client.Parser().m_nonce = "n1";
-    client.Parser().m_videoControl = "trackID=1";
+    client.State().challenge.scheme = kAuthDigest;
+    client.State().challenge.realm = "Surveillance Server";
+    client.State().challenge.nonce = "n1";
+    client.State().videoControl = "trackID=1";
     const std::string base = "rtsp://127.0.0.1:554/vtl_media/main";
     const std::string setup = client.BuildRequest(kSetup);
     EXPECT_NE(setup.find("uri=\"" + base + "\""), std::string::npos) << setup;
@@ -110,6 +125,110 @@ TEST(CBaseRTSPClient, TransactWithoutConnectionFails) {
     CBaseRTSPClient client;
     EXPECT_FALSE(client.Transact(kDescribe));
     EXPECT_FALSE(client.Request(kOptions));
+}
+
+// A reply is read whole however the stream cuts it: at every single split point, and in pieces.
+TEST(CBaseRTSPClient, ReplyInPiecesOverTheStream) {
+    const std::string reply = SdpReply(1);
+    std::vector<std::vector<std::string>> deliveries = {Cut(reply, 1), Cut(reply, 7)};
+    for (std::size_t split = 1; split < reply.size(); ++split) {
+        deliveries.push_back({reply.substr(0, split), reply.substr(split)});
+    }
+    for (const std::vector<std::string>& pieces : deliveries) {
+        SCOPED_TRACE(pieces.front().size());
+        CMemoryStream stream;
+        stream.Answer(pieces);
+        CBaseRTSPClient client(nullptr, &stream);
+        ASSERT_TRUE(client.Connect(CameraSettings()));
+        ASSERT_TRUE(client.Transact(kDescribe));
+        EXPECT_EQ(client.State().videoControl, "trackID=1");
+        EXPECT_EQ(client.Sps().size(), 9U);
+        EXPECT_EQ(client.Pps().size(), 4U);
+    }
+}
+
+// Each exchange takes its own reply: one that arrives right after its request, one glued behind
+// another reply in the same segment, or one that arrived unasked, is never the next request's.
+TEST(CBaseRTSPClient, TwoRepliesBackToBack) {
+    CMemoryStream stream;
+    stream.Answer({Ok(1, "Session: first;timeout=10\r\n")});
+    stream.Answer(
+            {Ok(2, "Session: second;timeout=20\r\n") + Ok(3, "Session: glued;timeout=5\r\n")});
+    stream.Answer({Ok(3, "Session: third;timeout=30\r\n")});
+    CBaseRTSPClient client(nullptr, &stream);
+    ASSERT_TRUE(client.Connect(CameraSettings()));
+    ASSERT_TRUE(client.Transact(kOptions));
+    EXPECT_EQ(client.State().session, "first");
+    ASSERT_TRUE(client.Transact(kOptions));
+    EXPECT_EQ(client.State().session, "second");
+    EXPECT_EQ(client.SessionTimeout(), 20U);
+    stream.Arrive(Ok(4, "Session: late;timeout=7\r\n"));
+    ASSERT_TRUE(client.Transact(kOptions));
+    EXPECT_EQ(client.State().session, "third");
+    EXPECT_EQ(client.SessionTimeout(), 30U);
+    EXPECT_EQ(client.State().cseq, 3U);
+    ASSERT_EQ(stream.Requests().size(), 3U);
+    EXPECT_NE(stream.Requests()[2].find("\r\nSession: second\r\n"), std::string::npos);
+}
+
+// The body is exactly Content-Length bytes, wherever the header block ends in the stream; a body
+// that never completes fails the exchange.
+TEST(CBaseRTSPClient, ReplyWithABody) {
+    const std::string reply = SdpReply(1);
+    const std::size_t headerEnd = reply.find("\r\n\r\n") + 4;
+
+    struct Case {
+        const char* name;
+        std::vector<std::string> pieces;
+        bool closeWhenDrained;
+        bool ok;
+    };
+
+    const Case cases[] = {
+            {"HeadersThenBody", {reply.substr(0, headerEnd), reply.substr(headerEnd)}, false, true},
+            {"BodyWithTheNextMessage", {reply + "RTSP/1.0 200 OK\r\nCSeq: 2\r\n\r\n"}, false, true},
+            {"BodyCutShortThenClosed", {reply.substr(0, reply.size() - 1)}, true, false},
+            {"BodyCutShortThenSilent", {reply.substr(0, reply.size() - 1)}, false, false},
+            {"HeadersOnlyThenClosed", {reply.substr(0, headerEnd)}, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CMemoryStream stream;
+        stream.Answer(c.pieces);
+        if (c.closeWhenDrained) {
+            stream.CloseWhenDrained();
+        }
+        CBaseRTSPClient client(nullptr, &stream);
+        ASSERT_TRUE(client.Connect(CameraSettings()));
+        EXPECT_EQ(client.Transact(kDescribe), c.ok);
+        EXPECT_EQ(client.State().videoControl, c.ok ? "trackID=1" : "");
+    }
+}
+
+// A stream failure or a stop ends the exchange, whichever call it hits.
+TEST(CBaseRTSPClient, StreamFailuresAndStopEndTheExchange) {
+    for (std::size_t call = 1; call <= 3; ++call) {
+        SCOPED_TRACE(call);
+        CMemoryStream stream;
+        stream.Answer({"RTSP/1.0 200 OK\r\n", "CSeq: 1\r\n\r\n"});
+        stream.FailCall(call); // the send, or the first or second receive
+        CBaseRTSPClient client(nullptr, &stream);
+        ASSERT_TRUE(client.Connect(CameraSettings()));
+        EXPECT_FALSE(client.Transact(kOptions));
+    }
+    auto stop = platform::CEventHandle::Create(platform::CEventHandle::Kind::ManualReset, true);
+    ASSERT_NE(stop, nullptr);
+    CMemoryStream stream;
+    stream.Answer({Ok(1)});
+    CBaseRTSPClient client(stop.get(), &stream);
+    ASSERT_TRUE(client.Connect(CameraSettings()));
+    EXPECT_FALSE(client.Transact(kOptions));
+    client.SetStopEvent(nullptr);
+    stream.Answer({Ok(2)});
+    ASSERT_TRUE(client.Transact(kOptions)); // the reply that came after the stop is not taken
+    EXPECT_EQ(client.State().cseq, 2U);
+    client.Disconnect();
+    EXPECT_FALSE(stream.IsOpen());
 }
 
 } // namespace

@@ -3,19 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "rtsp/rtsp_auth.h"
-#include "rtsp/rtsp_response_parser.h"
 #include "rtsp/rtsp_types.h"
 
 namespace norvane {
 namespace {
-
-std::string Encode(std::string_view plain) {
-    std::array<char, 256> buffer{};
-    std::size_t count = 0;
-    EXPECT_TRUE(Base64Encode({reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size()},
-                             buffer, count));
-    return {buffer.data(), count};
-}
 
 TEST(Md5Hex, MatchesRfc1321TestSuite) {
     struct Case {
@@ -53,37 +44,6 @@ TEST(Md5Hex, PaddingBoundaries) {
     EXPECT_EQ(Md5Hex(std::string(64, 'x')), "c1bb4f81d892b2d57947682aeb252456");
 }
 
-TEST(Base64Encode, MatchesRfc4648Vectors) {
-    struct Case {
-        const char* plain;
-        const char* encoded;
-    };
-
-    const Case cases[] = {{"", ""},
-                          {"f", "Zg=="},
-                          {"fo", "Zm8="},
-                          {"foo", "Zm9v"},
-                          {"foob", "Zm9vYg=="},
-                          {"fooba", "Zm9vYmE="},
-                          {"foobar", "Zm9vYmFy"}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(Encode(c.plain), c.encoded) << c.plain;
-    }
-}
-
-TEST(Base64Encode, CapacityRule) {
-    EXPECT_EQ(Base64EncodedLength(72), 100);
-    EXPECT_EQ(Base64EncodedLength(73), 104);
-    EXPECT_EQ(Base64EncodedLength(0), 2);
-    EXPECT_EQ(Base64EncodedLength(std::size_t{1} << 31), -1);
-    std::array<char, 100> buffer{};
-    std::size_t count = 0;
-    const std::string plain(73, 'p');
-    EXPECT_FALSE(Base64Encode({reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size()},
-                              buffer, count));
-    EXPECT_EQ(count, 0U);
-}
-
 TEST(BasicCredentials, EncodesUserColonPasswordOnOneLine) {
     struct Case {
         std::string user;
@@ -96,7 +56,10 @@ TEST(BasicCredentials, EncodesUserColonPasswordOnOneLine) {
     const Case cases[] = {
             {"Aladdin", "open sesame", "QWxhZGRpbjpvcGVuIHNlc2FtZQ=="}, // RFC 2617, section 2
             {"", "", "Og=="},
-            {user36, password35, Encode(user36 + ":" + password35)},
+            // The longest accepted pair (72 bytes); expected text from Python's base64 module.
+            {user36, password35,
+             "dXV1dXV1dXV1dXV1dXV1dXV1dXV1dXV1dXV1dXV1dXV1dXV1"
+             "OnBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBw"},
             {user36, password35 + "p", std::nullopt},
     };
     for (const Case& c : cases) {
@@ -109,31 +72,26 @@ TEST(BasicCredentials, EncodesUserColonPasswordOnOneLine) {
     EXPECT_EQ(BasicCredentials(user36, password35)->size(), 96U);
 }
 
-CRTSPResponseParser DigestChallenge(std::string realm, std::string nonce, std::string opaque = {}) {
-    CRTSPResponseParser parser;
-    parser.m_authScheme = kAuthDigest;
-    parser.m_realm = std::move(realm);
-    parser.m_nonce = std::move(nonce);
-    parser.m_opaque = std::move(opaque);
-    return parser;
+RTSPChallenge DigestChallenge(std::string realm, std::string nonce, std::string opaque = {}) {
+    return {kAuthDigest, std::move(realm), std::move(nonce), std::move(opaque)};
 }
 
 TEST(DigestAuthorization, ResponseIsMd5OfHa1NonceAndHa2) {
     // Expected responses computed independently with Python's hashlib.
-    const CRTSPResponseParser parser = DigestChallenge("IP Camera(C1214)", "nonce, 1");
+    const RTSPChallenge challenge = DigestChallenge("IP Camera(C1214)", "nonce, 1");
     const std::string uri = "rtsp://10.0.0.5:554/vtl_media/main";
-    EXPECT_EQ(DigestAuthorization(parser, "admin", "secret", uri, kDescribe),
+    EXPECT_EQ(DigestAuthorization(challenge, "admin", "secret", uri, kDescribe),
               "Authorization: Digest username=\"admin\", realm=\"IP Camera(C1214)\", "
               "nonce=\"nonce, 1\", uri=\"rtsp://10.0.0.5:554/vtl_media/main\", "
               "response=\"a71ca66b289f806e14816d1d03f08b3f\"\r\n");
-    EXPECT_NE(DigestAuthorization(parser, "admin", "secret", uri, kSetup)
+    EXPECT_NE(DigestAuthorization(challenge, "admin", "secret", uri, kSetup)
                       .find("response=\"bb43884e7352d759147b5bd167cddb12\""),
               std::string::npos);
 }
 
 TEST(DigestAuthorization, EchoesOpaqueAndQuotesSpecialCharacters) {
-    const CRTSPResponseParser parser = DigestChallenge("a\"b", "n\\1", "op aque");
-    const std::string line = DigestAuthorization(parser, "u", "p", "rtsp://h:554/", kPlay);
+    const RTSPChallenge challenge = DigestChallenge("a\"b", "n\\1", "op aque");
+    const std::string line = DigestAuthorization(challenge, "u", "p", "rtsp://h:554/", kPlay);
     EXPECT_NE(line.find("realm=\"a\\\"b\""), std::string::npos) << line;
     EXPECT_NE(line.find("nonce=\"n\\\\1\""), std::string::npos) << line;
     EXPECT_NE(line.find(", opaque=\"op aque\"\r\n"), std::string::npos) << line;
@@ -144,15 +102,15 @@ TEST(DigestAuthorization, EchoesOpaqueAndQuotesSpecialCharacters) {
 }
 
 TEST(DigestAuthorization, CameraTextIsNeverAFormat) {
-    const CRTSPResponseParser parser = DigestChallenge("%n%s%x", "%s%s");
-    const std::string line = DigestAuthorization(parser, "u", "p", "rtsp://h/", kOptions);
+    const RTSPChallenge challenge = DigestChallenge("%n%s%x", "%s%s");
+    const std::string line = DigestAuthorization(challenge, "u", "p", "rtsp://h/", kOptions);
     EXPECT_NE(line.find("realm=\"%n%s%x\", nonce=\"%s%s\""), std::string::npos) << line;
 }
 
 TEST(DigestAuthorization, EmptyWithoutCompleteInputs) {
-    const CRTSPResponseParser good = DigestChallenge("r", "n");
-    CRTSPResponseParser basic = good;
-    basic.m_authScheme = kAuthBasic;
+    const RTSPChallenge good = DigestChallenge("r", "n");
+    RTSPChallenge basic = good;
+    basic.scheme = kAuthBasic;
     EXPECT_EQ(DigestAuthorization(basic, "u", "p", "rtsp://h/", kPlay), "");
     EXPECT_EQ(DigestAuthorization(DigestChallenge("", "n"), "u", "p", "rtsp://h/", kPlay), "");
     EXPECT_EQ(DigestAuthorization(DigestChallenge("r", ""), "u", "p", "rtsp://h/", kPlay), "");

@@ -193,7 +193,7 @@ TEST_P(GstRtspServerInterop, SessionDeliversRtpToTheAnnouncedPort) {
     ASSERT_TRUE(client.Request(kDescribe));
     EXPECT_EQ(client.StatusCode(), 200);
     EXPECT_EQ(client.Settings().authScheme, GetParam().schemeUsed);
-    EXPECT_FALSE(client.Parser().m_videoControl.empty());
+    EXPECT_FALSE(client.State().videoControl.empty());
     ASSERT_FALSE(client.Sps().empty());
     EXPECT_EQ(client.Sps()[0] & 0x1F, 7); // NAL unit type 7: sequence parameter set
     ASSERT_FALSE(client.Pps().empty());
@@ -201,7 +201,7 @@ TEST_P(GstRtspServerInterop, SessionDeliversRtpToTheAnnouncedPort) {
 
     ASSERT_TRUE(client.Request(kSetup));
     ASSERT_EQ(client.StatusCode(), 200);
-    EXPECT_FALSE(client.Parser().m_session.empty());
+    EXPECT_FALSE(client.State().session.empty());
     ASSERT_TRUE(client.Request(kPlay));
     ASSERT_EQ(client.StatusCode(), 200);
 

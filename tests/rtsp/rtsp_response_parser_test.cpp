@@ -5,29 +5,35 @@
 
 #include "rtsp/rtsp_reply_framer.h"
 #include "rtsp/rtsp_response_parser.h"
+#include "rtsp/rtsp_session_state.h"
 #include "rtsp/rtsp_types.h"
 
 namespace norvane {
 namespace {
 
-std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
-    std::vector<std::uint8_t> bytes;
-    for (const int v : values) {
-        bytes.push_back(static_cast<std::uint8_t>(v));
+RTSPReply Parse(std::string_view text, std::uint32_t method) {
+    return CRTSPResponseParser().Parse(text, method);
+}
+
+// Feed parses each reply in turn into one session state, as the client does.
+RTSPSessionState Feed(std::initializer_list<std::string_view> replies, std::uint32_t method,
+                      RTSPSessionState state = {}) {
+    for (const std::string_view reply : replies) {
+        state.Apply(Parse(reply, method));
     }
-    return bytes;
+    return state;
 }
 
 TEST(CRTSPResponseParser, ReadsStatusCSeqAndSession) {
-    CRTSPResponseParser parser;
-    ASSERT_TRUE(
-            parser.Parse("RTSP/1.0 200 OK\r\nCSeq: 5\r\nSession: 12AB;timeout=60\r\n\r\n", kSetup));
-    EXPECT_EQ(parser.m_version, "RTSP/1.0");
-    EXPECT_EQ(parser.m_statusCode, 200);
-    EXPECT_EQ(parser.m_reason, "OK");
-    EXPECT_EQ(parser.m_cseq, 5U);
-    EXPECT_EQ(parser.m_session, "12AB"); // kept exactly as written
-    EXPECT_EQ(parser.m_sessionTimeout, 60U);
+    const RTSPReply reply =
+            Parse("RTSP/1.0 200 OK\r\nCSeq: 5\r\nSession: 12AB;timeout=60\r\n\r\n", kSetup);
+    ASSERT_TRUE(reply.accepted);
+    EXPECT_EQ(reply.version, "RTSP/1.0");
+    EXPECT_EQ(reply.statusCode, 200);
+    EXPECT_EQ(reply.reason, "OK");
+    EXPECT_EQ(reply.cseq, 5U);
+    EXPECT_EQ(reply.session, "12AB"); // kept exactly as written
+    EXPECT_EQ(reply.sessionTimeout, 60U);
 }
 
 struct ReplyCase {
@@ -39,8 +45,7 @@ struct ReplyCase {
 class ReplyAcceptance : public testing::TestWithParam<ReplyCase> {};
 
 TEST_P(ReplyAcceptance, AcceptsOrRejects) {
-    CRTSPResponseParser parser;
-    EXPECT_EQ(parser.Parse(GetParam().reply, kOptions), GetParam().ok) << GetParam().reply;
+    EXPECT_EQ(Parse(GetParam().reply, kOptions).accepted, GetParam().ok) << GetParam().reply;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -95,34 +100,38 @@ TEST(CRTSPResponseParser, SessionTimeoutRules) {
             {"Session: MixedCase42", true, "MixedCase42", 99}, // keeps the earlier time-out
             {"session:  AbC ; Timeout=20", true, "AbC", 20},
             {"Session: 12AB;timeout=abc", true, "12AB", 30},
+            {"Session: 12AB;foo=1", false, "", 99}, // a refused Session header leaves no session
     };
     for (const Case& c : cases) {
-        CRTSPResponseParser parser;
-        parser.m_sessionTimeout = 99;
-        const std::string reply = std::string("RTSP/1.0 200 OK\r\n") + c.header + "\r\n\r\n";
-        EXPECT_EQ(parser.Parse(reply, kSetup), c.ok) << c.header;
-        EXPECT_EQ(parser.m_session, c.session) << c.header;
-        EXPECT_EQ(parser.m_sessionTimeout, c.timeout) << c.header;
+        RTSPSessionState state;
+        state.sessionTimeout = 99;
+        const std::string text = std::string("RTSP/1.0 200 OK\r\n") + c.header + "\r\n\r\n";
+        const RTSPReply reply = Parse(text, kSetup);
+        EXPECT_EQ(reply.accepted, c.ok) << c.header;
+        state.Apply(reply);
+        EXPECT_EQ(state.session, c.session) << c.header;
+        EXPECT_EQ(state.sessionTimeout, c.timeout) << c.header;
     }
 }
 
 TEST(CRTSPResponseParser, LoneLineFeedsKeepEveryCharacter) {
-    CRTSPResponseParser parser;
-    const std::string reply = "RTSP/1.0 200 OK\nCSeq: 9\nContent-Type: application/sdp\n"
-                              "Content-Length: 45\n\n"
-                              "v=0\nm=video 0 RTP/AVP 96\na=control:trackID=7\n";
-    ASSERT_TRUE(parser.Parse(reply, kDescribe));
-    EXPECT_EQ(parser.m_cseq, 9U);
-    EXPECT_EQ(parser.m_contentType, "application/sdp");
-    EXPECT_EQ(parser.m_videoControl, "trackID=7");
+    const RTSPReply reply = Parse("RTSP/1.0 200 OK\nCSeq: 9\nContent-Type: application/sdp\n"
+                                  "Content-Length: 45\n\n"
+                                  "v=0\nm=video 0 RTP/AVP 96\na=control:trackID=7\n",
+                                  kDescribe);
+    ASSERT_TRUE(reply.accepted);
+    EXPECT_EQ(reply.cseq, 9U);
+    EXPECT_EQ(reply.contentType, "application/sdp");
+    EXPECT_EQ(reply.description.videoControl, "trackID=7");
 }
 
 TEST(CRTSPResponseParser, ContentLengthIsTheReplysOwn) {
-    CRTSPResponseParser parser;
-    ASSERT_TRUE(parser.Parse("RTSP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nv=0\n", kOptions));
-    EXPECT_EQ(parser.m_contentLength, 4U);
-    ASSERT_TRUE(parser.Parse("RTSP/1.0 200 OK\r\nCSeq: 2", kOptions));
-    EXPECT_EQ(parser.m_contentLength, 0U);
+    const RTSPReply first = Parse("RTSP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nv=0\n", kOptions);
+    ASSERT_TRUE(first.accepted);
+    EXPECT_EQ(first.contentLength, 4U);
+    const RTSPReply second = Parse("RTSP/1.0 200 OK\r\nCSeq: 2", kOptions);
+    ASSERT_TRUE(second.accepted);
+    EXPECT_EQ(second.contentLength, 0U);
 }
 
 TEST(CRTSPResponseParser, ClassifiesHeadersByNameAtLineStart) {
@@ -149,15 +158,16 @@ TEST(CRTSPResponseParser, ClassifiesHeadersByNameAtLineStart) {
 }
 
 TEST(CRTSPResponseParser, ChallengeKeepsQuotedBlanksAndCommas) {
-    CRTSPResponseParser parser;
-    ASSERT_TRUE(parser.Parse("RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\n"
-                             "WWW-Authenticate: Digest realm=\"IP Camera(C1214)\", "
-                             "nonce=\"a, b\\\"c\", opaque=\"5ccc\", stale=FALSE\r\n\r\n",
-                             kDescribe));
-    EXPECT_EQ(parser.m_authScheme, static_cast<std::uint32_t>(kAuthDigest));
-    EXPECT_EQ(parser.m_realm, "IP Camera(C1214)");
-    EXPECT_EQ(parser.m_nonce, "a, b\"c");
-    EXPECT_EQ(parser.m_opaque, "5ccc");
+    const RTSPReply reply = Parse("RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\n"
+                                  "WWW-Authenticate: Digest realm=\"IP Camera(C1214)\", "
+                                  "nonce=\"a, b\\\"c\", opaque=\"5ccc\", stale=FALSE\r\n\r\n",
+                                  kDescribe);
+    ASSERT_TRUE(reply.accepted);
+    ASSERT_TRUE(reply.challenge.has_value());
+    EXPECT_EQ(reply.challenge->scheme, static_cast<std::uint32_t>(kAuthDigest));
+    EXPECT_EQ(reply.challenge->realm, "IP Camera(C1214)");
+    EXPECT_EQ(reply.challenge->nonce, "a, b\"c");
+    EXPECT_EQ(reply.challenge->opaque, "5ccc");
 }
 
 TEST(CRTSPResponseParser, ChallengeSchemeSelection) {
@@ -203,188 +213,31 @@ TEST(CRTSPResponseParser, ChallengeSchemeSelection) {
              "m"},
     };
     for (const Case& c : cases) {
-        CRTSPResponseParser parser;
-        std::string reply = "RTSP/1.0 401 Unauthorized\r\n";
+        std::string text = "RTSP/1.0 401 Unauthorized\r\n";
         for (const char* header : c.headers) {
-            reply += std::string(header) + "\r\n";
+            text += std::string(header) + "\r\n";
         }
-        reply += "\r\n";
-        EXPECT_TRUE(parser.Parse(reply, kOptions)) << c.name;
-        EXPECT_EQ(parser.m_authScheme, c.scheme) << c.name;
-        EXPECT_EQ(parser.m_realm, c.realm) << c.name;
+        text += "\r\n";
+        const RTSPReply reply = Parse(text, kOptions);
+        EXPECT_TRUE(reply.accepted) << c.name;
+        const RTSPChallenge challenge = reply.challenge.value_or(RTSPChallenge{});
+        EXPECT_EQ(challenge.scheme, c.scheme) << c.name;
+        EXPECT_EQ(challenge.realm, c.realm) << c.name;
     }
 }
 
 TEST(CRTSPResponseParser, LaterReplyWithBasicChallengeSwitchesScheme) {
-    CRTSPResponseParser parser;
-    ASSERT_TRUE(parser.Parse(
-            "RTSP/1.0 401 U\r\nWWW-Authenticate: Digest realm=\"d\", nonce=\"n\"\r\n\r\n",
-            kOptions));
-    ASSERT_TRUE(parser.Parse("RTSP/1.0 200 OK\r\nCSeq: 3\r\n\r\n", kOptions));
-    EXPECT_EQ(parser.m_authScheme, static_cast<std::uint32_t>(kAuthDigest)); // survives
-    ASSERT_TRUE(parser.Parse("RTSP/1.0 401 U\r\nWWW-Authenticate: Basic realm=\"b\"\r\n\r\n",
-                             kOptions));
-    EXPECT_EQ(parser.m_authScheme, static_cast<std::uint32_t>(kAuthBasic));
-}
-
-TEST(CRTSPResponseParser, SdpControlsAndParameterSets) {
-    struct Case {
-        const char* name;
-        const char* sdp;
-        bool ok;
-        const char* video;
-        const char* audio;
-        const char* metadata;
-        std::vector<std::uint8_t> sps;
-        std::vector<std::uint8_t> pps;
-    };
-
-    const auto sps = Bytes({0x67, 0x42, 0x00, 0x1e, 0x95, 0xa8, 0x2d, 0x04, 0x99});
-    const auto pps = Bytes({0x68, 0xce, 0x31, 0x52});
-    const Case cases[] = {
-            {"VideoControl",
-             "v=0\r\na=control:*\r\nm=video 0 RTP/AVP 96\r\na=control:trackID=1\r\n",
-             true,
-             "trackID=1",
-             "",
-             "",
-             {},
-             {}},
-            {"BlankAfterColon",
-             "m=video 0 RTP/AVP 96\r\na=control: trackID=1\r\n",
-             true,
-             "trackID=1",
-             "",
-             "",
-             {},
-             {}},
-            {"Star", "m=video 0 RTP/AVP 96\r\na=control:*\r\n", true, "*", "", "", {}, {}},
-            {"AllMedia",
-             "m=video 0 RTP/AVP 96\na=control:v\nm=audio 0 RTP/AVP 0\na=control:a\n"
-             "m=metadata 0 RTP/AVP 107\na=control:m\nm=application 0 RTP/AVP 98\na=control:x\n",
-             true,
-             "v",
-             "a",
-             "m",
-             {},
-             {}},
-            {"AbsoluteControl",
-             "m=video 0 RTP/AVP 96\r\na=control:rtsp://10.0.0.5/main/track1\r\n",
-             true,
-             "rtsp://10.0.0.5/main/track1",
-             "",
-             "",
-             {},
-             {}},
-            {"WrongCaseControl",
-             "m=video 0 RTP/AVP 96\r\na=Control:trackID=1\r\n",
-             false,
-             "",
-             "",
-             "",
-             {},
-             {}},
-            {"ControlWithoutValue",
-             "m=video 0 RTP/AVP 96\r\na=control:\r\n",
-             false,
-             "",
-             "",
-             "",
-             {},
-             {}},
-            {"ParameterSets",
-             "m=video 0 RTP/AVP 96\r\na=fmtp:96 packetization-mode=1;"
-             "sprop-parameter-sets=Z0IAHpWoLQSZ,aM4xUg==\r\n",
-             true, "", "", "", sps, pps},
-            {"ParametersAfterSetsStayOut",
-             "m=video 0 RTP/AVP 96\r\na=fmtp:96 sprop-parameter-sets=Z0IAHpWoLQSZ,aM4xUg==;"
-             "profile-level-id=42001e\r\n",
-             true, "", "", "", sps, pps},
-            {"BlankEndsSets",
-             "a=fmtp:96 sprop-parameter-sets=Z0IAHpWoLQSZ,aM4xUg== profile-level-id=42001e\n", true,
-             "", "", "", sps, pps},
-            {"OneEntry",
-             "a=fmtp:96 sprop-parameter-sets=Z0IAHpWoLQSZ\r\n",
-             true,
-             "",
-             "",
-             "",
-             {},
-             {}},
-            {"EmptyFirst",
-             "a=fmtp:96 sprop-parameter-sets=,aM4xUg==\r\n",
-             true,
-             "",
-             "",
-             "",
-             {},
-             {}},
-            {"Empty", "", true, "", "", "", {}, {}},
-    };
-    for (const Case& c : cases) {
-        CRTSPResponseParser parser;
-        EXPECT_EQ(parser.ParseSdp(c.sdp), c.ok) << c.name;
-        EXPECT_EQ(parser.m_videoControl, c.video) << c.name;
-        EXPECT_EQ(parser.m_audioControl, c.audio) << c.name;
-        EXPECT_EQ(parser.m_metadataControl, c.metadata) << c.name;
-        EXPECT_EQ(parser.m_sps, c.sps) << c.name;
-        EXPECT_EQ(parser.m_pps, c.pps) << c.name;
-    }
-}
-
-TEST(CRTSPResponseParser, SecondFmtpAppendsAndOversizedSetIsDropped) {
-    CRTSPResponseParser parser;
-    ASSERT_TRUE(parser.ParseSdp("a=fmtp:96 sprop-parameter-sets=AAEC,AwQF\r\n"
-                                "a=fmtp:96 sprop-parameter-sets=Bgc=,CA==\r\n"));
-    EXPECT_EQ(parser.m_sps, Bytes({0, 1, 2, 6, 7}));
-    EXPECT_EQ(parser.m_pps, Bytes({3, 4, 5, 8}));
-
-    CRTSPResponseParser big;
-    const std::string tooLong(344, 'A'); // 258 bytes
-    ASSERT_TRUE(big.ParseSdp("a=fmtp:96 sprop-parameter-sets=" + tooLong + ",AwQF\r\n"));
-    EXPECT_TRUE(big.m_sps.empty());
-    EXPECT_EQ(big.m_pps, Bytes({3, 4, 5}));
-}
-
-TEST(Base64Decode, DecodesRfc4648VectorsAndSkipsOtherCharacters) {
-    struct Case {
-        const char* text;
-        const char* plain;
-    };
-
-    // RFC 4648, section 10.
-    const Case cases[] = {{"", ""},
-                          {"Zg==", "f"},
-                          {"Zm8=", "fo"},
-                          {"Zm9v", "foo"},
-                          {"Zm9vYg==", "foob"},
-                          {"Zm9vYmE=", "fooba"},
-                          {"Zm9vYmFy", "foobar"},
-                          {"Zm9v\r\nYmFy", "foobar"},
-                          {"Zm9vY", "foo"}};
-    for (const Case& c : cases) {
-        std::array<std::uint8_t, 16> buffer{};
-        std::size_t count = 0;
-        ASSERT_TRUE(Base64Decode(c.text, buffer, count)) << c.text;
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer.data()), count), c.plain);
-    }
-}
-
-TEST(Base64Decode, RefusesBeyondCapacityButCountsAll) {
-    std::array<std::uint8_t, 4> buffer{};
-    std::size_t count = 0;
-    EXPECT_FALSE(Base64Decode("Zm9vYmFy", buffer, count));
-    EXPECT_EQ(count, 6U);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer.data()), 3), "foo");
-    EXPECT_EQ(buffer[3], 0); // nothing of the refused group was written
-}
-
-TEST(ParseChallenges, MalformedValuesAreRefused) {
-    EXPECT_FALSE(ParseChallenges("Digest realm=\"open").has_value());
-    EXPECT_FALSE(ParseChallenges("\"Digest\"").has_value());
-    const auto none = ParseChallenges("");
-    ASSERT_TRUE(none.has_value());
-    EXPECT_TRUE(none->empty());
+    RTSPSessionState state =
+            Feed({"RTSP/1.0 401 U\r\nWWW-Authenticate: Digest realm=\"d\", nonce=\"n\"\r\n\r\n",
+                  "RTSP/1.0 200 OK\r\nCSeq: 3\r\n\r\n"},
+                 kOptions);
+    EXPECT_EQ(state.challenge.scheme, static_cast<std::uint32_t>(kAuthDigest)); // survives
+    EXPECT_EQ(state.challenge.nonce, "n");
+    EXPECT_EQ(state.cseq, 3U);
+    state = Feed({"RTSP/1.0 401 U\r\nWWW-Authenticate: Basic realm=\"b\"\r\n\r\n"}, kOptions,
+                 state);
+    EXPECT_EQ(state.challenge.scheme, static_cast<std::uint32_t>(kAuthBasic));
+    EXPECT_EQ(state.challenge.realm, "b");
 }
 
 // A reply with a body, fed to the framer in every two-way split, always yields the same reply.
@@ -404,9 +257,9 @@ TEST(CRTSPReplyFramer, EveryTwoWaySplitGivesTheWholeReply) {
         status = framer.Feed({data + split, stream.size() - split});
         ASSERT_EQ(status, FrameStatus::Complete) << split;
         ASSERT_EQ(framer.Reply(), reply) << split;
-        CRTSPResponseParser parser;
-        ASSERT_TRUE(parser.Parse(framer.Reply(), kDescribe)) << split;
-        EXPECT_EQ(parser.m_videoControl, "trackID=1");
+        const RTSPReply parsed = Parse(framer.Reply(), kDescribe);
+        ASSERT_TRUE(parsed.accepted) << split;
+        EXPECT_EQ(parsed.description.videoControl, "trackID=1");
     }
 }
 

@@ -1,0 +1,29 @@
+#include "rtsp/rtsp_session_state.h"
+
+namespace norvane {
+namespace {
+
+template <class T>
+void TakeIfSet(const std::optional<T>& value, T& target) {
+    if (value) {
+        target = *value;
+    }
+}
+
+} // namespace
+
+void RTSPSessionState::Apply(const RTSPReply& reply) {
+    TakeIfSet(reply.statusCode, statusCode);
+    TakeIfSet(reply.cseq, cseq);
+    TakeIfSet(reply.session, session);
+    TakeIfSet(reply.sessionTimeout, sessionTimeout);
+    TakeIfSet(reply.challenge, challenge);
+    const SessionDescription& description = reply.description;
+    TakeIfSet(description.videoControl, videoControl);
+    TakeIfSet(description.audioControl, audioControl);
+    TakeIfSet(description.metadataControl, metadataControl);
+    sps.insert(sps.end(), description.sps.begin(), description.sps.end());
+    pps.insert(pps.end(), description.pps.begin(), description.pps.end());
+}
+
+} // namespace norvane

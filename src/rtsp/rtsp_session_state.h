@@ -1,0 +1,34 @@
+// RTSPSessionState: what the RTSP client remembers from one reply to the next: the CSeq counter,
+// the session and its time-out, the control URLs and H.264 parameter sets of the description, and
+// the last challenge. The client owns it; replies come in through Apply.
+//
+// Threads: a plain value of its client, used on the client's thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "rtsp/rtsp_response_parser.h"
+#include "rtsp/rtsp_types.h"
+
+namespace norvane {
+
+struct RTSPSessionState {
+    std::uint32_t cseq = 0;           // advanced per request, overwritten by each reply's CSeq
+    std::int32_t statusCode = 0;      // of the last reply whose status line could be read
+    std::string session;              // session id exactly as the camera wrote it
+    std::uint32_t sessionTimeout = 0; // seconds; 0 until a Session header names one
+    std::string videoControl;
+    std::string audioControl;
+    std::string metadataControl;
+    RTSPChallenge challenge; // the last challenge offered
+    std::vector<std::uint8_t> sps;
+    std::vector<std::uint8_t> pps;
+
+    // Apply takes what `reply` carried, accepted or not: each item it set replaces the one kept,
+    // and its parameter sets are appended to those kept.
+    void Apply(const RTSPReply& reply);
+};
+
+} // namespace norvane
