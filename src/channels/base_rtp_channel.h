@@ -54,8 +54,8 @@ public:
     virtual void SendKeepAlive() = 0;
     // FeedParser gives one RTP packet from the camera to the channel's parser (receive thread).
     virtual void FeedParser(const RtpPacketInfo* packet) = 0;
-    // CreatePacketSource makes the source of one connection attempt's packets: a UDP port, which
-    // OpenPorts opens on a free local port. Null when it cannot be made.
+    // CreatePacketSource makes the source of one connection attempt's packets: by default a UDP
+    // port, which OpenPorts opens on a free local port. A null source ends the attempt.
     virtual std::unique_ptr<IPacketSource> CreatePacketSource();
 
     // IPacketSink. Datagrams that are not RTP version 2 packets with a payload, and packets from
