@@ -26,7 +26,7 @@
 
 #include "platform/socket.h"
 #include "platform/system.h"
-#include "rtp/rtp_receiver.h"
+#include "rtp/udp_packet_source.h"
 #include "rtp/udp_port.h"
 
 namespace {
@@ -86,7 +86,7 @@ double MeasurePort(const Settings& settings, std::uint64_t& received) {
     CountingUser user;
     CUDPPort port;
     port.SetUser(&user);
-    port.SetBufferSize(CRTPReceiver::kDatagramBufferSize); // as the RTP receiver's port
+    port.SetBufferSize(CUDPPacketSource::kDatagramBufferSize); // as the packet source's port
     if (port.Open(0) != UdpOpenResult::Opened) {
         return 0;
     }

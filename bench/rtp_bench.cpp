@@ -1,6 +1,8 @@
 // Depacketizing cost of a 1080p H.264 stream of 1400-byte FU-A packets, through delivery into a
-// host sample, next to memcpy of the same bytes in 1 MiB blocks in the same run. Heap
-// allocations during the timed loop are counted and reported per packet.
+// host sample, next to memcpy of the same bytes in 1 MiB blocks in the same run; and the same
+// stream as datagrams through the whole receive path above the socket (UDP packet source, RTP
+// header, the channel's camera filter, parser, host frame sink). Heap allocations during the
+// timed loop are counted and reported per packet.
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -10,10 +12,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include "channels/base_rtp_channel.h"
 #include "core/driver_interfaces.h"
 #include "norvane/host.h"
 #include "rtp/h264_rtp_media_parser.h"
 #include "rtp/sps_reader.h"
+#include "rtp/udp_packet_source.h"
 #include "support/stub_driver.h"
 
 namespace {
@@ -161,6 +165,30 @@ const Stream& TheStream() {
     return stream;
 }
 
+// MeasurePerPacket times `run`, one pass over `packets` packets that delivers frames counted in
+// `frames`, after one pass that lets the frame buffer reach its steady size, and reports time,
+// heap allocations and frames per packet.
+template <class Run>
+void MeasurePerPacket(benchmark::State& state, std::size_t packets, const std::uint64_t& frames,
+                      Run&& run) {
+    run();
+    const std::uint64_t framesBefore = frames;
+    const std::uint64_t allocationsBefore = g_allocations.load();
+    for (auto _ : state) {
+        run();
+    }
+    const std::uint64_t allocations = g_allocations.load() - allocationsBefore;
+    const double iterations = static_cast<double>(state.iterations());
+    const double perIteration = static_cast<double>(packets);
+    state.counters["packets_per_iter"] = perIteration;
+    state.counters["time_per_packet"] =
+            benchmark::Counter(perIteration, benchmark::Counter::kIsIterationInvariantRate |
+                                                     benchmark::Counter::kInvert);
+    state.counters["allocs_per_packet"] =
+            static_cast<double>(allocations) / (perIteration * iterations);
+    state.counters["frames_per_iter"] = static_cast<double>(frames - framesBefore) / iterations;
+}
+
 void BM_DepacketizeH264IntoHostSample(benchmark::State& state) {
     const Stream& stream = TheStream();
     std::vector<RtpPacketInfo> packets = stream.packets;
@@ -175,26 +203,84 @@ void BM_DepacketizeH264IntoHostSample(benchmark::State& state) {
             parser.OnPacket(&packet);
         }
     };
-    run(); // warm-up: the frame buffer reaches its steady size
-    const std::uint64_t framesBefore = client.frames;
-    const std::uint64_t allocationsBefore = g_allocations.load();
-    for (auto _ : state) {
-        run();
-    }
-    const std::uint64_t allocations = g_allocations.load() - allocationsBefore;
-    const double packetCount =
-            static_cast<double>(packets.size()) * static_cast<double>(state.iterations());
+    MeasurePerPacket(state, packets.size(), client.frames, run);
     state.SetBytesProcessed(static_cast<std::int64_t>(stream.payloadBytes) * state.iterations());
-    state.counters["packets_per_iter"] = static_cast<double>(packets.size());
-    state.counters["time_per_packet"] = benchmark::Counter(
-            static_cast<double>(packets.size()),
-            benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-    state.counters["allocs_per_packet"] = static_cast<double>(allocations) / packetCount;
-    state.counters["frames_per_iter"] = static_cast<double>(client.frames - framesBefore) /
-                                        static_cast<double>(state.iterations());
 }
 
 BENCHMARK(BM_DepacketizeH264IntoHostSample)->Unit(benchmark::kMicrosecond);
+
+// The receive path of a streaming channel above the socket: each datagram enters where the UDP
+// port hands it over and leaves as a frame in the host's sink.
+class CountingFrameSink final : public IFrameSink {
+    NORVANE_IMPLEMENT_SLOT0(CountingFrameSink)
+
+public:
+    bool OnFrame(IHostSample*) override {
+        ++frames;
+        return true;
+    }
+
+    void OnSignalLost() override {}
+
+    std::uint64_t frames = 0;
+};
+
+class StreamingChannel final : public CBaseRTPChannel {
+public:
+    StreamingChannel(IDriver* driver, IFrameSink* sink, std::uint32_t camera)
+        : CBaseRTPChannel(driver, 0, sink)
+        , m_parser(driver, "Vantrel") {
+        m_parser.SetClient(this);
+        m_cameraAddress.store(camera);
+        SetState(kStateStreaming);
+    }
+
+    ~StreamingChannel() override { Stop(); }
+
+    bool ConfigureCamera() override { return false; }
+
+    void SendKeepAlive() override {}
+
+    void FeedParser(const RtpPacketInfo* packet) override { m_parser.OnPacket(packet); }
+
+private:
+    CH264RTPMediaParser m_parser;
+};
+
+void BM_ReceivePathIntoHostSample(benchmark::State& state) {
+    const Stream& stream = TheStream();
+    std::vector<std::vector<std::uint8_t>> datagrams;
+    for (std::size_t i = 0; i < stream.payloads.size(); ++i) {
+        std::vector<std::uint8_t> d = {
+                0x80, static_cast<std::uint8_t>((stream.packets[i].marker ? 0x80 : 0) | 96),
+                0,    0,
+                0,    0,
+                0,    1,
+                1,    2,
+                3,    4};
+        d.insert(d.end(), stream.payloads[i].begin(), stream.payloads[i].end());
+        datagrams.push_back(std::move(d));
+    }
+    BenchDriver driver;
+    CountingFrameSink sink;
+    const platform::SocketAddress camera{platform::LoopbackAddress(), 5000};
+    StreamingChannel channel(&driver, &sink, camera.address);
+    CUDPPacketSource source;
+    source.SetSink(&channel);
+    std::uint16_t sequence = 0;
+    auto run = [&] {
+        for (std::vector<std::uint8_t>& d : datagrams) {
+            d[2] = static_cast<std::uint8_t>(sequence >> 8);
+            d[3] = static_cast<std::uint8_t>(sequence);
+            ++sequence;
+            benchmark::DoNotOptimize(source.OnReceive(&source.Port(), camera, d.data(),
+                                                      static_cast<std::int32_t>(d.size())));
+        }
+    };
+    MeasurePerPacket(state, datagrams.size(), sink.frames, run);
+}
+
+BENCHMARK(BM_ReceivePathIntoHostSample)->Unit(benchmark::kMicrosecond);
 
 // memcpy of the same number of bytes, in 1 MiB blocks.
 void BM_MemcpySameBytes(benchmark::State& state) {

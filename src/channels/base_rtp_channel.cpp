@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 #include "platform/guarded_call.h"
 #include "platform/system.h"
+#include "rtp/udp_packet_source.h"
 #include "text/text_utils.h"
 
 namespace norvane {
@@ -52,7 +53,7 @@ std::int32_t CBaseRTPChannel::Run() {
         SetCameraState(false);
     }
     SetState(kStateStopped);
-    ReleaseReceiver();
+    ReleaseSource();
     CloseSession();
     SetCameraState(false);
     return 0;
@@ -60,30 +61,37 @@ std::int32_t CBaseRTPChannel::Run() {
 
 bool CBaseRTPChannel::Connect() {
     SetState(kStateStopped);
-    ReleaseReceiver();
+    ReleaseSource();
     CloseSession();
     // The address is looked up on every attempt, on this thread, so that a camera whose name
     // moves is found again and a slow lookup never blocks the host.
     m_cameraAddress.store(platform::ResolveIPv4(m_driver->GetDeviceInfo().address));
     if (ConfigureCamera()) {
-        m_receiver = std::make_unique<CRTPReceiver>();
-        if (CreateSession() && OpenPorts() && StartStreaming()) {
-            return true;
+        m_source = CreatePacketSource();
+        if (m_source) {
+            m_source->SetSink(this);
+            if (CreateSession() && OpenPorts() && StartStreaming()) {
+                return true;
+            }
         }
     }
     SetState(kStateStopped);
-    ReleaseReceiver();
+    ReleaseSource();
     CloseSession();
     return false;
 }
 
-void CBaseRTPChannel::ReleaseReceiver() {
-    if (!m_receiver) {
+std::unique_ptr<IPacketSource> CBaseRTPChannel::CreatePacketSource() {
+    return std::make_unique<CUDPPacketSource>();
+}
+
+void CBaseRTPChannel::ReleaseSource() {
+    if (!m_source) {
         return;
     }
-    m_receiver->SetUser(nullptr); // no more callbacks reach the channel
-    m_receiver->Port().Close();   // waits for the receive thread
-    m_receiver.reset();
+    m_source->SetSink(nullptr); // no more packets reach the channel
+    m_source->Close();          // waits for the receive thread
+    m_source.reset();
 }
 
 bool CBaseRTPChannel::ProbePort() {
@@ -94,18 +102,17 @@ bool CBaseRTPChannel::ProbePort() {
 
 bool CBaseRTPChannel::SearchPorts(std::uint32_t step,
                                   const std::function<PortVerdict(std::uint16_t)>& accept) {
-    m_receiver->SetUser(this);
     for (std::uint32_t port = kFirstRtpPort; port < kEndRtpPort; port += step) {
         if (m_stopEvent.IsSet()) {
             return false;
         }
         m_packetEvent.Reset();
         m_probingPort.store(true, std::memory_order_relaxed);
-        if (m_receiver->Port().Open(static_cast<std::uint16_t>(port)) != UdpOpenResult::Opened) {
+        if (!m_source->Open(static_cast<std::uint16_t>(port))) {
             continue;
         }
         if (!ProbePort()) {
-            m_receiver->Port().Close();
+            m_source->Close();
             continue;
         }
         switch (accept(static_cast<std::uint16_t>(port))) {
@@ -113,10 +120,10 @@ bool CBaseRTPChannel::SearchPorts(std::uint32_t step,
             m_rtpPort = static_cast<std::uint16_t>(port);
             return true;
         case PortVerdict::Next:
-            m_receiver->Port().Close();
+            m_source->Close();
             break;
         case PortVerdict::Fail:
-            m_receiver->Port().Close();
+            m_source->Close();
             return false;
         }
     }
@@ -136,18 +143,22 @@ void CBaseRTPChannel::CheckKeepAlive() {
     }
 }
 
-void CBaseRTPChannel::OnRtpPacket(CRTPReceiver* /*receiver*/, const platform::SocketAddress& from,
-                                  const RtpPacketInfo* packet) {
+bool CBaseRTPChannel::OnRtpPacket(std::span<const std::uint8_t> data,
+                                  const platform::SocketAddress& from) {
+    RtpPacketInfo packet;
+    if (!ParseRtpHeader(data, packet)) {
+        return false;
+    }
     const std::uint32_t camera = m_cameraAddress.load();
-    if (camera == 0 || from.address != camera) {
-        return;
+    if (camera != 0 && from.address == camera) {
+        // Only the port probe waits for this event; while streaming, setting it for every packet
+        // would cost a system call per datagram.
+        if (m_probingPort.load(std::memory_order_relaxed)) {
+            m_packetEvent.Set();
+        }
+        FeedParser(&packet);
     }
-    // Only the port probe waits for this event; while streaming, setting it for every packet
-    // would cost a system call per datagram.
-    if (m_probingPort.load(std::memory_order_relaxed)) {
-        m_packetEvent.Set();
-    }
-    FeedParser(packet);
+    return !packet.marker;
 }
 
 bool CBaseRTPChannel::OnFrame(IHostSample* sample) {

@@ -1,24 +1,27 @@
 // CBaseRTPChannel: the thread body of every camera channel. Each pass without frames is one
-// connection attempt: configure the camera, create an RTP receiver, pick a local port, start the
-// session. Packets from the camera's address go to the payload parser on the receive thread;
-// completed frames go to the host's frame sink. The loop watches for loss of signal and tells
-// the host. The session protocol and the codec come from derived classes.
+// connection attempt: configure the camera, create the packet source, pick a local port, start the
+// session. The channel is the sink of its packet source: RTP packets from the camera's address go
+// to the payload parser on the source's receive thread; completed frames go to the host's frame
+// sink. The loop watches for loss of signal and tells the host. The session protocol, the codec
+// and the transport (CreatePacketSource; a UDP port by default) come from derived classes.
 //
 // Threads: Run, Connect, OpenPorts and the session operations on the channel thread; OnRtpPacket,
-// FeedParser, the parser and OnFrame on the receive thread of the channel's UDP port. They meet
-// only through the events, the data time and the state. The receiver is released only from the
-// channel thread, and releasing waits for the receive thread.
+// FeedParser, the parser and OnFrame on the receive thread of the packet source. They meet only
+// through the events, the data time and the state. The source is released only from the channel
+// thread, and releasing waits for the receive thread.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <utility>
 
 #include "channels/base_camera_channel.h"
+#include "rtp/packet_source.h"
 #include "rtp/rtp_media_parser.h"
-#include "rtp/rtp_receiver.h"
+#include "rtp/rtp_packet_info.h"
 
 namespace norvane {
 
@@ -30,9 +33,7 @@ constexpr int kPortProbeMs = 2000;
 // Pause of the channel loop between passes.
 constexpr int kLoopPauseMs = 1000;
 
-class CBaseRTPChannel : public CBaseCameraChannel,
-                        public IRTPReceiverUser,
-                        public IMediaParserClient {
+class CBaseRTPChannel : public CBaseCameraChannel, public IPacketSink, public IMediaParserClient {
 public:
     CBaseRTPChannel(IDriver* driver, std::uint32_t channelIndex, IFrameSink* sink);
     ~CBaseRTPChannel() override;
@@ -53,14 +54,20 @@ public:
     virtual void SendKeepAlive() = 0;
     // FeedParser gives one RTP packet from the camera to the channel's parser (receive thread).
     virtual void FeedParser(const RtpPacketInfo* packet) = 0;
+    // CreatePacketSource makes the source of one connection attempt's packets: by default a UDP
+    // port, which OpenPorts opens on a free local port. A null source ends the attempt.
+    virtual std::unique_ptr<IPacketSource> CreatePacketSource();
 
-    // IRTPReceiverUser: packets from any other address than the camera's are dropped.
-    void OnRtpPacket(CRTPReceiver* receiver, const platform::SocketAddress& from,
-                     const RtpPacketInfo* packet) override;
+    // IPacketSink. Datagrams that are not RTP version 2 packets with a payload, and packets from
+    // any other address than the camera's, are dropped. A packet without the marker bit says that
+    // more of its frame follows.
+    bool OnRtpPacket(std::span<const std::uint8_t> data,
+                     const platform::SocketAddress& from) override;
 
-    void OnTimeout() override {}
-
-    void OnClosed(CRTPReceiver* /*receiver*/) override {}
+    // The camera's RTCP over UDP reaches the RTCP reporter on its own port; this channel keeps no
+    // RTCP state, so RTCP that a source delivers here is dropped.
+    void OnRtcpPacket(std::span<const std::uint8_t> /*data*/,
+                      const platform::SocketAddress& /*from*/) override {}
 
     // IMediaParserClient.
     bool OnFrame(IHostSample* sample) override;
@@ -73,7 +80,7 @@ public:
 protected:
     // Connect runs one connection attempt; on failure everything it created is released.
     bool Connect();
-    void ReleaseReceiver();
+    void ReleaseSource();
     // What a port search does with a quiet port it found.
     enum class PortVerdict { Keep, Next, Fail };
     // SearchPorts tries the local ports from kFirstRtpPort in steps of `step`: a port that opens
@@ -84,7 +91,7 @@ protected:
     bool ProbePort();
 
     std::uint16_t m_rtpPort = 0;
-    std::unique_ptr<CRTPReceiver> m_receiver;
+    std::unique_ptr<IPacketSource> m_source;
     std::int32_t m_keepAliveInterval = 0;
     std::uint64_t m_lastKeepAlive = 0;
     CManualEvent m_packetEvent;

@@ -48,43 +48,21 @@ CH264RTPMediaParser::CH264RTPMediaParser(IDriver* driver, std::string name)
     m_waitSync = true;
 }
 
-void CH264RTPMediaParser::Reset() {
-    ResetState();
-}
-
-void CH264RTPMediaParser::OnPacket(const RtpPacketInfo* packet) {
-    if (packet == nullptr) {
-        return;
+PayloadResult CH264RTPMediaParser::ParsePayload(std::span<const std::uint8_t> payload) {
+    if (payload.empty()) {
+        return PayloadResult::Rejected;
     }
-    try {
-        if (!CheckSequence(packet->sequenceNumber)) {
-            Reset();
-        }
-        m_endOfFrameAllowed = true;
-        const std::span<const std::uint8_t> payload = packet->Payload();
-        bool ok = false;
-        if (!payload.empty()) {
-            const std::uint8_t type = payload[0] & kNalTypeMask;
-            if (type >= 1 && type <= kSingleLast) {
-                ok = AppendSingleNalUnit(payload);
-            } else if (type == kStapA) {
-                ok = AppendAggregate(payload);
-            } else if (type == kFuA) {
-                ok = AppendFragment(payload);
-            }
-        }
-        if (!CheckBufferSize() || !ok) {
-            Reset();
-            return;
-        }
-        if (packet->marker && m_endOfFrameAllowed) {
-            DeliverFrame();
-            m_frame.clear();
-        }
-    } catch (...) {
-        // Out of memory or a throwing host object: the frame in progress is unusable.
-        Reset();
+    const std::uint8_t type = payload[0] & kNalTypeMask;
+    if (type >= 1 && type <= kSingleLast) {
+        return AppendSingleNalUnit(payload);
     }
+    if (type == kStapA) {
+        return AppendAggregate(payload);
+    }
+    if (type == kFuA) {
+        return AppendFragment(payload);
+    }
+    return PayloadResult::Rejected;
 }
 
 void CH264RTPMediaParser::AppendNalUnit(std::span<const std::uint8_t> nalUnit) {
@@ -92,21 +70,23 @@ void CH264RTPMediaParser::AppendNalUnit(std::span<const std::uint8_t> nalUnit) {
     m_frame.insert(m_frame.end(), nalUnit.begin(), nalUnit.end());
 }
 
-bool CH264RTPMediaParser::AppendSingleNalUnit(std::span<const std::uint8_t> payload) {
+PayloadResult CH264RTPMediaParser::AppendSingleNalUnit(std::span<const std::uint8_t> payload) {
     if (payload.size() < kMinSingleNalUnit) {
         // Access unit delimiters, end of sequence and end of stream are one or two bytes long;
-        // they carry nothing the frame needs and are dropped without disturbing the frame.
+        // they carry nothing the frame needs and are dropped without disturbing the frame; their
+        // marker bit still ends it.
         const std::uint8_t type = payload[0] & kNalTypeMask;
-        return (payload[0] & kForbiddenBit) == 0 && type >= kNalDelimiter &&
-               type <= kNalEndOfStream;
+        const bool shortUnit = (payload[0] & kForbiddenBit) == 0 && type >= kNalDelimiter &&
+                               type <= kNalEndOfStream;
+        return shortUnit ? PayloadResult::Accepted : PayloadResult::Rejected;
     }
     AppendNalUnit(payload);
-    return true;
+    return PayloadResult::Accepted;
 }
 
-bool CH264RTPMediaParser::AppendAggregate(std::span<const std::uint8_t> payload) {
+PayloadResult CH264RTPMediaParser::AppendAggregate(std::span<const std::uint8_t> payload) {
     if (payload.size() < kMinAggregate) {
-        return false;
+        return PayloadResult::Rejected;
     }
     // Walk the units first (RFC 6184 5.7.1): every size must be non-zero and lie within the
     // payload, and the sizes must fill it exactly. A bad packet is dropped whole.
@@ -114,7 +94,7 @@ bool CH264RTPMediaParser::AppendAggregate(std::span<const std::uint8_t> payload)
     while (walk.Remaining() > 0) {
         std::uint16_t size = 0;
         if (!walk.ReadBE16(size) || size == 0 || !walk.Skip(size)) {
-            return false;
+            return PayloadResult::Rejected;
         }
     }
     CByteReader reader(payload.subspan(1));
@@ -123,7 +103,7 @@ bool CH264RTPMediaParser::AppendAggregate(std::span<const std::uint8_t> payload)
         std::uint16_t size = 0;
         std::span<const std::uint8_t> unit;
         if (!reader.ReadBE16(size) || !reader.ReadBytes(size, unit)) {
-            return false; // cannot happen after the walk above
+            return PayloadResult::Rejected; // cannot happen after the walk above
         }
         if (unit[0] == kDelimiterByte || unit[0] == kSeiByte) {
             continue;
@@ -134,14 +114,14 @@ bool CH264RTPMediaParser::AppendAggregate(std::span<const std::uint8_t> payload)
     // Parameter sets or an IDR slice sent ahead of the picture do not end the frame, even when
     // the camera sets the marker on them.
     if (lastType == kNalIdr || lastType == kNalSps || lastType == kNalPps) {
-        m_endOfFrameAllowed = false;
+        return PayloadResult::AcceptedFrameOpen;
     }
-    return true;
+    return PayloadResult::Accepted;
 }
 
-bool CH264RTPMediaParser::AppendFragment(std::span<const std::uint8_t> payload) {
+PayloadResult CH264RTPMediaParser::AppendFragment(std::span<const std::uint8_t> payload) {
     if (payload.size() < kMinFragment) {
-        return false;
+        return PayloadResult::Rejected;
     }
     const std::uint8_t indicator = payload[0];
     const std::uint8_t header = payload[1];
@@ -149,7 +129,7 @@ bool CH264RTPMediaParser::AppendFragment(std::span<const std::uint8_t> payload) 
         // A fragmented IDR picture must be decodable on its own: put the parameter sets first.
         if ((m_sps.empty() || m_pps.empty()) && !MakeParameterSets()) {
             m_waitSync = true;
-            return false;
+            return PayloadResult::Rejected;
         }
         AppendNalUnit(m_sps);
         AppendNalUnit(m_pps);
@@ -161,10 +141,10 @@ bool CH264RTPMediaParser::AppendFragment(std::span<const std::uint8_t> payload) 
         m_frame.push_back(nalHeader);
     }
     m_frame.insert(m_frame.end(), payload.begin() + 2, payload.end());
-    return true;
+    return PayloadResult::Accepted;
 }
 
-void CH264RTPMediaParser::DeliverFrame() {
+void CH264RTPMediaParser::OnFrameComplete() {
     IHostSampleAllocator* allocator = BeginDelivery();
     if (allocator == nullptr) {
         return;

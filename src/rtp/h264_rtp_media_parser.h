@@ -3,8 +3,8 @@
 // parameter sets before every IDR picture that arrives fragmented, reads the picture size from the
 // SPS and delivers each access unit as "H264" (carries an SPS) or "I264".
 //
-// Threads: OnPacket on the UDP receive thread; SetParameterSets on the channel thread before the
-// stream starts. Owned by the H.264 stream channel.
+// Threads: OnPacket on the channel's packet receive thread; SetParameterSets on the channel thread
+// before the stream starts. Owned by the H.264 stream channel.
 #pragma once
 
 #include <cstdint>
@@ -20,9 +20,6 @@ class CH264RTPMediaParser : public CRTPMediaParser {
 public:
     CH264RTPMediaParser(IDriver* driver, std::string name);
 
-    void OnPacket(const RtpPacketInfo* packet) override;
-    void Reset() override;
-
     // SetParameterSets installs the SPS and PPS of the session description (one NAL unit each,
     // header byte included, no start code). When the SPS does not read, the made-up pair for the
     // configured size replaces both. Does nothing when either is empty.
@@ -36,14 +33,16 @@ public:
 
     [[nodiscard]] const std::vector<std::uint8_t>& Pps() const { return m_pps; }
 
-private:
-    [[nodiscard]] bool AppendSingleNalUnit(std::span<const std::uint8_t> payload);
-    [[nodiscard]] bool AppendAggregate(std::span<const std::uint8_t> payload);
-    [[nodiscard]] bool AppendFragment(std::span<const std::uint8_t> payload);
-    void AppendNalUnit(std::span<const std::uint8_t> nalUnit);
-    void DeliverFrame();
+protected:
+    [[nodiscard]] PayloadResult ParsePayload(std::span<const std::uint8_t> payload) override;
+    void OnFrameComplete() override;
 
-    bool m_endOfFrameAllowed = true;
+private:
+    [[nodiscard]] PayloadResult AppendSingleNalUnit(std::span<const std::uint8_t> payload);
+    [[nodiscard]] PayloadResult AppendAggregate(std::span<const std::uint8_t> payload);
+    [[nodiscard]] PayloadResult AppendFragment(std::span<const std::uint8_t> payload);
+    void AppendNalUnit(std::span<const std::uint8_t> nalUnit);
+
     std::vector<std::uint8_t> m_sps;
     std::vector<std::uint8_t> m_pps;
 };

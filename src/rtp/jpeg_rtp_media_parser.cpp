@@ -89,51 +89,29 @@ CJpegRTPMediaParser::CJpegRTPMediaParser(IDriver* driver, std::string name)
     m_waitSync = true;
 }
 
-void CJpegRTPMediaParser::Reset() {
-    ResetState();
-}
-
-void CJpegRTPMediaParser::OnPacket(const RtpPacketInfo* packet) {
-    if (packet == nullptr) {
-        return;
+PayloadResult CJpegRTPMediaParser::ParsePayload(std::span<const std::uint8_t> payload) {
+    if (payload.size() < kMinPayload) {
+        return PayloadResult::Ignored;
     }
-    try {
-        if (!CheckSequence(packet->sequenceNumber)) {
-            Reset();
+    const bool first = payload[1] == 0 && payload[2] == 0 && payload[3] == 0;
+    if (first) {
+        if (!AcceptFirstFragment(payload)) {
+            return PayloadResult::Rejected;
         }
-        const std::span<const std::uint8_t> payload = packet->Payload();
-        if (payload.size() < kMinPayload) {
-            return; // ignored: no reset, no delivery
-        }
-        const bool first = payload[1] == 0 && payload[2] == 0 && payload[3] == 0;
-        if (first) {
-            if (!AcceptFirstFragment(payload)) {
-                Reset();
-                return;
-            }
-            m_frame.insert(m_frame.end(), payload.begin(), payload.end());
-            m_waitSync = false;
-        } else if (!m_waitSync) {
-            const std::size_t skip =
-                    kMainHeaderSize + (IsRestartType(payload[4]) ? kRestartHeaderSize : 0);
-            if (payload.size() <= skip) {
-                return; // nothing after the headers: ignored like a short payload
-            }
-            m_frame.insert(m_frame.end(), payload.begin() + static_cast<std::ptrdiff_t>(skip),
-                           payload.end());
-        }
-        if (!CheckBufferSize() || m_waitSync) {
-            Reset();
-            return;
-        }
-        if (packet->marker) {
-            DeliverPicture();
-            m_frame.clear();
-        }
-    } catch (...) {
-        // Out of memory or a throwing host object: the picture in progress is unusable.
-        Reset();
+        m_frame.insert(m_frame.end(), payload.begin(), payload.end());
+        m_waitSync = false;
+        return PayloadResult::Accepted;
     }
+    if (m_waitSync) {
+        return PayloadResult::Rejected; // a picture's tail without its first fragment
+    }
+    const std::size_t skip = kMainHeaderSize + (IsRestartType(payload[4]) ? kRestartHeaderSize : 0);
+    if (payload.size() <= skip) {
+        return PayloadResult::Ignored; // nothing after the headers: like a short payload
+    }
+    m_frame.insert(m_frame.end(), payload.begin() + static_cast<std::ptrdiff_t>(skip),
+                   payload.end());
+    return PayloadResult::Accepted;
 }
 
 bool CJpegRTPMediaParser::AcceptFirstFragment(std::span<const std::uint8_t> payload) {
@@ -154,7 +132,7 @@ bool CJpegRTPMediaParser::AcceptFirstFragment(std::span<const std::uint8_t> payl
     return true;
 }
 
-void CJpegRTPMediaParser::DeliverPicture() {
+void CJpegRTPMediaParser::OnFrameComplete() {
     IHostSampleAllocator* allocator = BeginDelivery();
     if (allocator == nullptr) {
         return;

@@ -6,7 +6,7 @@
 // 127 carry restart markers, whose header is stripped and whose interval is written to the
 // picture.
 //
-// Threads: OnPacket on the UDP receive thread only. Owned by the MJPEG stream channel.
+// Threads: OnPacket on the channel's packet receive thread only. Owned by the MJPEG stream channel.
 #pragma once
 
 #include <array>
@@ -23,8 +23,11 @@ class CJpegRTPMediaParser : public CRTPMediaParser {
 public:
     CJpegRTPMediaParser(IDriver* driver, std::string name);
 
-    void OnPacket(const RtpPacketInfo* packet) override;
-    void Reset() override;
+protected:
+    // ParsePayload takes a picture's first fragment (headers checked, tables remembered) whole and
+    // the scan data of the following ones; fragments before a first one reset the parser.
+    [[nodiscard]] PayloadResult ParsePayload(std::span<const std::uint8_t> payload) override;
+    void OnFrameComplete() override;
 
 private:
     // Tables of one Q value from 128 to 254, kept for pictures that refer to them by length 0.
@@ -38,7 +41,6 @@ private:
     // AcceptFirstFragment checks the headers of a picture's first fragment and remembers its
     // tables; false when the fragment is too short for them or refers to tables never received.
     [[nodiscard]] bool AcceptFirstFragment(std::span<const std::uint8_t> payload);
-    void DeliverPicture();
     // BuildPicture writes the whole JPEG picture into `out`; its length, or 0 on failure.
     [[nodiscard]] std::size_t BuildPicture(std::span<std::uint8_t> out);
 

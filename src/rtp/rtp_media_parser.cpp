@@ -42,7 +42,33 @@ bool CRTPMediaParser::CheckBufferSize() {
     return false;
 }
 
-void CRTPMediaParser::ResetState() {
+void CRTPMediaParser::OnPacket(const RtpPacketInfo* packet) {
+    if (packet == nullptr) {
+        return;
+    }
+    try {
+        if (!CheckSequence(packet->sequenceNumber)) {
+            Reset();
+        }
+        const PayloadResult result = ParsePayload(packet->Payload());
+        if (result == PayloadResult::Ignored) {
+            return;
+        }
+        if (!CheckBufferSize() || result == PayloadResult::Rejected) {
+            Reset();
+            return;
+        }
+        if (packet->marker && result == PayloadResult::Accepted) {
+            OnFrameComplete();
+            m_frame.clear();
+        }
+    } catch (...) {
+        // Out of memory or a throwing host object: the frame in progress is unusable.
+        Reset();
+    }
+}
+
+void CRTPMediaParser::Reset() {
     m_waitSync = true;
     m_width = 0;
     m_height = 0;

@@ -1,12 +1,15 @@
-// CRTPMediaParser: the common base of the payload parsers (H.264, JPEG). It checks sequence
-// numbers, holds the frame being assembled, bounds its size, and delivers a completed frame in a
-// host sample to its client, the stream channel (IMediaParserClient).
+// CRTPMediaParser: the common base of the payload parsers (H.264, JPEG). Its OnPacket runs the
+// steps every payload format shares: it checks sequence numbers, holds the frame being assembled,
+// bounds its size, and at the marker bit has the format deliver the completed frame in a host
+// sample to its client, the stream channel (IMediaParserClient). A payload format supplies only
+// its own packet rules (ParsePayload) and the sample it makes of a frame (OnFrameComplete).
 //
-// Threads: a parser is used only on the receive thread of its channel's UDP port and has no lock.
+// Threads: a parser is used only on the thread that receives its channel's packets; no lock.
 // The channel sets the client and (H.264) the parameter sets before the stream starts.
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,6 +38,14 @@ protected:
 // Largest frame assembled; a larger one is reported once and dropped.
 constexpr std::size_t kMaxFrameSize = 10485760; // 10 MiB
 
+// What a payload format made of one packet's payload.
+enum class PayloadResult {
+    Accepted,          // taken into the frame; a marker bit ends the frame
+    AcceptedFrameOpen, // taken into the frame, but a marker bit does not end it
+    Ignored,           // left out; the frame in progress stays as it is
+    Rejected,          // the frame in progress is unusable: the parser resets
+};
+
 // ImageSizeCode classifies a picture size for the host: 3 for a narrow wide picture (w < 1024
 // and w > 2h, half-height fields), 4 for w > 400, 2 otherwise.
 [[nodiscard]] std::uint32_t ImageSizeCode(std::uint32_t width, std::uint32_t height);
@@ -46,10 +57,13 @@ public:
     CRTPMediaParser(const CRTPMediaParser&) = delete;
     CRTPMediaParser& operator=(const CRTPMediaParser&) = delete;
 
-    // OnPacket takes the next RTP packet of the stream, in arrival order.
-    virtual void OnPacket(const RtpPacketInfo* packet) = 0;
+    // OnPacket takes the next RTP packet of the stream, in arrival order. A packet out of
+    // sequence resets the parser before its payload is read; a rejected payload or a frame grown
+    // past kMaxFrameSize resets it after; an accepted payload with the marker bit completes the
+    // frame. Nothing escapes: a failure while assembling or delivering resets the parser.
+    void OnPacket(const RtpPacketInfo* packet);
     // Reset drops the frame in progress and waits for the next sync point.
-    virtual void Reset() = 0;
+    void Reset();
 
     void SetClient(IMediaParserClient* client) { m_client = client; }
 
@@ -62,17 +76,11 @@ public:
     [[nodiscard]] std::size_t FrameLength() const { return m_frame.size(); }
 
 protected:
-    // CheckSequence records the packet's sequence number and reports whether it follows the
-    // previous one (modulo 65536). The first packet ever is in order. Loss, repetition and
-    // reordering all show as a packet out of order.
-    [[nodiscard]] bool CheckSequence(std::uint16_t sequenceNumber);
-
-    // CheckBufferSize reports false, with one message at level 1, when the frame has grown past
-    // kMaxFrameSize; the caller then resets, so the message comes once per oversized frame.
-    [[nodiscard]] bool CheckBufferSize();
-
-    // ResetState is the body of Reset shared by both parsers.
-    void ResetState();
+    // ParsePayload applies the payload format's rules to one packet's payload (possibly empty),
+    // appending what belongs to the frame to m_frame.
+    [[nodiscard]] virtual PayloadResult ParsePayload(std::span<const std::uint8_t> payload) = 0;
+    // OnFrameComplete delivers m_frame, which a marker bit has completed; the base clears it after.
+    virtual void OnFrameComplete() = 0;
 
     // BeginDelivery returns the host's allocator when a frame can be delivered at all (driver,
     // client, allocator present, frame not empty); null otherwise.
@@ -97,6 +105,15 @@ protected:
     bool m_waitSync = false;
 
 private:
+    // CheckSequence records the packet's sequence number and reports whether it follows the
+    // previous one (modulo 65536). The first packet ever is in order. Loss, repetition and
+    // reordering all show as a packet out of order.
+    [[nodiscard]] bool CheckSequence(std::uint16_t sequenceNumber);
+
+    // CheckBufferSize reports false, with one message at level 1, when the frame has grown past
+    // kMaxFrameSize; the caller then resets, so the message comes once per oversized frame.
+    [[nodiscard]] bool CheckBufferSize();
+
     IHostSample* AllocateSample(IHostSampleAllocator* allocator, std::uint32_t fourcc,
                                 std::uint32_t capacity);
     // HandOver offers the filled sample to the client; false when it refused or threw.

@@ -1,6 +1,6 @@
 // CUDPPort: one IPv4 UDP socket bound to a local port and a receive thread that hands every
-// datagram to a user (IUDPPortUser). The RTP receiver embeds one port and is its user; the channels
-// choose the port number, open and close it. The port knows nothing about RTP.
+// datagram to a user (IUDPPortUser). The UDP packet source embeds one port and is its user; the
+// channels choose the port number, open and close it. The port knows nothing about RTP.
 //
 // Threads: Open, Close and SetUser run on the owner's thread under m_lock. OnReceive, OnTimeout
 // and a fatal-error OnClosed run on the receive thread without the lock. Close wakes the receive

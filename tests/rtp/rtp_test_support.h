@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -47,6 +48,29 @@ struct TestPacket {
     TestPacket(const TestPacket&) = delete;
     TestPacket& operator=(const TestPacket&) = delete;
 };
+
+// RtpDatagram builds one RTP datagram: a 12-byte header (payload type 96, timestamp 1, SSRC
+// 0x01020304) with `first` as its first byte (0x80: version 2), then `payload`.
+inline std::vector<std::uint8_t> RtpDatagram(std::uint16_t sequence, bool marker,
+                                             const std::vector<std::uint8_t>& payload,
+                                             std::uint8_t first = 0x80) {
+    const std::uint8_t header[kRtpFixedHeaderSize] = {
+            first,
+            static_cast<std::uint8_t>((marker ? 0x80 : 0) | 96),
+            static_cast<std::uint8_t>(sequence >> 8),
+            static_cast<std::uint8_t>(sequence & 0xFF),
+            0,
+            0,
+            0,
+            1,
+            1,
+            2,
+            3,
+            4};
+    std::vector<std::uint8_t> datagram = payload;
+    datagram.insert(datagram.begin(), std::begin(header), std::end(header));
+    return datagram;
+}
 
 inline std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
     std::vector<std::uint8_t> bytes;
