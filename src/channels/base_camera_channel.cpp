@@ -181,22 +181,22 @@ void CBaseCameraChannel::SetCameraStateLocked(bool online) {
 }
 
 void CBaseCameraChannel::MarkDataTime() {
-    const std::uint64_t now = platform::UtcNow100ns();
+    const std::uint64_t now = platform::MonotonicMs();
     CSpinWaitLockGuard guard(m_timeLock);
     m_lastDataTime = now;
 }
 
 std::uint32_t CBaseCameraChannel::MillisecondsSinceData() {
-    return MillisecondsSinceData(platform::UtcNow100ns());
+    return MillisecondsSinceData(platform::MonotonicMs());
 }
 
-std::uint32_t CBaseCameraChannel::MillisecondsSinceData(std::uint64_t now100ns) {
+std::uint32_t CBaseCameraChannel::MillisecondsSinceData(std::uint64_t nowMs) {
     std::uint64_t last = 0;
     {
         CSpinWaitLockGuard guard(m_timeLock);
         last = m_lastDataTime;
     }
-    return static_cast<std::uint32_t>((now100ns - last) / platform::k100nsPerMs);
+    return static_cast<std::uint32_t>(nowMs > last ? nowMs - last : 0);
 }
 
 bool CBaseCameraChannel::WithinLossGrace() {

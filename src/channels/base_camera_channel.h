@@ -56,9 +56,10 @@ public:
 
     // MarkDataTime notes that the host accepted a frame now.
     void MarkDataTime();
-    // MillisecondsSinceData is the time since the last accepted frame (low 32 bits).
+    // MillisecondsSinceData is the time since the last accepted frame (low 32 bits), by the
+    // monotonic clock (platform::MonotonicMs), which a step of the wall clock does not move.
     std::uint32_t MillisecondsSinceData();
-    std::uint32_t MillisecondsSinceData(std::uint64_t now100ns);
+    std::uint32_t MillisecondsSinceData(std::uint64_t nowMs);
     // WithinLossGrace is true while no more than twice the data time-out passed without a frame.
     bool WithinLossGrace();
 
@@ -78,7 +79,7 @@ protected:
     CSpinWaitLock m_stateLock;
     std::int32_t m_state = kStateStopped;
     CSpinWaitLock m_timeLock;
-    std::uint64_t m_lastDataTime = 0;
+    std::uint64_t m_lastDataTime = 0; // monotonic milliseconds
     std::uint32_t m_channelIndex;
     IDriver* m_driver;
     IFrameSink* m_sink;

@@ -135,11 +135,11 @@ bool CBaseRTPChannel::OpenPorts() {
 }
 
 void CBaseRTPChannel::CheckKeepAlive() {
-    const std::uint64_t now = platform::UtcNow100ns();
-    const std::uint64_t elapsedMs = (now - m_lastKeepAlive) / platform::k100nsPerMs;
-    if (elapsedMs > static_cast<std::uint64_t>(m_keepAliveInterval > 0 ? m_keepAliveInterval : 0)) {
+    // The last time survives attempts: a new stream right after a keep-alive waits its turn.
+    const std::uint64_t now = platform::MonotonicMs();
+    if (!m_lastKeepAliveMs || now - *m_lastKeepAliveMs > KeepAliveIntervalMs()) {
         SendKeepAlive();
-        m_lastKeepAlive = now;
+        m_lastKeepAliveMs = now;
     }
 }
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <utility>
 
@@ -40,8 +41,14 @@ public:
 
     std::int32_t Run() override;
 
+    // CheckKeepAlive sends SendKeepAlive when KeepAliveIntervalMs has passed since the last one
+    // (at once the first time), by the monotonic clock, so that a step of the wall clock changes
+    // nothing.
+    void CheckKeepAlive();
+
     // Hooks of the session protocol and the codec, called on the channel thread.
-    virtual void CheckKeepAlive();
+    // KeepAliveIntervalMs is the period of SendKeepAlive; 0 sends it on every check.
+    [[nodiscard]] virtual std::uint64_t KeepAliveIntervalMs() const { return 0; }
 
     virtual bool CreateSession() { return true; }
 
@@ -92,8 +99,7 @@ protected:
 
     std::uint16_t m_rtpPort = 0;
     std::unique_ptr<IPacketSource> m_source;
-    std::int32_t m_keepAliveInterval = 0;
-    std::uint64_t m_lastKeepAlive = 0;
+    std::optional<std::uint64_t> m_lastKeepAliveMs; // monotonic; none sent yet while empty
     CManualEvent m_packetEvent;
     std::atomic<bool> m_probingPort{false}; // the port probe is watching m_packetEvent
     CManualEvent m_dataEvent;

@@ -75,16 +75,6 @@ std::uint64_t CBaseRTSPChannel::KeepAliveIntervalMs() const {
                                         m_client->Settings().sessionTimeout);
 }
 
-void CBaseRTSPChannel::CheckKeepAlive() {
-    const std::uint64_t now = platform::UtcNow100ns();
-    // m_lastKeepAlive starts at 0 and survives attempts, so the first check of a new stream sends
-    // OPTIONS at once.
-    if ((now - m_lastKeepAlive) / platform::k100nsPerMs > KeepAliveIntervalMs()) {
-        SendKeepAlive();
-        m_lastKeepAlive = now;
-    }
-}
-
 void CBaseRTSPChannel::SendKeepAlive() {
     if (m_client) {
         [[maybe_unused]] const bool answered = m_client->Request(kOptions);

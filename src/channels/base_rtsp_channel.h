@@ -23,7 +23,6 @@ public:
     CBaseRTSPChannel(IDriver* driver, std::uint32_t channelIndex, IFrameSink* sink);
     ~CBaseRTSPChannel() override;
 
-    void CheckKeepAlive() override;
     bool CreateSession() override;
     void CloseSession() override;
     bool StartStreaming() override;
@@ -42,7 +41,7 @@ public:
     [[nodiscard]] std::uint16_t RtcpPort() const { return m_rtcpPort; }
 
     // KeepAliveIntervalMs is half the session time-out the camera announced (60 s when none).
-    [[nodiscard]] std::uint64_t KeepAliveIntervalMs() const;
+    [[nodiscard]] std::uint64_t KeepAliveIntervalMs() const override;
 
 protected:
     std::unique_ptr<CBaseRTSPClient> m_client;

@@ -207,10 +207,12 @@ TEST(CBaseCameraChannel, DataClockCountsMillisecondsAndLossGrace) {
     EXPECT_TRUE(channel.WithinLossGrace());
     const std::uint32_t since = channel.MillisecondsSinceData();
     EXPECT_LT(since, 1000U);
-    // 2.5 s later in 100 ns units.
-    const std::uint64_t later = platform::UtcNow100ns() + 25000000ULL;
+    // The data clock is the monotonic one: 2.5 s on it are 2.5 s since the data, whatever the wall
+    // clock (which NTP may step) says.
+    const std::uint64_t later = platform::MonotonicMs() + 2500;
     EXPECT_GE(channel.MillisecondsSinceData(later), 2500U);
     EXPECT_LT(channel.MillisecondsSinceData(later), 3500U);
+    EXPECT_EQ(channel.MillisecondsSinceData(later - 10000), 0U) << "never negative";
 }
 
 } // namespace
