@@ -63,9 +63,11 @@ bool CBaseRTPChannel::Connect() {
     SetState(kStateStopped);
     ReleaseSource();
     CloseSession();
-    // The address is looked up on every attempt, on this thread, so that a camera whose name
-    // moves is found again and a slow lookup never blocks the host.
-    m_cameraAddress.store(platform::ResolveIPv4(m_driver->GetDeviceInfo().address));
+    // The address is looked up once per attempt, so that a camera whose name moves is found
+    // again; a stop ends a lookup that hangs, and the session connects to the same address.
+    const DEVICE_INFO device = m_driver->GetDeviceInfo();
+    m_cameraAddress.store(platform::ResolveIPv4Stoppable(device.address, m_stopEvent.Handle(),
+                                                         device.requestTimeout));
     if (ConfigureCamera()) {
         m_source = CreatePacketSource();
         if (m_source) {

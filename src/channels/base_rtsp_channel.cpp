@@ -47,6 +47,7 @@ bool CBaseRTSPChannel::StartStreaming() {
     RTSPSessionSettings settings;
     const DEVICE_INFO info = m_driver->GetDeviceInfo();
     settings.address = info.address;
+    settings.resolvedAddress = CameraAddress();
     settings.userName = info.userName;
     settings.password = info.password;
     settings.connectTimeout =

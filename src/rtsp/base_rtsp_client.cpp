@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/system.h"
 #include "rtsp/rtsp_auth.h"
 #include "rtsp/rtsp_reply_framer.h"
 #include "text/text_utils.h"
@@ -45,8 +46,13 @@ bool CBaseRTSPClient::Connect(const RTSPSessionSettings& settings) {
     m_settings = settings;
     // The connect may take connectTimeout rounded down to whole 100 ms steps.
     const std::uint32_t budgetMs = m_settings.connectTimeout / kConnectPollMs * kConnectPollMs;
-    m_connected = m_stream->Connect(m_settings.address, m_settings.port,
-                                    m_settings.receiveBufferSize, WaitMs(budgetMs), m_stopEvent);
+    // The URL keeps the camera's name; the connection goes to the address the channel looked up
+    // for this attempt, so that the name is not looked up twice.
+    const std::string host = m_settings.resolvedAddress != 0
+                                     ? platform::FormatIPv4(m_settings.resolvedAddress)
+                                     : m_settings.address;
+    m_connected = m_stream->Connect(host, m_settings.port, m_settings.receiveBufferSize,
+                                    WaitMs(budgetMs), m_stopEvent);
     return m_connected;
 }
 

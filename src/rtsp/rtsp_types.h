@@ -49,6 +49,7 @@ struct RTSPSessionSettings {
     std::uint16_t rtpPort = 0;           // first client port of the Transport header
     std::uint16_t rtcpPort = 0;          // second client port of the Transport header
     std::string address;                 // host name or dotted IPv4 address of the camera
+    std::uint32_t resolvedAddress = 0;   // the address already looked up (network order), or 0
     std::string userName;                // credentials for Basic and Digest
     std::string password;                //
     std::uint32_t connectTimeout = 5000; // ms allowed for the TCP connect

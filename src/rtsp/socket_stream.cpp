@@ -45,7 +45,7 @@ bool CSocketStream::Connect(const std::string& host, std::uint16_t port,
         m_socket.Close();
         return false;
     };
-    const std::uint32_t address = platform::ResolveIPv4(host);
+    const std::uint32_t address = platform::ResolveIPv4Stoppable(host, stop, timeoutMs);
     // The socket stays non-blocking: every send and receive waits through WaitSocket, so that a
     // stop ends it and no single call can block beyond its time-out.
     if (!m_socket.SetReceiveBufferSize(receiveBufferSize) || address == 0 ||

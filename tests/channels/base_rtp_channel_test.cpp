@@ -1,5 +1,6 @@
 // The RTP channel as the sink of its packet source: packets pushed through an in-memory source (no
 // socket, no receive thread) must come out as the same frames the parser makes of them alone.
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -140,6 +141,22 @@ TEST(CBaseRTPChannel, FramesFromAnInMemorySourceMatchTheParsersOwnAndStrangersAr
         EXPECT_EQ(frames[i].bytes, expected[i].bytes);
     }
     EXPECT_EQ(driver.allocator.Outstanding(), 0U);
+}
+
+// A camera named by host name behind a dead resolver: the stop ends the lookup at once instead of
+// waiting it out.
+TEST(CBaseRTPChannel, StopEndsALookupThatHangs) {
+    test::HangingNameLookup resolver(LoopbackAddress());
+    test::FakeDriver driver;
+    driver.deviceInfo.address = "camera.test";
+    test::FakeFrameSink sink;
+    MemoryFedChannel channel(&driver, &sink);
+    ChannelStartRecord record{40, 50, 320, 240};
+    ASSERT_TRUE(channel.Start(&record));
+    ASSERT_TRUE(test::Eventually([&] { return resolver.Entered() > 0; }, std::chrono::seconds(5)));
+    const auto start = std::chrono::steady_clock::now();
+    channel.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
 }
 
 } // namespace

@@ -8,9 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/event_handle.h"
 #include "platform/socket.h"
 #include "platform/system.h"
 #include "platform/wait.h"
+#include "support/fakes.h"
 
 namespace norvane::platform {
 namespace {
@@ -57,6 +59,33 @@ TEST(ResolveIPv4, EmptyIsZeroDottedResolvesToItselfLocalhostToLoopback) {
         GTEST_SKIP() << "no 127.0.0.1 localhost line in /etc/hosts: name lookup not checked";
     }
     EXPECT_EQ(ResolveIPv4("localhost"), NetworkOrder(127, 0, 0, 1));
+}
+
+// With a dead resolver, a lookup that may be stopped ends on the stop or its time-out; a dotted
+// address needs no lookup at all.
+TEST(ResolveIPv4, StoppableLookupEndsOnStopOrTimeoutAndDottedNeedsNoLookup) {
+    test::HangingNameLookup resolver(NetworkOrder(192, 0, 2, 7));
+    auto stop = CEventHandle::Create(CEventHandle::Kind::ManualReset);
+    ASSERT_NE(stop, nullptr);
+    EXPECT_EQ(ResolveIPv4Stoppable("192.0.2.9", stop.get(), -1), NetworkOrder(192, 0, 2, 9));
+    EXPECT_EQ(resolver.Entered(), 0);
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ResolveIPv4Stoppable("camera.test", nullptr, 100), 0U);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        stop->Set();
+    });
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ResolveIPv4Stoppable("camera.test", stop.get(), -1), 0U);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    stopper.join();
+
+    resolver.Release();
+    stop->Reset();
+    EXPECT_EQ(ResolveIPv4Stoppable("camera.test", stop.get(), 5000), NetworkOrder(192, 0, 2, 7));
 }
 
 TEST(CSocket, BindToPortZeroReportsTheChosenPort) {

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/system.h"
+
 namespace norvane::test {
 
 namespace {
@@ -399,6 +401,57 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return condition();
+}
+
+namespace {
+
+std::mutex g_lookupLock;
+std::condition_variable g_lookupWake;
+bool g_lookupReleased = false;
+int g_lookupsEntered = 0;
+int g_lookupsEnded = 0;
+std::uint32_t g_lookupAnswer = 0;
+
+std::uint32_t HangingLookup(const std::string& /*host*/) {
+    std::unique_lock<std::mutex> guard(g_lookupLock);
+    ++g_lookupsEntered;
+    g_lookupWake.wait(guard, [] { return g_lookupReleased; });
+    ++g_lookupsEnded;
+    g_lookupWake.notify_all();
+    return g_lookupAnswer;
+}
+
+} // namespace
+
+HangingNameLookup::HangingNameLookup(std::uint32_t answer) {
+    {
+        std::lock_guard<std::mutex> guard(g_lookupLock);
+        g_lookupReleased = false;
+        g_lookupsEntered = 0;
+        g_lookupsEnded = 0;
+        g_lookupAnswer = answer;
+    }
+    platform::SetNameLookupForTesting(&HangingLookup);
+}
+
+HangingNameLookup::~HangingNameLookup() {
+    Release();
+    std::unique_lock<std::mutex> guard(g_lookupLock);
+    g_lookupWake.wait_for(guard, std::chrono::seconds(10),
+                          [] { return g_lookupsEnded == g_lookupsEntered; });
+    guard.unlock();
+    platform::SetNameLookupForTesting(nullptr);
+}
+
+void HangingNameLookup::Release() {
+    std::lock_guard<std::mutex> guard(g_lookupLock);
+    g_lookupReleased = true;
+    g_lookupWake.notify_all();
+}
+
+int HangingNameLookup::Entered() const {
+    std::lock_guard<std::mutex> guard(g_lookupLock);
+    return g_lookupsEntered;
 }
 
 } // namespace norvane::test

@@ -287,4 +287,19 @@ private:
 // Polls `condition` until it holds or `timeout` passes; for tests of threaded code.
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
+// HangingNameLookup stands for a dead resolver while it exists: every name lookup hangs until
+// Release (or the end of the object), then answers `answer`. The destructor waits, boundedly, for
+// the lookups it released to end, and restores the system's resolver.
+class HangingNameLookup {
+public:
+    explicit HangingNameLookup(std::uint32_t answer);
+    ~HangingNameLookup();
+    HangingNameLookup(const HangingNameLookup&) = delete;
+    HangingNameLookup& operator=(const HangingNameLookup&) = delete;
+
+    void Release();
+    // Entered is the number of lookups that reached the resolver.
+    [[nodiscard]] int Entered() const;
+};
+
 } // namespace norvane::test
