@@ -147,7 +147,16 @@ bool CRTCPReporter::Start() {
     m_endedEvent->Reset();
     m_threadRunning.store(true);
     try {
-        m_thread = std::thread([this]() { Run(); });
+        m_thread = std::thread([this]() {
+            try {
+                Run();
+            } catch (...) {
+                // Out of memory making an answer: the reporter ends as after a socket failure.
+                m_socket.Close();
+                m_threadRunning.store(false);
+                m_endedEvent->Set();
+            }
+        });
     } catch (...) {
         m_threadRunning.store(false);
         return false;

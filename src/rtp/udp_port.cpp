@@ -184,7 +184,16 @@ void CUDPPort::ReceiveLoop() {
                 continue;
             }
         }
-        if (ReceiveQueued(batch)) {
+        bool moreDue = false;
+        try {
+            moreDue = ReceiveQueued(batch);
+        } catch (...) {
+            // Out of memory growing a buffer, or a user that let an exception out: the datagrams
+            // of this batch are lost, reception goes on after a pause.
+            platform::SleepMs(kRetryPauseMs);
+            continue;
+        }
+        if (moreDue) {
             const int gather = m_gatherMs.load();
             if (gather > 0 && m_stopEvent->Wait(gather)) {
                 break;
