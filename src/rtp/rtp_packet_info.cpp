@@ -30,7 +30,7 @@ bool ParseRtpHeader(std::span<const std::uint8_t> datagram, RtpPacketInfo& packe
     if (csrcCount != 0) {
         packet.csrcCount = csrcCount;
         packet.csrcList = datagram.data() + reader.Position();
-        if (!reader.Skip(4U * csrcCount)) {
+        if (!reader.Skip(std::size_t{4} * csrcCount)) {
             return false;
         }
     }
@@ -44,7 +44,7 @@ bool ParseRtpHeader(std::span<const std::uint8_t> datagram, RtpPacketInfo& packe
         packet.extensionLength = static_cast<std::uint8_t>(words & 0xFF);
         packet.extensionData = datagram.data() + reader.Position();
         // The payload starts after the whole extension, all 16 bits of its length counted.
-        if (!reader.Skip(4U * words)) {
+        if (!reader.Skip(std::size_t{4} * words)) {
             return false;
         }
     }

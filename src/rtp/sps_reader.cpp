@@ -225,7 +225,7 @@ std::optional<SpsSize> ReadSpsSize(std::span<const std::uint8_t> payload) {
         const bool hasChroma = chromaFormatIdc != 0 && !separateColourPlanes;
         const std::uint64_t unitX = hasChroma && chromaFormatIdc != 3 ? 2 : 1;
         const std::uint64_t unitY =
-                (hasChroma && chromaFormatIdc == 1 ? 2 : 1) * (2 - frameMbsOnly);
+                std::uint64_t{hasChroma && chromaFormatIdc == 1 ? 2U : 1U} * (2 - frameMbsOnly);
         const std::uint64_t cropX = unitX * (left + right);
         const std::uint64_t cropY = unitY * (top + bottom);
         width = cropX < width ? width - cropX : 0;

@@ -69,7 +69,7 @@ std::string CBaseRTSPClient::BaseUrl() const {
 }
 
 std::string CBaseRTSPClient::TrackUrl() const {
-    const std::string base = BaseUrl();
+    std::string base = BaseUrl();
     std::string control;
     switch (m_settings.track) {
     case 0:
