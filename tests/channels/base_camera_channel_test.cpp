@@ -2,6 +2,7 @@
 #include <chrono>
 #include <new>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -144,6 +145,7 @@ TEST(CBaseCameraChannel, RestartKeepsQualityAndTakesTheRest) {
     ASSERT_TRUE(channel.Start(&record));
     channel.SetCameraState(true);
     ASSERT_TRUE(Eventually([&] { return channel.width == 640U; }, 5s));
+    std::this_thread::sleep_for(20ms); // the thread goes on reading the record meanwhile
     ChannelStartRecord changed{100, 7, 352, 288};
     ASSERT_TRUE(channel.Restart(&changed)); // the record changes only once the thread is gone
     ASSERT_TRUE(Eventually([&] { return channel.width == 352U; }, 5s));
