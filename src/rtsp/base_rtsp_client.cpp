@@ -168,17 +168,17 @@ bool CBaseRTSPClient::Transact(std::uint32_t method) {
 }
 
 bool CBaseRTSPClient::Request(std::uint32_t method) {
-    const bool ok = Transact(method);
-    if (ok && m_state.statusCode == 401) {
-        if (m_state.challenge.scheme != m_settings.authScheme) {
-            m_settings.authScheme = m_state.challenge.scheme;
-            return Transact(method);
-        }
-        if (m_state.challenge.scheme == kAuthDigest) {
-            return Transact(method); // a fresh nonce
-        }
+    bool ok = Transact(method);
+    if (ok && m_state.statusCode == 401 &&
+        (m_state.challenge.scheme != m_settings.authScheme ||
+         m_state.challenge.scheme == kAuthDigest)) {
+        // A scheme other than the one in use, or a fresh Digest nonce: the request once more.
+        m_settings.authScheme = m_state.challenge.scheme;
+        ok = Transact(method);
     }
-    return ok;
+    // A reply that refuses the request (401, 404, 454, 5xx ...) ends the exchange as a failure;
+    // what it carried stays readable.
+    return ok && m_state.statusCode / 100 == 2;
 }
 
 bool CBaseRTSPClient::ReceiveReply(std::string& reply) {

@@ -54,7 +54,8 @@ public:
     [[nodiscard]] bool Transact(std::uint32_t method);
 
     // Request is Transact with the 401 rule: after a 401 whose scheme differs from the one in use,
-    // or that is Digest (a fresh nonce), the request is repeated once and that result returned.
+    // or that is Digest (a fresh nonce), the request is repeated once. True only when the final
+    // reply is a success (2xx); StatusCode tells which refusal it was otherwise.
     [[nodiscard]] bool Request(std::uint32_t method);
 
     [[nodiscard]] bool IsConnected() const { return m_connected; }

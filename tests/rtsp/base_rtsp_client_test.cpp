@@ -171,6 +171,43 @@ TEST(CBaseRTSPClient, TwoRepliesBackToBack) {
     EXPECT_NE(stream.Requests()[2].find("\r\nSession: second\r\n"), std::string::npos);
 }
 
+// A request succeeds only when its final reply is a success: a refusal ends the exchange (the
+// session must not go on to SETUP and PLAY after a refused DESCRIBE). A Digest 401 is answered
+// once with the challenge; a second 401 is the refusal.
+TEST(CBaseRTSPClient, OnlyASuccessfulReplyCompletesARequest) {
+    const std::string digest401 = "RTSP/1.0 401 Unauthorized\r\nCSeq: %\r\nWWW-Authenticate: "
+                                  "Digest realm=\"cam\", nonce=\"n1\"\r\n\r\n";
+    const auto numbered = [](std::string text, unsigned cseq) {
+        return text.replace(text.find('%'), 1, std::to_string(cseq));
+    };
+
+    const struct {
+        const char* name;
+        std::vector<std::string> replies;
+        bool succeeds;
+        std::int32_t status;
+    } cases[] = {
+            {"200", {Ok(1)}, true, 200},
+            {"404", {"RTSP/1.0 404 Not Found\r\nCSeq: 1\r\n\r\n"}, false, 404},
+            {"454", {"RTSP/1.0 454 Session Not Found\r\nCSeq: 1\r\n\r\n"}, false, 454},
+            {"503", {"RTSP/1.0 503 Service Unavailable\r\nCSeq: 1\r\n\r\n"}, false, 503},
+            {"401 then 200", {numbered(digest401, 1), Ok(2)}, true, 200},
+            {"401 twice", {numbered(digest401, 1), numbered(digest401, 2)}, false, 401},
+    };
+
+    for (const auto& c : cases) {
+        CMemoryStream stream;
+        for (const std::string& reply : c.replies) {
+            stream.Answer({reply});
+        }
+        CBaseRTSPClient client(nullptr, &stream);
+        ASSERT_TRUE(client.Connect(CameraSettings())) << c.name;
+        EXPECT_EQ(client.Request(kDescribe), c.succeeds) << c.name;
+        EXPECT_EQ(client.StatusCode(), c.status) << c.name;
+        EXPECT_EQ(stream.Requests().size(), c.replies.size()) << c.name;
+    }
+}
+
 // The body is exactly Content-Length bytes, wherever the header block ends in the stream; a body
 // that never completes fails the exchange.
 TEST(CBaseRTSPClient, ReplyWithABody) {
