@@ -232,7 +232,7 @@ TEST_P(GstRtspServerRefusal, WrongPasswordIsRefused) {
     ASSERT_TRUE(settings.has_value());
     CBaseRTSPClient client;
     ASSERT_TRUE(client.Connect(*settings));
-    EXPECT_TRUE(client.Request(kDescribe)); // a 401 reply parses; the status tells the refusal
+    EXPECT_FALSE(client.Request(kDescribe)); // refused; the status tells why
     EXPECT_EQ(client.StatusCode(), 401);
     EXPECT_EQ(client.Settings().authScheme, GetParam().schemeUsed);
     EXPECT_TRUE(client.Sps().empty());
