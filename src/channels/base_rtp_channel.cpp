@@ -23,8 +23,14 @@ std::int32_t CBaseRTPChannel::Run() {
             m_dataEvent.Reset();
             if (Connect()) {
                 const DEVICE_INFO info = m_driver->GetDeviceInfo();
-                if (WaitAny(m_stopEvent, m_dataEvent, info.dataTimeout) == 1) {
+                const int woke = WaitAny(m_stopEvent, m_dataEvent, info.dataTimeout);
+                if (woke == 1) {
                     SetState(kStateStreaming);
+                    m_lastFailure.clear();
+                } else if (woke != 0) {
+                    ReportAttemptFailure(FormatString(
+                            "no RTP packets from the camera within %d ms after PLAY (%s)",
+                            info.dataTimeout, SessionUrl().c_str()));
                 }
             }
         }
@@ -57,6 +63,14 @@ std::int32_t CBaseRTPChannel::Run() {
     CloseSession();
     SetCameraState(false);
     return 0;
+}
+
+void CBaseRTPChannel::ReportAttemptFailure(const std::string& cause) {
+    if (m_stopEvent.IsSet() || cause == m_lastFailure) {
+        return;
+    }
+    m_lastFailure = cause;
+    m_driver->DebugMessage(1, "norvane::CBaseRTPChannel::Connect: %s", cause.c_str());
 }
 
 bool CBaseRTPChannel::Connect() {

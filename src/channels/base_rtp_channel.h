@@ -87,6 +87,14 @@ public:
 protected:
     // Connect runs one connection attempt; on failure everything it created is released.
     bool Connect();
+    // ReportAttemptFailure tells the host at level 1 why an attempt failed, once per change of
+    // cause: a camera that keeps failing the same way is not reported again on every retry, and
+    // a stream that ran makes the next failure reported again. Not during a stop.
+    void ReportAttemptFailure(const std::string& cause);
+
+    // SessionUrl names the stream in messages, without credentials; empty when there is none.
+    [[nodiscard]] virtual std::string SessionUrl() const { return {}; }
+
     void ReleaseSource();
     // What a port search does with a quiet port it found.
     enum class PortVerdict { Keep, Next, Fail };
@@ -103,6 +111,7 @@ protected:
     CManualEvent m_packetEvent;
     std::atomic<bool> m_probingPort{false}; // the port probe is watching m_packetEvent
     CManualEvent m_dataEvent;
+    std::string m_lastFailure; // the cause last reported; channel thread only
     std::atomic<std::uint32_t> m_cameraAddress{0};
 };
 

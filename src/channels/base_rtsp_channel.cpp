@@ -3,8 +3,33 @@
 #include <new>
 
 #include "platform/clock.h"
+#include "text/text_utils.h"
 
 namespace norvane {
+namespace {
+
+// RtspRefusalMeaning explains the statuses an operator can act on; empty for the others.
+const char* RtspRefusalMeaning(std::int32_t status) {
+    switch (status) {
+    case 401:
+        return " (credentials refused)";
+    case 403:
+        return " (forbidden)";
+    case 404:
+        return " (stream not found)";
+    case 454:
+        return " (session not found)";
+    case 455:
+        return " (method not valid in this state)";
+    case 461:
+        return " (unsupported transport)";
+    default:
+        return status / 100 == 5 ? " (camera error)" : "";
+    }
+}
+
+} // namespace
+
 CBaseRTSPChannel::CBaseRTSPChannel(IDriver* driver, std::uint32_t channelIndex, IFrameSink* sink)
     : CBaseRTPChannel(driver, channelIndex, sink) {}
 
@@ -55,17 +80,42 @@ bool CBaseRTSPChannel::StartStreaming() {
     settings.rtpPort = m_rtpPort;
     settings.rtcpPort = m_rtcpPort;
     FillSessionSettings(settings);
-    if (!m_client->Connect(settings) || m_stopEvent.IsSet()) {
+    if (!m_client->Connect(settings)) {
+        ReportAttemptFailure(FormatString("cannot connect to %s: connection refused or timed out",
+                                          SessionUrl().c_str()));
         return false;
     }
-    if (!m_client->Request(kDescribe) || m_stopEvent.IsSet()) {
+    if (m_stopEvent.IsSet() || !Step(kDescribe) || m_stopEvent.IsSet()) {
         return false;
     }
     OnDescribed();
-    if (!m_client->Request(kSetup) || m_stopEvent.IsSet()) {
+    if (!Step(kSetup) || m_stopEvent.IsSet()) {
         return false;
     }
-    return m_client->Request(kPlay);
+    return Step(kPlay);
+}
+
+std::string CBaseRTSPChannel::SessionUrl() const {
+    return m_client ? m_client->BaseUrl() : std::string();
+}
+
+bool CBaseRTSPChannel::Step(std::uint32_t method) {
+    if (m_client->Request(method)) {
+        return true;
+    }
+    // Every earlier step succeeded, so a status that is not a success is this request's reply;
+    // anything else means that no usable reply came.
+    const std::int32_t status = m_client->StatusCode();
+    const std::string name(MethodName(method));
+    if (status != 0 && status / 100 != 2) {
+        ReportAttemptFailure(FormatString("%s %s refused with status %d%s", name.c_str(),
+                                          SessionUrl().c_str(), static_cast<int>(status),
+                                          RtspRefusalMeaning(status)));
+    } else {
+        ReportAttemptFailure(FormatString("%s %s: no usable reply (timed out, closed or malformed)",
+                                          name.c_str(), SessionUrl().c_str()));
+    }
+    return false;
 }
 
 std::uint64_t CBaseRTSPChannel::KeepAliveIntervalMs() const {

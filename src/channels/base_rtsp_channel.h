@@ -43,7 +43,12 @@ public:
     // KeepAliveIntervalMs is half the session time-out the camera announced (60 s when none).
     [[nodiscard]] std::uint64_t KeepAliveIntervalMs() const override;
 
+    [[nodiscard]] std::string SessionUrl() const override;
+
 protected:
+    // Step sends one request of the session; a failure is reported with its cause.
+    bool Step(std::uint32_t method);
+
     std::unique_ptr<CBaseRTSPClient> m_client;
     std::unique_ptr<CRTCPReporter> m_rtcp;
     std::uint16_t m_rtcpPort = 0;

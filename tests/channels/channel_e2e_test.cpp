@@ -80,6 +80,14 @@ std::vector<std::vector<std::uint8_t>> PayloadUnits(std::vector<std::vector<std:
 
 class ChannelEndToEnd : public ::testing::Test {
 protected:
+    // RequestCount is how many requests of `method` the camera received.
+    std::size_t RequestCount(const std::string& method) const {
+        const auto requests = m_sim->Requests();
+        return static_cast<std::size_t>(std::count_if(
+                requests.begin(), requests.end(),
+                [&](const sim::LoggedRequest& request) { return request.method == method; }));
+    }
+
     void StartCamera(sim::CameraSimConfig config = {}) {
         m_sim = std::make_unique<sim::CCameraSim>(std::move(config));
         std::string error;
@@ -265,6 +273,27 @@ TEST_F(ChannelEndToEnd, SignalLossIsReportedAndStreamRecovers) {
     Video()->CloseChannel(0);
     EXPECT_EQ(m_debug.CountContaining("Signal was lost"), 1U);
     EXPECT_GE(m_debug.CountContaining("is online"), 2U);
+}
+
+// Why an attempt failed is told at level 1, with the request and the URL, once per change of
+// cause however often the channel retries.
+TEST_F(ChannelEndToEnd, FailedAttemptsTellTheirCauseOncePerChange) {
+    sim::CameraSimConfig config;
+    config.faults.rtspAlways401 = true;
+    StartCamera(config);
+    OpenDriver(kStreamTypeH264, 2000, 2000);
+    test::FakeChannelParams params(640, 480, 40, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    const std::string refused = "DESCRIBE rtsp://127.0.0.1:" + std::to_string(m_sim->RtspPort()) +
+                                "/vtl_media/main refused with status 401 (credentials refused)";
+    ASSERT_TRUE(m_debug.WaitFor(refused, 20s));
+    // Two more attempts with the same cause: the camera sees them, the host hears nothing new.
+    const std::size_t describes = RequestCount("DESCRIBE");
+    ASSERT_TRUE(Eventually([&] { return RequestCount("DESCRIBE") >= describes + 4; }, 30s));
+    EXPECT_EQ(m_debug.CountContaining(refused), 1U);
+    EXPECT_EQ(m_sink.FrameCount(), 0U) << "a refused DESCRIBE is not followed by SETUP and PLAY";
+    EXPECT_EQ(RequestCount("SETUP"), 0U);
+    Video()->CloseChannel(0);
 }
 
 TEST_F(ChannelEndToEnd, KeepAliveFollowsAnnouncedSessionTimeout) {
