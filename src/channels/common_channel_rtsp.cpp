@@ -30,7 +30,11 @@ void CCommonChannelRTSP::OnStarting() {
 
 bool CCommonChannelRTSP::SendConfiguration(const StreamCodecSettings& settings) {
     const bool ntsc = m_driver->IsNtsc() != 0;
-    if (!HUtils::RequestSet(*m_http, CodecRequest(settings, ntsc), m_driver)) {
+    const CResultDef result = HUtils::RequestSetRD(*m_http, CodecRequest(settings, ntsc), m_driver);
+    if (result.m_code != kResultOk) {
+        if (!m_http->IsAborted()) {
+            ReportAttemptFailure("camera configuration failed: " + result.m_message);
+        }
         return false;
     }
     return !m_stopEvent.Wait(kConfigurationPauseMs);

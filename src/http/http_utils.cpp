@@ -88,6 +88,11 @@ bool RequestGet(Web::CHttpSender& sender, const std::string& path,
 }
 
 bool RequestSet(Web::CHttpSender& sender, const std::string& path, IDebugMessage* reporter) {
+    return RequestSetRD(sender, path, reporter).m_code == kResultOk;
+}
+
+CResultDef RequestSetRD(Web::CHttpSender& sender, const std::string& path,
+                        IDebugMessage* reporter) {
     std::vector<std::uint8_t> answer;
     const CResultDef result = RequestGetRD(sender, path, answer);
     // A request abandoned because its owner is stopping is not a failure to report.
@@ -96,7 +101,7 @@ bool RequestSet(Web::CHttpSender& sender, const std::string& path, IDebugMessage
         reporter->DebugMessage(static_cast<unsigned char>(result.m_level), "%s",
                                result.m_message.c_str());
     }
-    return result.m_code == kResultOk;
+    return result;
 }
 
 bool MessageAllowed(IDebugMessage& reporter) {

@@ -54,6 +54,8 @@ bool RequestGet(Web::CHttpSender& sender, const std::string& path,
 // through `reporter` (may be null) at its level when MessageAllowed lets it pass; nothing is
 // reported while the sender is aborted (a stop under way).
 bool RequestSet(Web::CHttpSender& sender, const std::string& path, IDebugMessage* reporter);
+// RequestSetRD is RequestSet with its verdict.
+CResultDef RequestSetRD(Web::CHttpSender& sender, const std::string& path, IDebugMessage* reporter);
 
 // MessageAllowed counts one failure on `reporter` and says whether its message may pass: the
 // first 14, then every 16th up to 254, every 256th up to 4094, then every 4096th (the counter

@@ -293,6 +293,21 @@ TEST_F(ChannelEndToEnd, FailedAttemptsTellTheirCauseOncePerChange) {
     EXPECT_EQ(m_debug.CountContaining(refused), 1U);
     EXPECT_EQ(m_sink.FrameCount(), 0U) << "a refused DESCRIBE is not followed by SETUP and PLAY";
     EXPECT_EQ(RequestCount("SETUP"), 0U);
+    // A new cause is told again, once: the camera now refuses its configuration requests (the
+    // first refusal of a scheme the sender has not learned yet reads as not sent).
+    sim::SimFaults faults;
+    faults.httpAlways401 = true;
+    m_sim->SetFaults(faults);
+    const std::string configuration = "camera configuration failed: ";
+    ASSERT_TRUE(m_debug.WaitFor(configuration, 20s));
+    const std::size_t gets = RequestCount("GET");
+    ASSERT_TRUE(Eventually([&] { return RequestCount("GET") >= gets + 4; }, 30s));
+    EXPECT_EQ(m_debug.CountContaining(configuration +
+                                      "norvane::HUtils::RequestGetRD: device "
+                                      "127.0.0.1:" +
+                                      std::to_string(m_sim->HttpPort()) +
+                                      " does not process request"),
+              1U);
     Video()->CloseChannel(0);
 }
 
