@@ -216,9 +216,8 @@ std::string DigestAuthorization(const RTSPChallenge& challenge, std::string_view
                                 std::string_view password, std::string_view uri,
                                 std::string_view methodName, const DigestNonceUse& use) {
     const bool withQop = !challenge.qop.empty();
-    if (!DigestAnswerable(challenge) || userName.empty() || password.empty() || methodName.empty() ||
-        uri.empty() ||
-        (withQop && (use.count == 0 || use.cnonce.empty()))) {
+    if (!DigestAnswerable(challenge) || userName.empty() || password.empty() ||
+        methodName.empty() || uri.empty() || (withQop && (use.count == 0 || use.cnonce.empty()))) {
         return {};
     }
     const DigestAlgorithm algorithm = *DigestAlgorithmOf(challenge.algorithm);

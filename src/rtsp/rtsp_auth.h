@@ -43,10 +43,10 @@ struct DigestNonceUse {
 
 // DigestAuthorization returns the complete "Authorization: Digest ..." line (ended by CR LF) for
 // `methodName` and `uri`, computed from `challenge`; empty unless the challenge is answerable
-// (DigestAnswerable) and user name, password, method and uri are present. When the challenge offers qop
-// "auth", the line carries qop, nc and cnonce from `use`, which then needs a count and a client
-// nonce. The opaque value is sent back when there was one, the algorithm when the challenge named
-// it. Without qop the line is the RFC 2069 form.
+// (DigestAnswerable) and user name, password, method and uri are present. When the challenge
+// offers qop "auth", the line carries qop, nc and cnonce from `use`, which then needs a count and
+// a client nonce. The opaque value is sent back when there was one, the algorithm when the
+// challenge named it. Without qop and algorithm the line is the RFC 2069 form.
 std::string DigestAuthorization(const RTSPChallenge& challenge, std::string_view userName,
                                 std::string_view password, std::string_view uri,
                                 std::string_view methodName, const DigestNonceUse& use = {});
