@@ -122,7 +122,7 @@ std::string CBaseRTSPClient::BuildRequest(std::uint32_t method) {
             use = m_state.UseNonce(m_state.challenge.nonce, m_clientNonceSource);
         }
         authorization = DigestAuthorization(m_state.challenge, m_settings.userName,
-                                            m_settings.password, baseUrl, MethodName(method), use);
+                                            m_settings.password, baseUrl, method, use);
     }
     ++m_state.cseq;
     const std::string cseq = FormatString("CSeq: %u\r\n", m_state.cseq);

@@ -264,4 +264,10 @@ std::string DigestAuthorization(const RTSPChallenge& challenge, std::string_view
     return line;
 }
 
+std::string DigestAuthorization(const RTSPChallenge& challenge, std::string_view userName,
+                                std::string_view password, std::string_view uri,
+                                std::uint32_t method, const DigestNonceUse& use) {
+    return DigestAuthorization(challenge, userName, password, uri, MethodName(method), use);
+}
+
 } // namespace norvane

@@ -51,4 +51,9 @@ std::string DigestAuthorization(const RTSPChallenge& challenge, std::string_view
                                 std::string_view password, std::string_view uri,
                                 std::string_view methodName, const DigestNonceUse& use = {});
 
+// DigestAuthorization for a request kind (RTSPMethod); empty for an unknown one.
+std::string DigestAuthorization(const RTSPChallenge& challenge, std::string_view userName,
+                                std::string_view password, std::string_view uri,
+                                std::uint32_t method, const DigestNonceUse& use = {});
+
 } // namespace norvane

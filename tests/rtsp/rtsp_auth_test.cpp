@@ -190,6 +190,7 @@ TEST(DigestAuthorization, EmptyWithoutCompleteInputs) {
     EXPECT_EQ(DigestAuthorization(good, "u", "", "rtsp://h/", "PLAY"), "");
     EXPECT_EQ(DigestAuthorization(good, "u", "p", "", "PLAY"), "");
     EXPECT_EQ(DigestAuthorization(good, "u", "p", "rtsp://h/", ""), "");
+    EXPECT_EQ(DigestAuthorization(good, "u", "p", "rtsp://h/", 7U), ""); // no such request kind
     EXPECT_NE(DigestAuthorization(good, "u", "p", "rtsp://h/", "PLAY"), "");
 }
 
