@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <random>
 
 #include "platform/system.h"
 #include "rtsp/rtsp_auth.h"
@@ -29,10 +30,22 @@ bool IsAbsoluteUrl(std::string_view control) {
     return false;
 }
 
+// RandomClientNonce returns 128 random bits as 32 hexadecimal digits, a client nonce no server
+// can predict (RFC 7616, section 3.4: cnonce).
+std::string RandomClientNonce() {
+    std::random_device device;
+    std::string cnonce;
+    for (int i = 0; i < 4; ++i) {
+        cnonce += FormatString("%08x", static_cast<unsigned>(device()));
+    }
+    return cnonce;
+}
+
 } // namespace
 
 CBaseRTSPClient::CBaseRTSPClient(platform::CEventHandle* stopEvent, IByteStream* stream)
     : m_stopEvent(stopEvent)
+    , m_clientNonceSource(RandomClientNonce)
     , m_stream(stream != nullptr ? stream : &m_socketStream) {}
 
 CBaseRTSPClient::~CBaseRTSPClient() {
@@ -104,8 +117,12 @@ std::string CBaseRTSPClient::BuildRequest(std::uint32_t method) {
         }
         authorization = FormatString("Authorization: Basic %s\r\n", credentials->c_str());
     } else if (m_settings.authScheme == kAuthDigest) {
+        DigestNonceUse use;
+        if (!m_state.challenge.qop.empty()) {
+            use = m_state.UseNonce(m_state.challenge.nonce, m_clientNonceSource);
+        }
         authorization = DigestAuthorization(m_state.challenge, m_settings.userName,
-                                            m_settings.password, baseUrl, method);
+                                            m_settings.password, baseUrl, method, use);
     }
     ++m_state.cseq;
     const std::string cseq = FormatString("CSeq: %u\r\n", m_state.cseq);
@@ -169,11 +186,22 @@ bool CBaseRTSPClient::Transact(std::uint32_t method) {
 
 bool CBaseRTSPClient::Request(std::uint32_t method) {
     bool ok = Transact(method);
-    if (ok && m_state.statusCode == 401 &&
-        (m_state.challenge.scheme != m_settings.authScheme ||
-         m_state.challenge.scheme == kAuthDigest)) {
-        // A scheme other than the one in use, or a fresh Digest nonce: the request once more.
-        m_settings.authScheme = m_state.challenge.scheme;
+    bool repeated = false;
+    bool repeatedForStale = false;
+    while (ok && m_state.statusCode == 401) {
+        const RTSPChallenge& challenge = m_state.challenge;
+        if (!repeated &&
+            (challenge.scheme != m_settings.authScheme || challenge.scheme == kAuthDigest)) {
+            // A scheme other than the one in use, or a fresh Digest nonce: the request once more.
+            repeated = true;
+        } else if (!repeatedForStale && challenge.scheme == kAuthDigest && challenge.stale &&
+                   m_settings.authScheme == kAuthDigest) {
+            // Our Digest answer was right but its nonce expired meanwhile: answer the new one.
+            repeatedForStale = true;
+        } else {
+            break;
+        }
+        m_settings.authScheme = challenge.scheme;
         ok = Transact(method);
     }
     // A reply that refuses the request (401, 404, 454, 5xx ...) ends the exchange as a failure;

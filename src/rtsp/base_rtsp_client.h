@@ -1,14 +1,17 @@
 // CBaseRTSPClient: the RTSP/1.0 client towards one camera stream (RFC 2326). It talks through one
 // byte stream (a TCP connection unless a test hands in another), builds each request from a fixed
 // template, reads the whole framed reply, parses it and keeps in its RTSPSessionState what later
-// requests need. A 401 reply makes Request adopt the challenged scheme and repeat the request once.
+// requests need. A 401 reply makes Request adopt the challenged scheme and repeat the request once,
+// and once more when a Digest nonce went stale.
 //
 // Threads: used by one thread at a time (the RTSP channel's). Every blocking wait (connect, send,
 // receive) also ends at once when the stop event handed to the client is set. Owned by the channel.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "rtsp/byte_stream.h"
@@ -37,6 +40,12 @@ public:
     // (unknown method, Basic credentials too long).
     virtual std::string BuildRequest(std::uint32_t method);
 
+    // SetClientNonceSource replaces the source of Digest client nonces (by default 32 random
+    // hexadecimal digits), so that a test can fix them.
+    void SetClientNonceSource(std::function<std::string()> source) {
+        m_clientNonceSource = std::move(source);
+    }
+
     // SetStopEvent replaces the stop event (may be null, not owned).
     void SetStopEvent(platform::CEventHandle* stopEvent) { m_stopEvent = stopEvent; }
 
@@ -54,8 +63,10 @@ public:
     [[nodiscard]] bool Transact(std::uint32_t method);
 
     // Request is Transact with the 401 rule: after a 401 whose scheme differs from the one in use,
-    // or that is Digest (a fresh nonce), the request is repeated once. True only when the final
-    // reply is a success (2xx); StatusCode tells which refusal it was otherwise.
+    // or that is Digest (a fresh nonce), the request is repeated once; a Digest 401 marked stale
+    // in answer to our Digest credentials (RFC 7616, section 3.3) earns one more repetition, as
+    // it does not refuse the credentials. True only when the final reply is a success (2xx);
+    // StatusCode tells which refusal it was otherwise.
     [[nodiscard]] bool Request(std::uint32_t method);
 
     [[nodiscard]] bool IsConnected() const { return m_connected; }
@@ -93,6 +104,7 @@ private:
     bool ReceiveReply(std::string& reply);
 
     platform::CEventHandle* m_stopEvent;
+    std::function<std::string()> m_clientNonceSource;
     CSocketStream m_socketStream;
     IByteStream* m_stream; // m_socketStream, or the stream handed in
 };

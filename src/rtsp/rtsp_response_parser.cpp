@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "rtsp/rtsp_auth.h"
 #include "text/auth_challenge.h"
 #include "text/text_utils.h"
 
@@ -14,6 +15,12 @@ namespace {
 constexpr int kStatusOk = 200;
 constexpr int kStatusUnauthorized = 401;
 constexpr std::uint32_t kZeroSessionTimeout = 30; // s; what a Session header's "timeout=0" means
+
+// Preference among the challenges of one reply, higher wins.
+constexpr int kRankNone = 0;
+constexpr int kRankBasic = 1;
+constexpr int kRankMd5Digest = 2;
+constexpr int kRankSha256Digest = 3;
 
 // The classified headers in table order.
 constexpr std::array<std::pair<std::string_view, RTSPHeader>, 13> kHeaderNames = {{
@@ -39,7 +46,9 @@ std::string_view HeaderValue(std::string_view line) {
                                            : TrimBlanks(line.substr(colon + 1));
 }
 
-// Which challenge one reply offers, over all its WWW-Authenticate lines in order.
+// Which challenge one reply offers, over all its WWW-Authenticate lines in order: the strongest
+// this client can answer, SHA-256 Digest over MD5 Digest over Basic (RFC 7616, section 3.7), so the
+// password is never sent in clear to a camera that offered Digest.
 class CChallengeChoice {
 public:
     // Take reads one WWW-Authenticate value into `reply`. False when the value is not well formed
@@ -47,8 +56,8 @@ public:
     bool Take(std::string_view value, RTSPReply& reply);
 
 private:
-    bool m_offeredDigest = false; // a Digest challenge of this reply was taken: Basic cannot win
-    bool m_hadChallenge = false;  // a challenge of this reply was taken
+    int m_bestRank = kRankNone; // of the challenge taken so far from this reply
+    bool m_hadChallenge = false;
 };
 
 RTSPChallenge ToRTSPChallenge(const AuthChallenge& challenge) {
@@ -61,13 +70,25 @@ RTSPChallenge ToRTSPChallenge(const AuthChallenge& challenge) {
     result.realm = std::string(challenge.Parameter("realm").value_or(""));
     result.nonce = std::string(challenge.Parameter("nonce").value_or(""));
     result.opaque = std::string(challenge.Parameter("opaque").value_or(""));
+    result.algorithm = std::string(challenge.Parameter("algorithm").value_or(""));
+    result.qop = std::string(challenge.Parameter("qop").value_or(""));
+    result.stale = EqualsNoCase(challenge.Parameter("stale").value_or(""), "true");
+    result.userhash = EqualsNoCase(challenge.Parameter("userhash").value_or(""), "true");
     return result;
 }
 
-// A Digest challenge this client can answer: MD5 (the default algorithm, RFC 2617 section 3.2.1).
-bool UsableDigest(const AuthChallenge& challenge) {
-    const std::string_view algorithm = challenge.Parameter("algorithm").value_or("");
-    return algorithm.empty() || EqualsNoCase(algorithm, "MD5");
+// Rank orders the challenges this client can answer; kRankNone for any other.
+int Rank(const RTSPChallenge& challenge) {
+    if (challenge.scheme == kAuthBasic) {
+        return kRankBasic;
+    }
+    if (!DigestAnswerable(challenge)) {
+        return kRankNone;
+    }
+    const DigestAlgorithm algorithm = *DigestAlgorithmOf(challenge.algorithm);
+    return algorithm == DigestAlgorithm::Sha256 || algorithm == DigestAlgorithm::Sha256Sess
+                   ? kRankSha256Digest
+                   : kRankMd5Digest;
 }
 
 bool CChallengeChoice::Take(std::string_view value, RTSPReply& reply) {
@@ -75,36 +96,30 @@ bool CChallengeChoice::Take(std::string_view value, RTSPReply& reply) {
     if (!list.wellFormed) {
         return false;
     }
-    // Prefer Digest over Basic within one reply (also across its header lines), so the password is
-    // never sent in clear to a camera that offered Digest.
-    const AuthChallenge* chosen = nullptr;
+    std::optional<RTSPChallenge> chosen;
+    int chosenRank = kRankNone;
     bool incompleteDigest = false;
     for (const AuthChallenge& challenge : list.challenges) {
-        if (!challenge.IsScheme("Digest")) {
-            continue;
-        }
-        if (challenge.Parameter("realm").value_or("").empty() ||
-            challenge.Parameter("nonce").value_or("").empty()) {
+        RTSPChallenge candidate = ToRTSPChallenge(challenge);
+        if (candidate.scheme == kAuthDigest &&
+            (candidate.realm.empty() || candidate.nonce.empty())) {
             incompleteDigest = true;
-        } else if (chosen == nullptr && UsableDigest(challenge)) {
-            chosen = &challenge;
+        }
+        const int rank = Rank(candidate);
+        if (rank > chosenRank) {
+            chosenRank = rank;
+            chosen = std::move(candidate);
         }
     }
-    if (chosen == nullptr && !m_offeredDigest) {
-        for (const AuthChallenge& challenge : list.challenges) {
-            if (challenge.IsScheme("Basic")) {
-                chosen = &challenge;
-                break;
-            }
+    if (chosen) {
+        if (chosenRank > m_bestRank) {
+            reply.challenge = std::move(chosen);
+            m_bestRank = chosenRank;
         }
-    }
-    if (chosen != nullptr) {
-        reply.challenge = ToRTSPChallenge(*chosen);
-        m_offeredDigest = m_offeredDigest || reply.challenge->scheme == kAuthDigest;
         m_hadChallenge = true;
         return true;
     }
-    if (incompleteDigest && !m_offeredDigest) {
+    if (incompleteDigest && m_bestRank < kRankMd5Digest) {
         return false;
     }
     if (!m_hadChallenge) {

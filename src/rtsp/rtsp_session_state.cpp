@@ -26,4 +26,15 @@ void RTSPSessionState::Apply(const RTSPReply& reply) {
     pps.insert(pps.end(), description.pps.begin(), description.pps.end());
 }
 
+DigestNonceUse RTSPSessionState::UseNonce(const std::string& nonce,
+                                          const std::function<std::string()>& newCnonce) {
+    if (nonce != countedNonce || nonceCount == UINT32_MAX) {
+        countedNonce = nonce;
+        nonceCount = 0;
+        cnonce = newCnonce();
+    }
+    ++nonceCount;
+    return {nonceCount, cnonce};
+}
+
 } // namespace norvane

@@ -1,14 +1,17 @@
 // RTSPSessionState: what the RTSP client remembers from one reply to the next: the CSeq counter,
-// the session and its time-out, the control URLs and H.264 parameter sets of the description, and
-// the last challenge. The client owns it; replies come in through Apply.
+// the session and its time-out, the control URLs and H.264 parameter sets of the description, the
+// challenge chosen from the last reply that offered one, and how often its nonce has been answered.
+// The client owns it; replies come in through Apply.
 //
 // Threads: a plain value of its client, used on the client's thread.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "rtsp/rtsp_auth.h"
 #include "rtsp/rtsp_response_parser.h"
 #include "rtsp/rtsp_types.h"
 
@@ -22,13 +25,21 @@ struct RTSPSessionState {
     std::string videoControl;
     std::string audioControl;
     std::string metadataControl;
-    RTSPChallenge challenge; // the last challenge offered
+    RTSPChallenge challenge;      // the strongest answerable challenge of the last reply with one
+    std::string countedNonce;     // the nonce whose uses nonceCount counts
+    std::uint32_t nonceCount = 0; // answers sent with countedNonce (RFC 7616, section 3.4: nc)
+    std::string cnonce;           // the client nonce used with countedNonce
     std::vector<std::uint8_t> sps;
     std::vector<std::uint8_t> pps;
 
     // Apply takes what `reply` carried, accepted or not: each item it set replaces the one kept,
     // and its parameter sets are appended to those kept.
     void Apply(const RTSPReply& reply);
+
+    // UseNonce counts one more answer to `nonce` and returns the count with the client nonce: the
+    // same nonce again counts on, a new one starts at 1 with a client nonce from `newCnonce`.
+    DigestNonceUse UseNonce(const std::string& nonce,
+                            const std::function<std::string()>& newCnonce);
 };
 
 } // namespace norvane

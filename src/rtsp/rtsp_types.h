@@ -17,12 +17,17 @@ enum AuthScheme : std::uint32_t {
     kAuthDigest = 2,
 };
 
-// RTSPChallenge: the challenge of a reply the client answers (RFC 2617), parameters unquoted.
+// RTSPChallenge: the challenge of a reply the client answers (RFC 2617, RFC 7616), parameters
+// unquoted.
 struct RTSPChallenge {
     std::uint32_t scheme = kAuthNone; // AuthScheme; kAuthNone: a scheme the client does not speak
     std::string realm;
     std::string nonce;
     std::string opaque;
+    std::string algorithm; // as written; empty when the challenge named none (MD5)
+    std::string qop;       // the offered list as written ("auth,auth-int"); empty when none
+    bool stale = false;    // the nonce expired, the credentials were right (RFC 7616, 3.3)
+    bool userhash = false; // the server wants the user name hashed (RFC 7616, 3.4.4)
 };
 
 // RTSPMethod is the request kind passed to every client operation (RFC 2326, section 10).

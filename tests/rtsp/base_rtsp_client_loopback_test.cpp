@@ -2,6 +2,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,10 @@
 #include "platform/wait.h"
 #include "rtsp/base_rtsp_client.h"
 #include "rtsp_responder.h"
+
+#ifdef NORVANE_WITH_CAMERA_SIM
+#include "camera_sim.h"
+#endif
 
 namespace norvane {
 namespace {
@@ -74,6 +79,35 @@ TEST(CBaseRTSPClientLoopback, DigestConversation) {
         EXPECT_EQ(HeaderOf(requests[i], "Session"), "AbC12xY");
     }
 }
+
+#ifdef NORVANE_WITH_CAMERA_SIM
+// The simulated camera checks Digest on its own: with qop=auth it accepts our nc and cnonce, and
+// the same nonce used again with the next count.
+TEST(CBaseRTSPClientLoopback, QopDigestAcceptedBySimulatedCamera) {
+    sim::CameraSimConfig config;
+    config.rtspAuth = sim::AuthMode::Digest;
+    config.rtspDigestQop = true;
+    config.user = "admin";
+    config.password = "secret";
+    sim::CCameraSim camera(config);
+    std::string error;
+    ASSERT_TRUE(camera.Start(&error)) << error;
+    CBaseRTSPClient client;
+    ASSERT_TRUE(client.Connect(CameraSettings(camera.RtspPort())));
+    ASSERT_TRUE(client.Request(kDescribe));
+    ASSERT_TRUE(client.Request(kOptions));
+    ASSERT_TRUE(client.Request(kOptions));
+    const std::vector<sim::LoggedRequest> requests = camera.Requests();
+    ASSERT_EQ(requests.size(), 4U);
+    EXPECT_EQ(requests[0].text.find("Authorization:"), std::string::npos);
+    const char* const counts[] = {"nc=00000001", "nc=00000002", "nc=00000003"};
+    for (std::size_t i = 1; i < requests.size(); ++i) {
+        EXPECT_NE(requests[i].text.find("qop=auth, " + std::string(counts[i - 1])),
+                  std::string::npos)
+                << requests[i].text;
+    }
+}
+#endif
 
 TEST(CBaseRTSPClientLoopback, BasicChallengeWhileBasicInUseIsNotRepeated) {
     const std::string basic = "RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\n"

@@ -7,6 +7,7 @@
 #include "memory_stream.h"
 #include "platform/event_handle.h"
 #include "rtsp/base_rtsp_client.h"
+#include "text/sha256.h"
 
 namespace norvane {
 namespace {
@@ -173,10 +174,15 @@ TEST(CBaseRTSPClient, TwoRepliesBackToBack) {
 
 // A request succeeds only when its final reply is a success: a refusal ends the exchange (the
 // session must not go on to SETUP and PLAY after a refused DESCRIBE). A Digest 401 is answered
-// once with the challenge; a second 401 is the refusal.
+// once with the challenge; a second 401 is the refusal unless it only says the nonce went stale,
+// which is answered once more. A challenge the client cannot answer is a refusal at once.
 TEST(CBaseRTSPClient, OnlyASuccessfulReplyCompletesARequest) {
     const std::string digest401 = "RTSP/1.0 401 Unauthorized\r\nCSeq: %\r\nWWW-Authenticate: "
                                   "Digest realm=\"cam\", nonce=\"n1\"\r\n\r\n";
+    const std::string stale401 = "RTSP/1.0 401 Unauthorized\r\nCSeq: %\r\nWWW-Authenticate: "
+                                 "Digest realm=\"cam\", nonce=\"n2\", stale=true\r\n\r\n";
+    const std::string userhash401 = "RTSP/1.0 401 Unauthorized\r\nCSeq: %\r\nWWW-Authenticate: "
+                                    "Digest realm=\"cam\", nonce=\"n3\", userhash=true\r\n\r\n";
     const auto numbered = [](std::string text, unsigned cseq) {
         return text.replace(text.find('%'), 1, std::to_string(cseq));
     };
@@ -193,6 +199,19 @@ TEST(CBaseRTSPClient, OnlyASuccessfulReplyCompletesARequest) {
             {"503", {"RTSP/1.0 503 Service Unavailable\r\nCSeq: 1\r\n\r\n"}, false, 503},
             {"401 then 200", {numbered(digest401, 1), Ok(2)}, true, 200},
             {"401 twice", {numbered(digest401, 1), numbered(digest401, 2)}, false, 401},
+            {"401, stale 401, 200",
+             {numbered(digest401, 1), numbered(stale401, 2), Ok(3)},
+             true,
+             200},
+            {"401, stale 401, 401",
+             {numbered(digest401, 1), numbered(stale401, 2), numbered(digest401, 3)},
+             false,
+             401},
+            {"stale 401 three times",
+             {numbered(stale401, 1), numbered(stale401, 2), numbered(stale401, 3)},
+             false,
+             401},
+            {"only a hashed user name", {numbered(userhash401, 1)}, false, 401},
     };
 
     for (const auto& c : cases) {
@@ -206,6 +225,87 @@ TEST(CBaseRTSPClient, OnlyASuccessfulReplyCompletesARequest) {
         EXPECT_EQ(client.StatusCode(), c.status) << c.name;
         EXPECT_EQ(stream.Requests().size(), c.replies.size()) << c.name;
     }
+}
+
+// AuthorizationOf returns the Authorization header line of a request, or an empty text.
+std::string AuthorizationOf(const std::string& request) {
+    const std::size_t start = request.find("\r\nAuthorization: ");
+    if (start == std::string::npos) {
+        return {};
+    }
+    return request.substr(start + 2, request.find("\r\n", start + 2) - start - 2);
+}
+
+// A camera that asks for SHA-256 with qop=auth gets nc, cnonce and the algorithm back; each use of
+// the same nonce counts on, and a stale nonce's successor starts again at 1 with a new cnonce.
+TEST(CBaseRTSPClient, Sha256DigestWithQopCountsUsesOfTheNonce) {
+    const auto challenge = [](unsigned cseq, const std::string& nonce, const char* extra) {
+        return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + std::to_string(cseq) +
+               "\r\nWWW-Authenticate: Basic realm=\"cam\"\r\n"
+               "WWW-Authenticate: Digest realm=\"cam\", nonce=\"" +
+               nonce + "\", qop=\"auth,auth-int\", algorithm=SHA-256, opaque=\"op\"" + extra +
+               "\r\n\r\n";
+    };
+    CMemoryStream stream;
+    stream.Answer({challenge(1, "n1", "")});
+    stream.Answer({Ok(2)});
+    stream.Answer({Ok(3)});
+    stream.Answer({challenge(4, "n2", ", stale=TRUE")});
+    stream.Answer({Ok(5)});
+    CBaseRTSPClient client(nullptr, &stream);
+    const std::vector<std::string> cnonces = {"0123456789abcdef", "fedcba9876543210"};
+    std::size_t made = 0;
+    client.SetClientNonceSource([&] { return cnonces.at(made++); });
+    ASSERT_TRUE(client.Connect(CameraSettings()));
+
+    ASSERT_TRUE(client.Request(kDescribe));
+    ASSERT_TRUE(client.Request(kOptions));
+    ASSERT_TRUE(client.Request(kPlay)); // stale: answered again, not a refusal
+    ASSERT_EQ(stream.Requests().size(), 5U);
+    EXPECT_EQ(AuthorizationOf(stream.Requests()[0]), "");
+
+    const std::string uri = "rtsp://127.0.0.1:554/vtl_media/main";
+    const auto expected = [&](const std::string& method, const std::string& nonce,
+                              const std::string& nc, const std::string& cnonce) {
+        const std::string ha1 = Sha256Hex("admin:cam:secret");
+        const std::string ha2 = Sha256Hex(method + ":" + uri);
+        const std::string response =
+                Sha256Hex(ha1 + ":" + nonce + ":" + nc + ":" + cnonce + ":auth:" + ha2);
+        return "Authorization: Digest username=\"admin\", realm=\"cam\", nonce=\"" + nonce +
+               "\", uri=\"" + uri + "\", response=\"" + response +
+               "\", algorithm=SHA-256, qop=auth, nc=" + nc + ", cnonce=\"" + cnonce +
+               "\", opaque=\"op\"";
+    };
+    EXPECT_EQ(AuthorizationOf(stream.Requests()[1]),
+              expected("DESCRIBE", "n1", "00000001", "0123456789abcdef"));
+    EXPECT_EQ(AuthorizationOf(stream.Requests()[2]),
+              expected("OPTIONS", "n1", "00000002", "0123456789abcdef"));
+    EXPECT_EQ(AuthorizationOf(stream.Requests()[3]),
+              expected("PLAY", "n1", "00000003", "0123456789abcdef"));
+    EXPECT_EQ(AuthorizationOf(stream.Requests()[4]),
+              expected("PLAY", "n2", "00000001", "fedcba9876543210"));
+}
+
+// Without a fixed source, each new nonce gets 32 random hexadecimal digits as its client nonce.
+TEST(CBaseRTSPClient, DefaultClientNonceIsRandomHex) {
+    std::vector<std::string> cnonces;
+    for (const char* nonce : {"n1", "n2"}) {
+        CBaseRTSPClient client;
+        client.Settings() = CameraSettings();
+        client.Settings().authScheme = kAuthDigest;
+        client.State().challenge.scheme = kAuthDigest;
+        client.State().challenge.realm = "cam";
+        client.State().challenge.nonce = nonce;
+        client.State().challenge.qop = "auth";
+        const std::string line = AuthorizationOf(client.BuildRequest(kOptions));
+        const std::size_t start = line.find("cnonce=\"");
+        ASSERT_NE(start, std::string::npos) << line;
+        const std::string cnonce = line.substr(start + 8, line.find('"', start + 8) - start - 8);
+        EXPECT_EQ(cnonce.size(), 32U) << cnonce;
+        EXPECT_EQ(cnonce.find_first_not_of("0123456789abcdef"), std::string::npos) << cnonce;
+        cnonces.push_back(cnonce);
+    }
+    EXPECT_NE(cnonces[0], cnonces[1]);
 }
 
 // The body is exactly Content-Length bytes, wherever the header block ends in the stream; a body

@@ -160,7 +160,8 @@ TEST(CRTSPResponseParser, ClassifiesHeadersByNameAtLineStart) {
 TEST(CRTSPResponseParser, ChallengeKeepsQuotedBlanksAndCommas) {
     const RTSPReply reply = Parse("RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\n"
                                   "WWW-Authenticate: Digest realm=\"IP Camera(C1214)\", "
-                                  "nonce=\"a, b\\\"c\", opaque=\"5ccc\", stale=FALSE\r\n\r\n",
+                                  "nonce=\"a, b\\\"c\", opaque=\"5ccc\", stale=FALSE, "
+                                  "qop=\"auth, auth-int\", algorithm=MD5\r\n\r\n",
                                   kDescribe);
     ASSERT_TRUE(reply.accepted);
     ASSERT_TRUE(reply.challenge.has_value());
@@ -168,6 +169,14 @@ TEST(CRTSPResponseParser, ChallengeKeepsQuotedBlanksAndCommas) {
     EXPECT_EQ(reply.challenge->realm, "IP Camera(C1214)");
     EXPECT_EQ(reply.challenge->nonce, "a, b\"c");
     EXPECT_EQ(reply.challenge->opaque, "5ccc");
+    EXPECT_EQ(reply.challenge->qop, "auth, auth-int");
+    EXPECT_EQ(reply.challenge->algorithm, "MD5");
+    EXPECT_FALSE(reply.challenge->stale);
+    const RTSPReply stale = Parse("RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest "
+                                  "realm=r, nonce=n2, stale=true\r\n\r\n",
+                                  kDescribe);
+    ASSERT_TRUE(stale.challenge.has_value());
+    EXPECT_TRUE(stale.challenge->stale);
 }
 
 TEST(CRTSPResponseParser, ChallengeSchemeSelection) {
@@ -206,11 +215,44 @@ TEST(CRTSPResponseParser, ChallengeSchemeSelection) {
              {"WWW-Authenticate: Basic realm=\"b\"", "WWW-Authenticate: Negotiate"},
              kAuthBasic,
              "b"},
-            {"Sha256DigestFallsBackToMd5",
-             {"WWW-Authenticate: Digest realm=\"s\", nonce=\"1\", algorithm=SHA-256",
-              "WWW-Authenticate: Digest realm=\"m\", nonce=\"2\", algorithm=MD5"},
+            {"Sha256OverMd5InLaterLine",
+             {"WWW-Authenticate: Digest realm=\"m\", nonce=\"2\", algorithm=MD5",
+              "WWW-Authenticate: Digest realm=\"s\", nonce=\"1\", algorithm=SHA-256"},
+             kAuthDigest,
+             "s"},
+            {"Sha256SessOverMd5InOneLine",
+             {"WWW-Authenticate: Digest realm=\"m\", nonce=\"2\", qop=\"auth\", Digest "
+              "realm=\"s\", nonce=\"1\", qop=\"auth\", algorithm=sha-256-SESS, Basic realm=b"},
+             kAuthDigest,
+             "s"},
+            {"Md5SessOverBasic",
+             {"WWW-Authenticate: Basic realm=\"b\"",
+              "WWW-Authenticate: Digest realm=\"m\", nonce=\"2\", qop=auth, algorithm=MD5-sess"},
              kAuthDigest,
              "m"},
+            {"Md5AfterSha256KeepsSha256",
+             {"WWW-Authenticate: Digest realm=\"s\", nonce=\"1\", algorithm=SHA-256",
+              "WWW-Authenticate: Digest realm=\"m\", nonce=\"2\""},
+             kAuthDigest,
+             "s"},
+            {"UserhashSha256PassedOverForMd5",
+             {"WWW-Authenticate: Digest realm=\"s\", nonce=\"1\", algorithm=SHA-256, "
+              "userhash=true",
+              "WWW-Authenticate: Digest realm=\"m\", nonce=\"2\""},
+             kAuthDigest,
+             "m"},
+            {"OnlyUserhashIsNotAnswered",
+             {"WWW-Authenticate: Digest realm=\"s\", nonce=\"1\", userhash=TRUE"},
+             kAuthNone,
+             ""},
+            {"OnlyAuthIntIsNotAnswered",
+             {"WWW-Authenticate: Digest realm=\"s\", nonce=\"1\", qop=\"auth-int\""},
+             kAuthNone,
+             ""},
+            {"UnknownAlgorithmIsNotAnswered",
+             {"WWW-Authenticate: Digest realm=\"s\", nonce=\"1\", algorithm=SHA-512-256"},
+             kAuthNone,
+             ""},
     };
     for (const Case& c : cases) {
         std::string text = "RTSP/1.0 401 Unauthorized\r\n";
