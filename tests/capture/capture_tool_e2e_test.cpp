@@ -170,6 +170,19 @@ TEST_F(CaptureTool, RefusedCredentialsGiveClearMessageAndExitFive) {
     camera.Stop();
     EXPECT_EQ(r.exitCode, 5) << r.output;
     EXPECT_NE(r.output.find("refused the credentials"), std::string::npos) << r.output;
+
+    // The camera's CGI takes the request, its RTSP server refuses the credentials.
+    norvane::sim::CameraSimConfig rtspOnly;
+    rtspOnly.faults.rtspAlways401 = true;
+    norvane::sim::CCameraSim rtspCamera(rtspOnly);
+    ASSERT_TRUE(rtspCamera.Start(&error)) << error;
+    const RunResult rtsp =
+            RunCommand(Tool() + " --camera 127.0.0.1:" + std::to_string(rtspCamera.HttpPort()) +
+                       " --rtsp-port " + std::to_string(rtspCamera.RtspPort()) +
+                       " --user admin --password wrong --quiet --connect-timeout 20");
+    rtspCamera.Stop();
+    EXPECT_EQ(rtsp.exitCode, 5) << rtsp.output;
+    EXPECT_NE(rtsp.output.find("refused the credentials"), std::string::npos) << rtsp.output;
 }
 
 TEST_F(CaptureTool, UnreachableCameraAndBadArgumentsFailClearly) {

@@ -25,7 +25,9 @@ void ConsoleDebugSink::Print(const std::string& line) {
 void ConsoleDebugSink::OnDebugInfo(CDebugInfoIf* info) {
     const unsigned level = info->GetLevel();
     const std::string text = info->GetText() != nullptr ? info->GetText() : "";
-    if (text.find("status code = 401") != std::string::npos) {
+    // HTTP and RTSP refusals of the credentials, as the driver words them.
+    if (text.find("status code = 401") != std::string::npos ||
+        text.find("(credentials refused)") != std::string::npos) {
         m_credentialsRefused = true;
     }
     if (text.find("cannot send request") != std::string::npos) {
