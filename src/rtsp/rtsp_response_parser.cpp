@@ -58,6 +58,7 @@ public:
 private:
     int m_bestRank = kRankNone; // of the challenge taken so far from this reply
     bool m_hadChallenge = false;
+    bool m_digestOffered = false; // any Digest challenge, whether this client can answer it or not
 };
 
 RTSPChallenge ToRTSPChallenge(const AuthChallenge& challenge) {
@@ -106,26 +107,30 @@ bool CChallengeChoice::Take(std::string_view value, RTSPReply& reply) {
             incompleteDigest = true;
         }
         const int rank = Rank(candidate);
+        m_digestOffered = m_digestOffered || candidate.scheme == kAuthDigest;
         if (rank > chosenRank) {
             chosenRank = rank;
             chosen = std::move(candidate);
         }
     }
+    bool taken = true;
     if (chosen) {
         if (chosenRank > m_bestRank) {
             reply.challenge = std::move(chosen);
             m_bestRank = chosenRank;
         }
         m_hadChallenge = true;
-        return true;
-    }
-    if (incompleteDigest && m_bestRank < kRankMd5Digest) {
-        return false;
-    }
-    if (!m_hadChallenge) {
+    } else if (incompleteDigest && m_bestRank < kRankMd5Digest) {
+        taken = false;
+    } else if (!m_hadChallenge) {
         reply.challenge = RTSPChallenge{}; // only schemes this client does not speak
     }
-    return true;
+    // A camera that offered Digest never gets the password in clear, not even when this client
+    // cannot answer its Digest (auth-int only, userhash, an unknown algorithm): nothing is sent.
+    if (taken && m_bestRank == kRankBasic && m_digestOffered) {
+        reply.challenge = RTSPChallenge{};
+    }
+    return taken;
 }
 
 bool ParseStatusLine(std::string_view line, RTSPReply& reply) {
