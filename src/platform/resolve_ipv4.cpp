@@ -1,6 +1,4 @@
 // Host-name resolution, the same on every system once the headers are chosen.
-#include "platform/system.h"
-
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -8,6 +6,7 @@
 #include <thread>
 
 #include "platform/event_handle.h"
+#include "platform/system.h"
 #include "platform/wait.h"
 
 #if defined(_WIN32)

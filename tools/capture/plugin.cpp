@@ -1,9 +1,9 @@
 #include "plugin.h"
 
-#include <dlfcn.h>
-
 #include <filesystem>
 #include <system_error>
+
+#include <dlfcn.h>
 
 namespace vantrel::capture {
 namespace {

@@ -1,7 +1,7 @@
 // Loads the installed plug-in, creates a driver through its factory and deletes it.
-#include <dlfcn.h>
-
 #include <cstdio>
+
+#include <dlfcn.h>
 
 #include "norvane/norvane.h"
 
