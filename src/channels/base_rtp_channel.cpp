@@ -35,6 +35,7 @@ std::int32_t CBaseRTPChannel::Run() {
             }
         }
         const bool stop = m_stopEvent.Wait(kLoopPauseMs);
+        ReportReception(platform::MonotonicMs());
         const DEVICE_INFO info = m_driver->GetDeviceInfo();
         if (MillisecondsSinceData() <= static_cast<std::uint32_t>(info.dataTimeout)) {
             if (stop) {
@@ -77,6 +78,7 @@ bool CBaseRTPChannel::Connect() {
     SetState(kStateStopped);
     ReleaseSource();
     CloseSession();
+    m_window.Restart(); // no receive thread runs now; a new session numbers its packets anew
     // The address is looked up once per attempt, so that a camera whose name moves is found
     // again; a stop ends a lookup that hangs, and the session connects to the same address.
     const DEVICE_INFO device = m_driver->GetDeviceInfo();
@@ -172,9 +174,52 @@ bool CBaseRTPChannel::OnRtpPacket(std::span<const std::uint8_t> data,
         if (m_probingPort.load(std::memory_order_relaxed)) {
             m_packetEvent.Set();
         }
-        FeedParser(&packet);
+        m_window.Push(packet, platform::MonotonicUs());
     }
     return !packet.marker;
+}
+
+int CBaseRTPChannel::HoldTimeoutMs() {
+    return m_window.HoldTimeoutMs(platform::MonotonicUs());
+}
+
+void CBaseRTPChannel::OnHoldTimeout() {
+    m_window.Expire(platform::MonotonicUs());
+}
+
+void CBaseRTPChannel::ReportReception(std::uint64_t nowMs) {
+    if (m_lastSummaryMs == 0) {
+        m_lastSummaryMs = nowMs;
+        return;
+    }
+    if (nowMs - m_lastSummaryMs < kReceptionReportMs) {
+        return;
+    }
+    const RtpReceptionCounters now = m_reception.Snapshot();
+    const RtpReceptionCounters& last = m_lastSummary;
+    const std::int64_t lost = IntervalLoss(last, now);
+    const std::uint64_t damaged = now.framesDamaged - last.framesDamaged;
+    const bool quiet = lost <= 0 && damaged == 0 && now.late == last.late;
+    if (!quiet) {
+        m_driver->DebugMessage(
+                2,
+                "norvane::CBaseRTPChannel::ReportReception: channel %u, last %llu s: %llu of %llu "
+                "packets received, %lld lost (%u/256), %llu reordered and recovered, %llu "
+                "duplicates, "
+                "%llu late, jitter %u; frames %llu delivered, %llu damaged",
+                static_cast<unsigned>(m_channelIndex),
+                static_cast<unsigned long long>((nowMs - m_lastSummaryMs) / 1000),
+                static_cast<unsigned long long>(now.received - last.received),
+                static_cast<unsigned long long>(now.expected - last.expected),
+                static_cast<long long>(lost), static_cast<unsigned>(FractionLost(last, now)),
+                static_cast<unsigned long long>(now.reordered - last.reordered),
+                static_cast<unsigned long long>(now.duplicates - last.duplicates),
+                static_cast<unsigned long long>(now.late - last.late), now.jitter,
+                static_cast<unsigned long long>(now.framesDelivered - last.framesDelivered),
+                static_cast<unsigned long long>(damaged));
+    }
+    m_lastSummary = now; // a quiet minute is not summed up, and the next one starts here
+    m_lastSummaryMs = nowMs;
 }
 
 bool CBaseRTPChannel::OnFrame(IHostSample* sample) {
@@ -205,6 +250,7 @@ bool CBaseRTPChannel::OnFrame(IHostSample* sample) {
     if (!accepted) {
         return false;
     }
+    m_reception.CountFrameDelivered();
     MarkDataTime();
     ReportOnline();
     return true;

@@ -23,6 +23,7 @@
 #include "rtp/packet_source.h"
 #include "rtp/rtp_media_parser.h"
 #include "rtp/rtp_packet_info.h"
+#include "rtp/rtp_reorder_window.h"
 
 namespace norvane {
 
@@ -33,8 +34,14 @@ constexpr std::uint16_t kEndRtpPort = 4556;
 constexpr int kPortProbeMs = 2000;
 // Pause of the channel loop between passes.
 constexpr int kLoopPauseMs = 1000;
+// Reception is summed up to the host at level 2 at most this often, and only when packets were
+// lost or frames damaged since the last summary.
+constexpr std::uint64_t kReceptionReportMs = 60000;
 
-class CBaseRTPChannel : public CBaseCameraChannel, public IPacketSink, public IMediaParserClient {
+class CBaseRTPChannel : public CBaseCameraChannel,
+                        public IPacketSink,
+                        public IMediaParserClient,
+                        private IOrderedPacketSink {
 public:
     CBaseRTPChannel(IDriver* driver, std::uint32_t channelIndex, IFrameSink* sink);
     ~CBaseRTPChannel() override;
@@ -65,11 +72,15 @@ public:
     // port, which OpenPorts opens on a free local port. A null source ends the attempt.
     virtual std::unique_ptr<IPacketSource> CreatePacketSource();
 
-    // IPacketSink. Datagrams that are not RTP version 2 packets with a payload, and packets from
-    // any other address than the camera's, are dropped. A packet without the marker bit says that
-    // more of its frame follows.
+    // IPacketSink. Datagrams that are not RTP version 2 packets, and packets from any other
+    // address than the camera's, are dropped; the others pass the reorder window on their way to
+    // the parser. A packet without the marker bit says that more of its frame follows.
     bool OnRtpPacket(std::span<const std::uint8_t> data,
                      const platform::SocketAddress& from) override;
+    // The reorder window's hold bound: the source wakes the receive thread to release packets
+    // held back too long even when nothing more arrives.
+    int HoldTimeoutMs() override;
+    void OnHoldTimeout() override;
 
     // The camera's RTCP over UDP reaches the RTCP reporter on its own port; this channel keeps no
     // RTCP state, so RTCP that a source delivers here is dropped.
@@ -79,6 +90,15 @@ public:
     // IMediaParserClient.
     bool OnFrame(IHostSample* sample) override;
     std::pair<std::uint32_t, std::uint32_t> GetConfiguredSize() override;
+
+    void OnFrameDamaged() override { m_reception.CountFrameDamaged(); }
+
+    // Reception returns the channel's reception counts since it was created (any thread).
+    [[nodiscard]] RtpReceptionCounters Reception() const { return m_reception.Snapshot(); }
+
+    // ReportReception tells the host at level 2 how reception went since the last summary, when
+    // kReceptionReportMs have passed since it and packets were lost or frames damaged in between.
+    void ReportReception(std::uint64_t nowMs);
 
     [[nodiscard]] std::uint16_t RtpPort() const { return m_rtpPort; }
 
@@ -96,6 +116,9 @@ protected:
     [[nodiscard]] virtual std::string SessionUrl() const { return {}; }
 
     void ReleaseSource();
+
+    // The reorder window hands each packet, in sequence order, to the parser.
+    void OnOrderedPacket(const RtpPacketInfo& packet) override { FeedParser(&packet); }
     // What a port search does with a quiet port it found.
     enum class PortVerdict { Keep, Next, Fail };
     // SearchPorts tries the local ports from kFirstRtpPort in steps of `step`: a port that opens
@@ -113,6 +136,10 @@ protected:
     CManualEvent m_dataEvent;
     std::string m_lastFailure; // the cause last reported; channel thread only
     std::atomic<std::uint32_t> m_cameraAddress{0};
+    CRtpReceptionStats m_reception;
+    CRtpReorderWindow m_window{*this, m_reception}; // receive thread, or no source open
+    RtpReceptionCounters m_lastSummary;             // channel thread only
+    std::uint64_t m_lastSummaryMs = 0;              // monotonic; 0 before the first stream
 };
 
 } // namespace norvane

@@ -19,4 +19,7 @@ std::uint64_t UtcNow100ns();
 // MonotonicMs returns milliseconds of a clock that never jumps (its zero is arbitrary).
 std::uint64_t MonotonicMs();
 
+// MonotonicUs returns microseconds of the same kind of clock, for arrival times of packets.
+std::uint64_t MonotonicUs();
+
 } // namespace norvane::platform

@@ -46,19 +46,24 @@ void CRTPMediaParser::OnPacket(const RtpPacketInfo* packet) {
     if (packet == nullptr) {
         return;
     }
+    const std::uint64_t deliveredBefore = m_framesDelivered;
+    bool frameEnds = packet->marker;
     try {
         if (!CheckSequence(packet->sequenceNumber)) {
             Reset();
         }
-        const PayloadResult result = ParsePayload(packet->Payload());
+        const std::span<const std::uint8_t> payload = packet->Payload();
+        // A packet of padding alone (RFC 3550 5.1) carries nothing for the frame.
+        const PayloadResult result =
+                payload.empty() && packet->padding ? PayloadResult::Ignored : ParsePayload(payload);
+        if (result == PayloadResult::AcceptedFrameOpen) {
+            frameEnds = false;
+        }
         if (result == PayloadResult::Ignored) {
-            return;
-        }
-        if (!CheckBufferSize() || result == PayloadResult::Rejected) {
+            // nothing taken; the frame in progress stays as it is
+        } else if (!CheckBufferSize() || result == PayloadResult::Rejected) {
             Reset();
-            return;
-        }
-        if (packet->marker && result == PayloadResult::Accepted) {
+        } else if (packet->marker && result == PayloadResult::Accepted) {
             OnFrameComplete();
             m_frame.clear();
         }
@@ -66,10 +71,22 @@ void CRTPMediaParser::OnPacket(const RtpPacketInfo* packet) {
         // Out of memory or a throwing host object: the frame in progress is unusable.
         Reset();
     }
+    if (frameEnds) {
+        CountFrameEnd(m_framesDelivered != deliveredBefore);
+    }
+}
+
+void CRTPMediaParser::CountFrameEnd(bool delivered) {
+    if (delivered) {
+        m_outOfStep = false;
+    } else if (m_outOfStep && m_client != nullptr) {
+        m_client->OnFrameDamaged();
+    }
 }
 
 void CRTPMediaParser::Reset() {
     m_waitSync = true;
+    m_outOfStep = true;
     m_width = 0;
     m_height = 0;
     m_frame.clear(); // keeps the storage for the next frame
@@ -89,7 +106,11 @@ IHostSample* CRTPMediaParser::AllocateSample(IHostSampleAllocator* allocator, st
 
 bool CRTPMediaParser::HandOver(IHostSample* sample) {
     try {
-        return m_client->OnFrame(sample);
+        if (!m_client->OnFrame(sample)) {
+            return false;
+        }
+        ++m_framesDelivered;
+        return true;
     } catch (...) {
         return false; // a client that throws has not taken the frame
     }

@@ -31,6 +31,10 @@ public:
     // GetConfiguredSize returns the picture size (width, height) the channel asked the camera for.
     virtual std::pair<std::uint32_t, std::uint32_t> GetConfiguredSize() = 0;
 
+    // OnFrameDamaged: a frame ended (its marker bit arrived) but was not delivered because the
+    // parser had lost step (a lost packet, a bad payload) and not yet found a sync point again.
+    virtual void OnFrameDamaged() {}
+
 protected:
     ~IMediaParserClient() = default;
 };
@@ -57,10 +61,12 @@ public:
     CRTPMediaParser(const CRTPMediaParser&) = delete;
     CRTPMediaParser& operator=(const CRTPMediaParser&) = delete;
 
-    // OnPacket takes the next RTP packet of the stream, in arrival order. A packet out of
-    // sequence resets the parser before its payload is read; a rejected payload or a frame grown
-    // past kMaxFrameSize resets it after; an accepted payload with the marker bit completes the
-    // frame. Nothing escapes: a failure while assembling or delivering resets the parser.
+    // OnPacket takes the next RTP packet of the stream, in sequence order (the channel's reorder
+    // window puts it there and drops repeats). A gap in the sequence numbers, a rejected payload
+    // or a frame grown past kMaxFrameSize resets the parser; an accepted payload with the marker
+    // bit completes the frame; a packet of padding alone is skipped. A frame that ends while the
+    // parser waits for a sync point is reported to the client as damaged. Nothing escapes: a
+    // failure while assembling or delivering resets the parser.
     void OnPacket(const RtpPacketInfo* packet);
     // Reset drops the frame in progress and waits for the next sync point.
     void Reset();
@@ -110,6 +116,10 @@ private:
     // reordering all show as a packet out of order.
     [[nodiscard]] bool CheckSequence(std::uint16_t sequenceNumber);
 
+    // CountFrameEnd notes the end of a frame by its marker bit: delivered, or damaged while the
+    // parser is out of step since its last reset.
+    void CountFrameEnd(bool delivered);
+
     // CheckBufferSize reports false, with one message at level 1, when the frame has grown past
     // kMaxFrameSize; the caller then resets, so the message comes once per oversized frame.
     [[nodiscard]] bool CheckBufferSize();
@@ -119,6 +129,9 @@ private:
     // HandOver offers the filled sample to the client; false when it refused or threw.
     bool HandOver(IHostSample* sample);
     static void ReleaseSample(IHostSampleAllocator* allocator, IHostSample* sample);
+
+    std::uint64_t m_framesDelivered = 0;
+    bool m_outOfStep = false; // reset since the last delivered frame
 };
 
 template <class Fill>

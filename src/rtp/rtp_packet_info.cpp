@@ -55,7 +55,17 @@ bool ParseRtpHeader(std::span<const std::uint8_t> datagram, RtpPacketInfo& packe
     packet.payloadType = second & 0x7F;
     packet.sequenceNumber = sequence;
     packet.timestamp = timestamp;
-    packet.payloadLength = static_cast<std::int32_t>(reader.Remaining());
+    std::size_t payloadLength = reader.Remaining();
+    if (packet.padding) {
+        // P: the last octet counts the padding octets, itself included (RFC 3550 5.1). A count
+        // of zero or one reaching into the header cannot come from a sound sender.
+        const std::size_t count = datagram.back();
+        if (count == 0 || count > payloadLength) {
+            return false;
+        }
+        payloadLength -= count;
+    }
+    packet.payloadLength = static_cast<std::int32_t>(payloadLength);
     packet.payload = datagram.data() + reader.Position();
     return true;
 }

@@ -18,14 +18,14 @@ struct RtpPacketInfo {
     const std::uint8_t* csrcList = nullptr;      // first CSRC identifier; null when CC is 0
     std::uint32_t ssrc = 0;                      // the four bytes as they stand in the packet
     bool marker = false;                         // M: last packet of a frame
-    bool padding = false;                        // P: padding octets stay in the payload
+    bool padding = false;                        // P: the padding is already cut off
     std::uint8_t payloadType = 0;                // PT, 7 bits
     std::uint16_t sequenceNumber = 0;            // host byte order
     std::uint32_t timestamp = 0;                 // host byte order
     std::uint8_t extensionLength = 0;            // extension length in words, low 8 bits only
     std::uint16_t extensionProfile = 0;          // as it stands in the packet
     const std::uint8_t* extensionData = nullptr; // first word after the extension header
-    std::int32_t payloadLength = 0;              // bytes after the header, padding included
+    std::int32_t payloadLength = 0;              // bytes after the header, padding excluded
     const std::uint8_t* payload = nullptr;       // first payload byte
 
     // Payload returns the payload as a range (empty when there is none).
@@ -38,8 +38,10 @@ struct RtpPacketInfo {
 };
 
 // ParseRtpHeader fills `packet` (which the caller has zeroed) from `datagram`. It fails for a
-// datagram of 12 bytes or fewer, a version other than 2, and a datagram too short for its CSRC
-// list or header extension. Payload type, SSRC and sequence are not judged here.
+// datagram of 12 bytes or fewer, a version other than 2, a datagram too short for its CSRC list
+// or header extension, and a padding count of zero or beyond the payload. The payload excludes
+// the padding and may be empty (a packet of padding alone still carries its sequence number).
+// Payload type, SSRC and sequence are not judged here.
 [[nodiscard]] bool ParseRtpHeader(std::span<const std::uint8_t> datagram, RtpPacketInfo& packet);
 
 } // namespace norvane

@@ -29,4 +29,15 @@ bool CUDPPacketSource::OnReceive(CUDPPort* port, const platform::SocketAddress& 
     return sink != nullptr && sink->OnRtpPacket({data, static_cast<std::size_t>(length)}, from);
 }
 
+int CUDPPacketSource::HoldTimeoutMs() {
+    IPacketSink* sink = m_sink.load();
+    return sink != nullptr ? sink->HoldTimeoutMs() : -1;
+}
+
+void CUDPPacketSource::OnHoldTimeout() {
+    if (IPacketSink* sink = m_sink.load()) {
+        sink->OnHoldTimeout();
+    }
+}
+
 } // namespace norvane

@@ -38,6 +38,10 @@ public:
 
     void OnTimeout() override {}
 
+    // The sink's hold time bounds the port's wait.
+    int HoldTimeoutMs() override;
+    void OnHoldTimeout() override;
+
     void OnClosed(CUDPPort* /*port*/) override {}
 
 private:

@@ -161,14 +161,25 @@ void CUDPPort::ReceiveLoop() {
     platform::RaiseCurrentThreadPriority();
     ReceiveBatch batch;
     while (m_running.load()) {
-        const platform::WaitResult ready = platform::WaitSocket(m_socket, platform::WaitFor::Read,
-                                                                m_stopEvent.get(), WaitTimeoutMs());
+        int timeout = WaitTimeoutMs();
+        IUDPPortUser* holder = m_user.load();
+        const int hold = holder != nullptr ? holder->HoldTimeoutMs() : -1;
+        const bool holdBounds = hold >= 0 && (timeout < 0 || hold < timeout);
+        if (holdBounds) {
+            timeout = hold;
+        }
+        const platform::WaitResult ready =
+                platform::WaitSocket(m_socket, platform::WaitFor::Read, m_stopEvent.get(), timeout);
         if (!m_running.load() || ready == platform::WaitResult::Stopped) {
             break;
         }
         if (ready == platform::WaitResult::Timeout) {
             if (IUDPPortUser* user = m_user.load()) {
-                user->OnTimeout();
+                if (holdBounds) {
+                    user->OnHoldTimeout();
+                } else {
+                    user->OnTimeout();
+                }
             }
             continue;
         }

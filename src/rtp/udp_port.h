@@ -32,6 +32,14 @@ public:
                            const std::uint8_t* data, std::int32_t length) = 0;
     // OnTimeout: no datagram arrived within one wait time.
     virtual void OnTimeout() = 0;
+
+    // HoldTimeoutMs: how long the next wait may last at most because the user holds data back
+    // that it must release in time; -1 when it holds nothing. Asked before each wait.
+    virtual int HoldTimeoutMs() { return -1; }
+
+    // OnHoldTimeout: the wait HoldTimeoutMs bounded ended without a datagram.
+    virtual void OnHoldTimeout() {}
+
     // OnClosed: the port was closed, or its receive thread ended on a fatal socket error.
     virtual void OnClosed(CUDPPort* port) = 0;
 };

@@ -63,7 +63,6 @@ TEST(ParseRtpHeader, HeaderLayouts) {
              24},
             {"extension header cut short", 0x90, {0xBE, 0xDE, 0}, false, 0},
             {"extension data cut short", 0x90, {0xBE, 0xDE, 0, 2, 7, 7, 7, 7}, false, 0},
-            {"padding flag keeps the payload", 0xA0, {1, 2, 3}, true, 12},
     };
     for (const LayoutCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -73,6 +72,34 @@ TEST(ParseRtpHeader, HeaderLayouts) {
         if (c.ok) {
             EXPECT_EQ(p.payload, d.data() + c.payloadOffset);
             EXPECT_EQ(p.payloadLength, static_cast<std::int32_t>(d.size()) - c.payloadOffset);
+        }
+    }
+}
+
+TEST(ParseRtpHeader, PaddingIsCutOffAndABadCountDropsThePacket) {
+    struct PaddingCase {
+        const char* name;
+        std::vector<std::uint8_t> tail;
+        bool ok;
+        std::int32_t payloadLength;
+    };
+
+    const std::vector<PaddingCase> cases = {
+            {"one padding octet", {7, 8, 1}, true, 2},
+            {"three padding octets", {7, 0, 0, 3}, true, 1},
+            {"padding alone leaves an empty payload", {0, 0, 3}, true, 0},
+            {"count beyond the payload", {7, 4}, false, 0},
+            {"count of zero", {7, 0}, false, 0},
+    };
+    for (const PaddingCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<std::uint8_t> d = Datagram(0xA0, c.tail);
+        RtpPacketInfo p;
+        ASSERT_EQ(ParseRtpHeader(d, p), c.ok);
+        if (c.ok) {
+            EXPECT_TRUE(p.padding);
+            EXPECT_EQ(p.payload, d.data() + 12);
+            EXPECT_EQ(p.payloadLength, c.payloadLength);
         }
     }
 }

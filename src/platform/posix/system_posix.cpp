@@ -33,6 +33,12 @@ std::uint64_t MonotonicMs() {
             std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
+std::uint64_t MonotonicUs() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(now).count());
+}
+
 std::string LocalHostName() {
     char name[HOST_NAME_MAX + 1] = {};
     if (::gethostname(name, sizeof name - 1) != 0) {

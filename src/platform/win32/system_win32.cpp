@@ -20,6 +20,18 @@ std::uint64_t MonotonicMs() {
     return ::GetTickCount64();
 }
 
+std::uint64_t MonotonicUs() {
+    LARGE_INTEGER frequency{};
+    LARGE_INTEGER counter{};
+    if (!::QueryPerformanceFrequency(&frequency) || !::QueryPerformanceCounter(&counter) ||
+        frequency.QuadPart <= 0) {
+        return ::GetTickCount64() * 1000;
+    }
+    const auto ticks = static_cast<std::uint64_t>(counter.QuadPart);
+    const auto perSecond = static_cast<std::uint64_t>(frequency.QuadPart);
+    return ticks / perSecond * 1000000 + ticks % perSecond * 1000000 / perSecond;
+}
+
 std::string LocalHostName() {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0) {

@@ -1,0 +1,179 @@
+// CRtpReorderWindow puts the RTP packets of one stream back in sequence order in front of the
+// payload parser: packets that arrive early are held and released once the gap before them fills,
+// exact repeats are dropped, and a gap is given up (the packet counted lost, so the parser sees the
+// jump and waits for its next sync point) when the window is full or the oldest held packet has
+// waited kHoldLimitUs. A new sender (other SSRC, or a sequence jump far beyond the window) starts
+// over at once. CRtpReceptionStats counts what arrived (RFC 3550 6.4.1, A.3, A.8).
+//
+// Threads: the window and the writing side of the statistics are used only on the thread that
+// receives the stream's packets; Snapshot may be read on any thread (relaxed atomics, each
+// counter on its own). Owned by the RTP channel; time is passed in (microseconds, monotonic).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "rtp/rtp_packet_info.h"
+
+namespace norvane {
+
+// What a channel has received so far; a copy taken at one moment.
+struct RtpReceptionCounters {
+    std::uint64_t received = 0;   // packets of the stream, repeats and late ones included
+    std::uint64_t expected = 0;   // by the sequence numbers seen, over every sender
+    std::uint64_t bytes = 0;      // payload bytes received
+    std::uint64_t duplicates = 0; // exact repeats dropped
+    std::uint64_t reordered = 0;  // arrived after a later packet and still put in place
+    std::uint64_t late = 0;       // arrived after their place was given up; dropped
+    std::uint64_t resyncs = 0;    // new senders or sequence jumps started over
+    std::uint64_t framesDelivered = 0;
+    std::uint64_t framesDamaged = 0;   // not delivered because a packet of them or before was lost
+    std::uint32_t extendedHighest = 0; // highest sequence number with its wrap count (RFC 3550 A.1)
+    std::uint32_t jitter = 0;          // interarrival jitter in timestamp units (RFC 3550 A.8)
+
+    // Lost is the cumulative loss (RFC 3550 A.3): expected less received, which repeats can push
+    // below zero.
+    [[nodiscard]] std::int64_t Lost() const {
+        return static_cast<std::int64_t>(expected) - static_cast<std::int64_t>(received);
+    }
+};
+
+// IntervalLoss is the loss between two snapshots, and FractionLost its fraction in 1/256 (RFC
+// 3550 A.3): zero when nothing was expected or more arrived than expected.
+[[nodiscard]] std::int64_t IntervalLoss(const RtpReceptionCounters& before,
+                                        const RtpReceptionCounters& now);
+[[nodiscard]] std::uint8_t FractionLost(const RtpReceptionCounters& before,
+                                        const RtpReceptionCounters& now);
+
+class CRtpReceptionStats {
+public:
+    // Timestamp clock of the stream: 90 kHz for H.264 and JPEG video (RFC 6184 and 2435).
+    static constexpr std::uint32_t kClockRate = 90000;
+
+    [[nodiscard]] RtpReceptionCounters Snapshot() const;
+
+    // Writer side, receive thread only.
+    // OnArrival counts one packet from the sender and feeds the jitter estimate with its
+    // timestamp and arrival time.
+    void OnArrival(const RtpPacketInfo& packet, std::uint64_t arrivalUs);
+    // OnSequence raises the highest extended sequence number seen in this sender's run.
+    void OnSequence(std::uint32_t extended);
+    // StartRun begins the count of a run of sequence numbers at extended number `extended` (a new
+    // session, or with `newSender` a sender that started over): what the last run expected is
+    // kept, and the next transit time is not compared with the last sender's.
+    void StartRun(std::uint32_t extended, bool newSender);
+
+    void CountDuplicate() { Add(m_duplicates); }
+
+    void CountReordered() { Add(m_reordered); }
+
+    void CountLate() { Add(m_late); }
+
+    void CountFrameDelivered() { Add(m_framesDelivered); }
+
+    void CountFrameDamaged() { Add(m_framesDamaged); }
+
+private:
+    static void Add(std::atomic<std::uint64_t>& counter, std::uint64_t amount = 1) {
+        counter.store(counter.load(std::memory_order_relaxed) + amount, std::memory_order_relaxed);
+    }
+
+    std::atomic<std::uint64_t> m_received{0};
+    std::atomic<std::uint64_t> m_bytes{0};
+    std::atomic<std::uint64_t> m_duplicates{0};
+    std::atomic<std::uint64_t> m_reordered{0};
+    std::atomic<std::uint64_t> m_late{0};
+    std::atomic<std::uint64_t> m_resyncs{0};
+    std::atomic<std::uint64_t> m_framesDelivered{0};
+    std::atomic<std::uint64_t> m_framesDamaged{0};
+    std::atomic<std::uint64_t> m_expectedBefore{0}; // of the runs before this one
+    std::atomic<std::uint32_t> m_baseExtended{0};
+    std::atomic<std::uint32_t> m_highestExtended{0};
+    std::atomic<bool> m_running{false};
+    std::atomic<std::uint32_t> m_jitter{0};
+    // Jitter state, receive thread only: the estimate times 16 (RFC 3550 A.8) and the last transit.
+    std::uint32_t m_jitterQ4 = 0;
+    std::int32_t m_lastTransit = 0;
+    bool m_haveTransit = false;
+};
+
+// IOrderedPacketSink takes the packets a window releases, in sequence order, each once. A gap in
+// the sequence numbers means the packets between were given up.
+class IOrderedPacketSink {
+public:
+    virtual void OnOrderedPacket(const RtpPacketInfo& packet) = 0;
+
+protected:
+    ~IOrderedPacketSink() = default;
+};
+
+class CRtpReorderWindow {
+public:
+    // 64 packets: at 64 Mbit/s (about 5 700 packets of 1 400 bytes a second) the window fills in
+    // about 11 ms, so a lost packet is given up well before the time bound and the stream never
+    // stalls; at 4 Mbit/s it spans 180 ms, so the time bound decides. 64 slots of a network
+    // packet are about 100 kB, taken once, the first time a packet must be held.
+    static constexpr std::uint32_t kSlots = 64;
+    // 30 ms: covers the reordering that parallel paths, Wi-Fi retries and link bonding cause
+    // (a few ms, rarely above 20), and delays a frame behind a genuinely lost packet by less than
+    // one frame interval at 30 frames a second.
+    static constexpr std::uint64_t kHoldLimitUs = 30000;
+    // A jump forward by this many numbers or more, or back by more than kMaxMisorder, is a sender
+    // that started over, not loss or delay (RFC 3550 A.1 uses the same bounds).
+    static constexpr std::uint32_t kMaxDropout = 3000;
+    static constexpr std::uint32_t kMaxMisorder = 100;
+    // Held packet bytes kept in a slot without growing it.
+    static constexpr std::size_t kSlotReserve = 1500;
+
+    CRtpReorderWindow(IOrderedPacketSink& sink, CRtpReceptionStats& stats);
+
+    // Push takes one packet that arrived at `nowUs`. An in-order packet goes straight to the sink
+    // (without a copy) together with the held packets that follow it; an early one is copied and
+    // held; a repeat or a packet whose place was given up is dropped. Held packets that have
+    // waited too long are released first.
+    void Push(const RtpPacketInfo& packet, std::uint64_t nowUs);
+    // HoldTimeoutMs: how long from `nowUs` until the oldest held packet must be released; -1 when
+    // nothing is held.
+    [[nodiscard]] int HoldTimeoutMs(std::uint64_t nowUs) const;
+    // Expire releases what has waited kHoldLimitUs by `nowUs`, giving up the gaps before it.
+    void Expire(std::uint64_t nowUs);
+    // Restart forgets the sequence (a new session); held packets are dropped unreleased.
+    void Restart();
+
+    [[nodiscard]] std::uint32_t HeldCount() const;
+
+private:
+    struct Slot {
+        RtpPacketInfo info;
+        std::vector<std::uint8_t> payload;
+        std::uint64_t arrivalUs = 0;
+    };
+
+    void StartOver(const RtpPacketInfo& packet);
+    void Hold(const RtpPacketInfo& packet, std::uint32_t offset, std::uint64_t nowUs);
+    // GiveUp moves past the next expected number, which never arrived, and releases what follows.
+    void GiveUp();
+    // ReleaseReady delivers the held packets that now follow in sequence.
+    void ReleaseReady();
+    // Flush delivers every held packet, giving up the gaps between them.
+    void Flush();
+    // AdvanceTo gives up numbers (releasing held packets on the way) until `target` is next.
+    void AdvanceTo(std::uint32_t target);
+    void Deliver(const RtpPacketInfo& packet);
+    void FindOldest();
+
+    IOrderedPacketSink& m_sink;
+    CRtpReceptionStats& m_stats;
+    std::vector<Slot> m_slots;    // empty until the first packet is held
+    std::uint64_t m_heldMask = 0; // bit k: number m_next + k is held (bit 0 never is)
+    std::uint64_t m_doneMask = 0; // bit k: number m_next - 1 - k was delivered
+    std::uint64_t m_oldestUs = 0; // arrival of the longest-held packet
+    std::uint32_t m_next = 0;     // extended number expected next
+    std::uint32_t m_ssrc = 0;
+    bool m_started = false;
+};
+
+} // namespace norvane
