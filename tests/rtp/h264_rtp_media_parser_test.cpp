@@ -203,12 +203,14 @@ TEST_F(H264Parser, MalformedOrUnsupportedPacketsDropTheFrame) {
         SCOPED_TRACE(name);
         SendSyncFrame();
         const std::size_t before = Frames();
+        const int damaged = client.damaged;
         Send(Slice(0x41, 20, 0x33), false);
         Send(packet, false);
         EXPECT_EQ(parser.FrameLength(), 0U);
         EXPECT_TRUE(parser.WaitingForSync());
         Send(Slice(0x41, 20, 0x44), true);
-        EXPECT_EQ(Frames(), before); // a P slice after the reset waits for a sync point
+        EXPECT_EQ(Frames(), before);            // a P slice after the reset waits for a sync point
+        EXPECT_EQ(client.damaged, damaged + 1); // and is counted as damaged, once
     }
 }
 

@@ -28,7 +28,10 @@ public:
 
     std::pair<std::uint32_t, std::uint32_t> GetConfiguredSize() override { return size; }
 
+    void OnFrameDamaged() override { ++damaged; }
+
     FakeFrameSink sink;
+    int damaged = 0;
     std::pair<std::uint32_t, std::uint32_t> size{704, 576};
 };
 
