@@ -30,6 +30,12 @@ public:
         if (length > m_buffer.size()) {
             __builtin_trap(); // a frame longer than its sample
         }
+        m_length = length;
+    }
+
+    // Bytes is the frame as the parser wrote it, up to the length it set.
+    [[nodiscard]] std::span<const std::uint8_t> Bytes() const {
+        return std::span(m_buffer).first(m_length);
     }
 
     void Commit() override {}
@@ -44,6 +50,7 @@ public:
 
 private:
     std::vector<std::uint8_t> m_buffer;
+    std::size_t m_length = 0;
 };
 
 class Allocator final : public IHostSampleAllocator {
