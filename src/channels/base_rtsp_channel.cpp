@@ -48,7 +48,7 @@ bool CBaseRTSPChannel::CreateSession() {
     if (!m_client) {
         return false;
     }
-    m_rtcp.reset(new (std::nothrow) CRTCPReporter(m_cameraAddress.load()));
+    m_rtcp.reset(new (std::nothrow) CRTCPReporter(m_cameraAddress.load(), &m_reception));
     return m_rtcp != nullptr;
 }
 
@@ -60,7 +60,7 @@ bool CBaseRTSPChannel::OpenPorts() {
             return PortVerdict::Keep;
         }
         // A reporter whose socket opened but whose thread did not start is replaced.
-        m_rtcp.reset(new (std::nothrow) CRTCPReporter(m_cameraAddress.load()));
+        m_rtcp.reset(new (std::nothrow) CRTCPReporter(m_cameraAddress.load(), &m_reception));
         return m_rtcp ? PortVerdict::Next : PortVerdict::Fail;
     });
 }

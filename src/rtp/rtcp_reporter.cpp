@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <random>
 
+#include "platform/clock.h"
 #include "platform/system.h"
 #include "platform/wait.h"
 
@@ -22,6 +23,10 @@ constexpr std::size_t kReceiveSize = 4096;
 constexpr std::uint32_t kBufferSize = 65536;
 constexpr std::uint32_t kSocketTimeoutMs = 500;
 constexpr int kStopWaitMs = 10000;
+constexpr std::uint8_t kPacketSR = 200;
+constexpr std::size_t kSrNtpMiddle = 10;      // within an SR: the middle 32 bits of the NTP time
+constexpr std::int32_t kMaxLost24 = 0x7FFFFF; // cumulative loss is a signed 24-bit field
+constexpr std::int32_t kMinLost24 = -0x800000;
 
 void PutBE32(std::uint8_t* out, std::uint32_t value) {
     out[0] = static_cast<std::uint8_t>(value >> 24);
@@ -40,22 +45,35 @@ void CopyAvailable(std::span<const std::uint8_t> from, std::size_t offset, std::
 
 } // namespace
 
+RtcpReportBlock MakeReportBlock(const RtpReceptionCounters& lastReport,
+                                const RtpReceptionCounters& now) {
+    RtcpReportBlock block;
+    block.fractionLost = FractionLost(lastReport, now);
+    block.cumulativeLost =
+            static_cast<std::int32_t>(std::clamp<std::int64_t>(now.Lost(), kMinLost24, kMaxLost24));
+    block.extendedHighest = now.extendedHighest;
+    block.jitter = now.jitter;
+    return block;
+}
+
 std::array<std::uint8_t, kRtcpAnswerSize> BuildRtcpAnswer(std::span<const std::uint8_t> received,
                                                           std::uint32_t ssrc,
-                                                          std::uint16_t highestSeq,
+                                                          const RtcpReportBlock& block,
                                                           std::string_view cname) {
     std::array<std::uint8_t, kRtcpAnswerSize> packet{};
-    // Receiver report with one report block (RFC 3550, section 6.4.2); fixed statistics.
+    // Receiver report with one report block (RFC 3550, section 6.4.2).
     std::uint8_t* rr = packet.data();
     rr[0] = kVersionOneBlock;
     rr[1] = kPacketRR;
     rr[3] = kRrSize / 4 - 1;
     PutBE32(rr + 4, ssrc);
     CopyAvailable(received, 4, 4, rr + 8); // SSRC of the sender
-    rr[18] = static_cast<std::uint8_t>(highestSeq >> 8);
-    rr[19] = static_cast<std::uint8_t>(highestSeq);
-    CopyAvailable(received, 10, 4, rr + 24); // last SR: middle 32 bits of the NTP timestamp
-    PutBE32(rr + 28, 1);                     // delay since last SR
+    PutBE32(rr + 12, static_cast<std::uint32_t>(block.cumulativeLost) & 0x00FFFFFF);
+    rr[12] = block.fractionLost;
+    PutBE32(rr + 16, block.extendedHighest);
+    PutBE32(rr + 20, block.jitter);
+    PutBE32(rr + 24, block.lastSr);
+    PutBE32(rr + 28, block.delaySinceLastSr);
     // Source description with one CNAME item (RFC 3550, section 6.5); the zero bytes after the
     // text end the item list and pad the chunk, so the text keeps at least one of them.
     std::uint8_t* sdes = packet.data() + kRrSize;
@@ -76,10 +94,15 @@ std::array<std::uint8_t, kRtcpByeSize> BuildRtcpBye(std::uint32_t ssrc) {
     return packet;
 }
 
-CRTCPReporter::CRTCPReporter(std::uint32_t cameraAddress)
+CRTCPReporter::CRTCPReporter(std::uint32_t cameraAddress, const CRtpReceptionStats* reception)
     : m_cameraAddress(cameraAddress)
     , m_stopEvent(platform::CEventHandle::Create(platform::CEventHandle::Kind::ManualReset))
-    , m_endedEvent(platform::CEventHandle::Create(platform::CEventHandle::Kind::ManualReset)) {}
+    , m_endedEvent(platform::CEventHandle::Create(platform::CEventHandle::Kind::ManualReset))
+    , m_reception(reception) {
+    if (m_reception != nullptr) {
+        m_lastReport = m_reception->Snapshot(); // the first report covers this session only
+    }
+}
 
 CRTCPReporter::~CRTCPReporter() {
     if (m_thread.joinable()) {
@@ -169,6 +192,8 @@ void CRTCPReporter::Run() {
     std::array<std::uint8_t, kReceiveSize> buffer{};
     platform::SocketAddress camera{};
     bool cameraHeard = false;
+    std::uint32_t lastSr = 0;
+    std::uint64_t lastSrMs = 0;
     while (!m_stop.load()) {
         // No time limit: a stop request sets the stop event, which ends the wait, so a quiet
         // camera costs no wake-ups.
@@ -211,7 +236,23 @@ void CRTCPReporter::Run() {
         if (result.bytes <= kShortDatagram) {
             continue; // too short for a report, and not a goodbye: dropped
         }
-        const auto answer = BuildRtcpAnswer(datagram, m_ssrc, m_highestSeq, Cname());
+        const std::uint64_t nowMs = platform::MonotonicMs();
+        if (datagram[1] == kPacketSR && datagram.size() >= kSrNtpMiddle + 4) {
+            lastSr = static_cast<std::uint32_t>(datagram[kSrNtpMiddle]) << 24 |
+                     static_cast<std::uint32_t>(datagram[kSrNtpMiddle + 1]) << 16 |
+                     static_cast<std::uint32_t>(datagram[kSrNtpMiddle + 2]) << 8 |
+                     datagram[kSrNtpMiddle + 3];
+            lastSrMs = nowMs;
+        }
+        const RtpReceptionCounters now =
+                m_reception != nullptr ? m_reception->Snapshot() : RtpReceptionCounters{};
+        RtcpReportBlock block = MakeReportBlock(m_lastReport, now);
+        m_lastReport = now;
+        if (lastSr != 0) {
+            block.lastSr = lastSr;
+            block.delaySinceLastSr = static_cast<std::uint32_t>((nowMs - lastSrMs) * 65536 / 1000);
+        }
+        const auto answer = BuildRtcpAnswer(datagram, m_ssrc, block, Cname());
         static_cast<void>(m_socket.SendTo(answer, camera)); // send errors are ignored
     }
     if (m_socket.IsValid()) {

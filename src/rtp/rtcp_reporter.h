@@ -1,7 +1,10 @@
 // CRTCPReporter answers the camera's RTCP for one RTP session (RFC 3550, section 6) so that the
 // camera sees a live receiver: for each report from the camera it sends back a receiver report and
-// a source description with the local host name as CNAME, and a BYE when it stops. It keeps no
-// reception statistics. Only datagrams from the camera's address are answered or obeyed.
+// a source description with the local host name as CNAME, and a BYE when it stops. The receiver
+// report carries the channel's reception statistics (loss since the last report, cumulative loss,
+// highest sequence number, jitter) and the time since the camera's last sender report, so that a
+// camera that adapts its rate to loss can do so. Only datagrams from the camera's address are
+// answered or obeyed.
 //
 // Threads: Open, Start, RequestStop and Stop run on the RTSP channel's thread; Run is the
 // reporter's own thread. The stop flag and the running flag are atomics. Owned by the channel.
@@ -19,6 +22,7 @@
 
 #include "platform/event_handle.h"
 #include "platform/socket.h"
+#include "rtp/rtp_reorder_window.h"
 
 namespace norvane {
 
@@ -26,12 +30,26 @@ constexpr std::size_t kRtcpAnswerSize = 68; // receiver report (32) + source des
 constexpr std::size_t kRtcpByeSize = 8;
 constexpr std::size_t kRtcpCnameCapacity = 25; // CNAME bytes the SDES carries before its end item
 
+// The reception report block of a receiver report (RFC 3550, section 6.4.1), in host order.
+struct RtcpReportBlock {
+    std::uint8_t fractionLost = 0;      // since the last report, in 1/256
+    std::int32_t cumulativeLost = 0;    // sent as 24 bits, clamped
+    std::uint32_t extendedHighest = 0;  // highest sequence number with its wrap count
+    std::uint32_t jitter = 0;           // timestamp units
+    std::uint32_t lastSr = 0;           // middle 32 bits of the last SR's NTP time; 0 without
+    std::uint32_t delaySinceLastSr = 0; // in 1/65536 s; 0 without an SR
+};
+
+// MakeReportBlock fills a report block from the reception counts now and at the last report.
+[[nodiscard]] RtcpReportBlock MakeReportBlock(const RtpReceptionCounters& lastReport,
+                                              const RtpReceptionCounters& now);
+
 // BuildRtcpAnswer builds the receiver report and source description sent for one datagram from the
-// camera. The sender's SSRC and the middle of its NTP timestamp are copied from `received` where it
-// carries them; missing bytes are sent as zero. `cname` is cut to kRtcpCnameCapacity bytes.
+// camera, with `block` as its report. The sender's SSRC is copied from `received` where it carries
+// it; missing bytes are sent as zero. `cname` is cut to kRtcpCnameCapacity bytes.
 std::array<std::uint8_t, kRtcpAnswerSize> BuildRtcpAnswer(std::span<const std::uint8_t> received,
                                                           std::uint32_t ssrc,
-                                                          std::uint16_t highestSeq,
+                                                          const RtcpReportBlock& block,
                                                           std::string_view cname);
 
 // BuildRtcpBye builds the BYE of `ssrc` (RFC 3550, section 6.6).
@@ -44,7 +62,10 @@ bool IsRtcpGoodbye(std::span<const std::uint8_t> datagram);
 class CRTCPReporter {
 public:
     // `cameraAddress`: the camera's IPv4 address in network byte order (see SetCameraAddress).
-    explicit CRTCPReporter(std::uint32_t cameraAddress = 0);
+    // `reception`: the channel's statistics the reports carry (null: reports of nothing received);
+    // it must outlive the reporter.
+    explicit CRTCPReporter(std::uint32_t cameraAddress = 0,
+                           const CRtpReceptionStats* reception = nullptr);
     ~CRTCPReporter();
     CRTCPReporter(const CRTCPReporter&) = delete;
     CRTCPReporter& operator=(const CRTCPReporter&) = delete;
@@ -92,7 +113,8 @@ private:
     std::thread m_thread;
     std::unique_ptr<platform::CEventHandle> m_stopEvent;  // set by RequestStop
     std::unique_ptr<platform::CEventHandle> m_endedEvent; // set when Run returns
-    std::uint16_t m_highestSeq = 0;                       // nothing updates it; the RR carries 0
+    const CRtpReceptionStats* m_reception;
+    RtpReceptionCounters m_lastReport; // reporter thread after Start
     std::array<char, 128> m_cname{};
     std::size_t m_cnameLength = 0;
 };

@@ -10,6 +10,7 @@
 #include "platform/socket.h"
 #include "platform/wait.h"
 #include "rtp/rtcp_reporter.h"
+#include "rtp/rtp_reorder_window.h"
 
 namespace norvane {
 namespace {
@@ -35,12 +36,19 @@ std::uint32_t BE32(const std::uint8_t* p) {
 }
 
 TEST(BuildRtcpAnswer, ReceiverReportAndSourceDescriptionLayout) {
-    const auto answer = BuildRtcpAnswer(SenderReport(), 0xCAFEBABE, 0, "host");
+    RtcpReportBlock block;
+    block.fractionLost = 0x40;
+    block.cumulativeLost = -2; // repeats outnumber losses
+    block.extendedHighest = 0x0001FFFE;
+    block.jitter = 0x123;
+    block.lastSr = 0xA2A3A4A5;
+    block.delaySinceLastSr = 0x8000; // half a second
+    const auto answer = BuildRtcpAnswer(SenderReport(), 0xCAFEBABE, block, "host");
     const std::vector<std::uint8_t> rr(answer.begin(), answer.begin() + 32);
     EXPECT_EQ(rr, (std::vector<std::uint8_t>{0x81, 201,  0,    7,    0xCA, 0xFE, 0xBA, 0xBE,
-                                             0x11, 0x22, 0x33, 0x44, 0,    0,    0,    0,
-                                             0,    0,    0,    0,    0,    0,    0,    0,
-                                             0xA2, 0xA3, 0xA4, 0xA5, 0,    0,    0,    1}));
+                                             0x11, 0x22, 0x33, 0x44, 0x40, 0xFF, 0xFF, 0xFE,
+                                             0,    1,    0xFF, 0xFE, 0,    0,    1,    0x23,
+                                             0xA2, 0xA3, 0xA4, 0xA5, 0,    0,    0x80, 0}));
     const std::vector<std::uint8_t> sdes(answer.begin() + 32, answer.begin() + 46);
     EXPECT_EQ(sdes, (std::vector<std::uint8_t>{0x81, 202, 0, 8, 0xCA, 0xFE, 0xBA, 0xBE, 1, 4, 'h',
                                                'o', 's', 't'}));
@@ -49,30 +57,40 @@ TEST(BuildRtcpAnswer, ReceiverReportAndSourceDescriptionLayout) {
     }
 }
 
-TEST(BuildRtcpAnswer, ShortDatagramsAndLongNamesStayInBounds) {
-    struct Case {
-        std::size_t received;
-        std::array<std::uint8_t, 4> lastSr;
-    };
+TEST(MakeReportBlock, LossSinceTheLastReportAndClampedCumulativeLoss) {
+    RtpReceptionCounters last;
+    last.expected = 1000;
+    last.received = 990;
+    RtpReceptionCounters now = last;
+    now.expected = 1200;
+    now.received = 1140; // 50 of the last 200 lost
+    now.extendedHighest = 0x10005;
+    now.jitter = 77;
+    RtcpReportBlock block = MakeReportBlock(last, now);
+    EXPECT_EQ(block.fractionLost, 64);
+    EXPECT_EQ(block.cumulativeLost, 60);
+    EXPECT_EQ(block.extendedHighest, 0x10005U);
+    EXPECT_EQ(block.jitter, 77U);
+    now.expected = 20000000; // more than 24 bits can say
+    EXPECT_EQ(MakeReportBlock(last, now).cumulativeLost, 0x7FFFFF);
+}
 
-    // 11 to 13 bytes carry only part of the timestamp; the rest is sent as zero.
-    const Case cases[] = {{11, {0xA2, 0, 0, 0}},
-                          {12, {0xA2, 0xA3, 0, 0}},
-                          {13, {0xA2, 0xA3, 0xA4, 0}},
-                          {14, {0xA2, 0xA3, 0xA4, 0xA5}}};
+TEST(BuildRtcpAnswer, ShortDatagramsAndLongNamesStayInBounds) {
+    // 5 to 7 bytes carry only part of the sender's SSRC; the rest is sent as zero.
     const auto report = SenderReport();
-    for (const Case& c : cases) {
-        // Only the first c.received bytes exist: a copy in a buffer of exactly that size lets
-        // ASan catch any read beyond them.
+    for (std::size_t size = 5; size <= 8; ++size) {
+        // Only the first `size` bytes exist: a copy in a buffer of exactly that size lets ASan
+        // catch any read beyond them.
         const std::vector<std::uint8_t> datagram(report.begin(),
-                                                 report.begin() + static_cast<long>(c.received));
-        const auto answer = BuildRtcpAnswer(datagram, 1, 0, "h");
-        EXPECT_EQ(std::vector<std::uint8_t>(answer.begin() + 24, answer.begin() + 28),
-                  std::vector<std::uint8_t>(c.lastSr.begin(), c.lastSr.end()))
-                << c.received;
+                                                 report.begin() + static_cast<long>(size));
+        const auto answer = BuildRtcpAnswer(datagram, 1, {}, "h");
+        std::vector<std::uint8_t> sender = {0x11, 0x22, 0x33, 0x44};
+        std::fill(sender.begin() + static_cast<long>(size - 4), sender.end(), 0);
+        EXPECT_EQ(std::vector<std::uint8_t>(answer.begin() + 8, answer.begin() + 12), sender)
+                << size;
     }
     const std::string longName(200, 'n');
-    const auto answer = BuildRtcpAnswer(report, 1, 0, longName);
+    const auto answer = BuildRtcpAnswer(report, 1, {}, longName);
     EXPECT_EQ(answer[32 + 9], kRtcpCnameCapacity);           // declared length fits the packet
     EXPECT_EQ(10 + kRtcpCnameCapacity + 1, std::size_t{36}); // text, then one end-of-list byte
     EXPECT_EQ(answer[67], 0);
@@ -129,19 +147,30 @@ protected:
         EXPECT_TRUE(m_reporter.Stop());
     }
 
-    CRTCPReporter m_reporter{Address(127, 0, 0, 1)};
+    CRtpReceptionStats m_reception;
+    CRTCPReporter m_reporter{Address(127, 0, 0, 1), &m_reception};
     std::uint16_t m_port = 0;
     CPeer m_camera{Address(127, 0, 0, 1)};
     CPeer m_stranger{Address(127, 0, 0, 2)};
 };
 
-TEST_F(CRTCPReporterLoopback, AnswersTheCamerasSenderReport) {
+TEST_F(CRTCPReporterLoopback, AnswersTheCamerasSenderReportWithWhatWasReceived) {
+    // Packets 10, 11 and 13 of 10 to 13 received: one of four lost.
+    m_reception.StartRun(10, false);
+    RtpPacketInfo packet;
+    for (const std::uint32_t n : {10U, 11U, 13U}) {
+        m_reception.OnArrival(packet, 0);
+        m_reception.OnSequence(n);
+    }
     m_camera.SendTo(SenderReport(), m_port);
     const auto answer = m_camera.Receive(5000);
     ASSERT_EQ(answer.size(), kRtcpAnswerSize);
     EXPECT_EQ(BE32(&answer[4]), m_reporter.Ssrc());
     EXPECT_EQ(BE32(&answer[8]), 0x11223344U);
+    EXPECT_EQ(BE32(&answer[12]), 0x40000001U); // a quarter lost since the last report, 1 in all
+    EXPECT_EQ(BE32(&answer[16]), 13U);
     EXPECT_EQ(BE32(&answer[24]), 0xA2A3A4A5U);
+    EXPECT_LT(BE32(&answer[28]), 65536U); // answered within a second of the report
     EXPECT_EQ(answer[33], 202);
     EXPECT_EQ(answer[41], std::min(m_reporter.Cname().size(), kRtcpCnameCapacity));
 }
