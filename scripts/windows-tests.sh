@@ -107,7 +107,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# check_exports DLL OBJDUMP: exactly the twelve names, the aliases on one address per group, and
+# check_exports DLL OBJDUMP: exactly the thirteen names, the aliases on one address per group, and
 # only system DLLs imported.
 check_exports() {
     local dll=$1 dump names expected imports
@@ -116,17 +116,17 @@ check_exports() {
         sed -n 's/^[[:space:]]*\[ *[0-9]*\] \([A-Za-z0-9_]*\)$/\1/p' | sort)
     expected=$(printf '%s\n' CreateIPCapture CreateIPCaptureEx CreateIPCaptureEx2 CreateIPCaptureEx3 \
         DeleteIPCapture DeleteIPCaptureEx DeleteIPCaptureEx2 DeleteIPCaptureEx3 InitCapabilityQuery \
-        StartCapabilityQuery TerminateCapabilityQuery UninitCapabilityQuery | sort)
+        StartCapabilityQuery TerminateCapabilityQuery UninitCapabilityQuery GetChannelReception | sort)
     [ "$names" = "$expected" ] || fail "$dll exports: $(echo $names)"
     # Export address table in ordinal order (the names above, sorted): four creators on one
-    # address, four deletions on another, four distinct capability functions.
+    # address, four deletions on another, five distinct functions (capability and reception).
     mapfile -t rvas < <(sed -n '/^Export Address Table -- Ordinal Base/,/^$/p' <<< "$dump" | sed -n 's/.* \([0-9a-f]*\) Export RVA$/\1/p')
-    [ "${#rvas[@]}" -eq 12 ] || fail "${#rvas[@]} export addresses"
+    [ "${#rvas[@]}" -eq 13 ] || fail "${#rvas[@]} export addresses"
     for i in 1 2 3; do
         [ "${rvas[$i]}" = "${rvas[0]}" ] || fail "CreateIPCapture aliases do not share one address"
         [ "${rvas[$((4 + i))]}" = "${rvas[4]}" ] || fail "DeleteIPCapture aliases do not share one address"
     done
-    [ "$(printf '%s\n' "${rvas[@]:8:4}" "${rvas[0]}" "${rvas[4]}" | sort -u | wc -l)" -eq 6 ] ||
+    [ "$(printf '%s\n' "${rvas[@]:8:5}" "${rvas[0]}" "${rvas[4]}" | sort -u | wc -l)" -eq 7 ] ||
         fail "the capability exports or the two alias groups share addresses"
     imports=$(grep 'DLL Name:' <<< "$dump" | awk '{print toupper($3)}' | sort | tr '\n' ' ')
     for import in $imports; do
@@ -135,7 +135,7 @@ check_exports() {
         *) fail "$dll imports $import" ;;
         esac
     done
-    echo "$dll: 12 exported names, aliases on 2 addresses; imports: $imports"
+    echo "$dll: 13 exported names, aliases on 2 addresses; imports: $imports"
 }
 
 # build_preset ARCH PRESET: GoogleTest for the cross build, then the preset's DLL and tests.

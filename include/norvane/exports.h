@@ -1,10 +1,11 @@
-// The library's twelve exported entry points and the pointer types a host uses after dlopen or
+// The library's thirteen exported entry points and the pointer types a host uses after dlopen or
 // LoadLibrary. Exports use the platform's default C calling convention and undecorated names.
 #pragma once
 
 #include "norvane/abi.h"
 #include "norvane/capability.h"
 #include "norvane/ipcapture.h"
+#include "norvane/reception.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -39,6 +40,13 @@ NORVANE_EXPORT int32_t NORVANE_CDECL StartCapabilityQuery(const char* address, i
 NORVANE_EXPORT int32_t NORVANE_CDECL TerminateCapabilityQuery(void); // always 1
 NORVANE_EXPORT int32_t NORVANE_CDECL UninitCapabilityQuery(void);    // always 1
 
+// GetChannelReception fills `reception` (size set by the host, at least 8) with the reception of
+// channel `index` of `driver` (a factory's result, opened). 1 = filled; 0 = no such open channel,
+// a null argument or a size below 8. A host that does not know it need not resolve it.
+NORVANE_EXPORT int32_t NORVANE_CDECL
+GetChannelReception(norvane::ipcapture::IIPCaptureDriver* driver, uint32_t index,
+                    NorvaneChannelReception* reception);
+
 #ifdef __cplusplus
 } // extern "C"
 #endif
@@ -51,3 +59,5 @@ typedef int32_t(NORVANE_CDECL* StartCapabilityQueryFn)(const char*, int32_t, con
                                                        const char*, norvane::ICapabilityResults*);
 typedef int32_t(NORVANE_CDECL* TerminateCapabilityQueryFn)(void);
 typedef int32_t(NORVANE_CDECL* UninitCapabilityQueryFn)(void);
+typedef int32_t(NORVANE_CDECL* GetChannelReceptionFn)(norvane::ipcapture::IIPCaptureDriver*,
+                                                      uint32_t, NorvaneChannelReception*);

@@ -93,8 +93,11 @@ public:
 
     void OnFrameDamaged() override { m_reception.CountFrameDamaged(); }
 
-    // Reception returns the channel's reception counts since it was created (any thread).
-    [[nodiscard]] RtpReceptionCounters Reception() const { return m_reception.Snapshot(); }
+    // GetReception returns the channel's reception counts since it was created (any thread).
+    bool GetReception(RtpReceptionCounters& counts) override {
+        counts = m_reception.Snapshot();
+        return true;
+    }
 
     // ReportReception tells the host at level 2 how reception went since the last summary, when
     // kReceptionReportMs have passed since it and packets were lost or frames damaged in between.

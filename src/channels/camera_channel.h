@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "rtp/rtp_reorder_window.h"
+
 namespace norvane {
 
 // What the host asked of a channel.
@@ -30,6 +32,9 @@ public:
     virtual bool Restart(const ChannelStartRecord* record) = 0;
     virtual std::int32_t GetState() = 0;
     virtual void SetState(std::int32_t state) = 0;
+
+    // GetReception copies how the channel's packets arrived; false for a channel without RTP.
+    virtual bool GetReception(RtpReceptionCounters& /*counts*/) { return false; }
 };
 
 } // namespace norvane

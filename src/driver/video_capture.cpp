@@ -111,4 +111,9 @@ bool CIPVideoCapture::GetChannelStatus(uint32_t index, int32_t* state, int32_t* 
     return true;
 }
 
+bool CIPVideoCapture::GetChannelReception(uint32_t index, RtpReceptionCounters& counts) {
+    ICameraChannel* channel = PeekChannel(index);
+    return channel != nullptr && channel->GetReception(counts);
+}
+
 } // namespace norvane

@@ -43,6 +43,10 @@ public:
 
     bool UnsupportedExB(uint32_t) override { return false; }
 
+    // GetChannelReception copies the reception counts of the channel open at `index`; false when
+    // none is. Like GetChannelStatus, not while the host closes that index.
+    bool GetChannelReception(uint32_t index, RtpReceptionCounters& counts);
+
 private:
     // TakeChannel reads slot `index` under the lock and, when `take` is set, empties it.
     std::unique_ptr<ICameraChannel> TakeChannel(uint32_t index);

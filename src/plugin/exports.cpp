@@ -1,10 +1,13 @@
 // The library's exported entry points. Every export is a boundary: no exception leaves it.
 #include "norvane/exports.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "core/boundary.h"
 #include "driver/vantrel_driver.h"
+#include "driver/video_capture.h"
 #include "http/capability_query.h"
 
 using norvane::ipcapture::IIPCaptureDriver;
@@ -80,6 +83,38 @@ int32_t NORVANE_CDECL TerminateCapabilityQuery(void) {
 int32_t NORVANE_CDECL UninitCapabilityQuery(void) {
     return norvane::GuardHostCall(int32_t{1},
                                   [] { return norvane::LibraryCapabilityQuery().Uninit(); });
+}
+
+int32_t NORVANE_CDECL GetChannelReception(IIPCaptureDriver* driver, uint32_t index,
+                                          NorvaneChannelReception* reception) {
+    constexpr std::size_t kLeastSize = 2 * sizeof(uint32_t);
+    return norvane::GuardHostCall(int32_t{0}, [&] {
+        if (driver == nullptr || reception == nullptr || reception->size < kLeastSize) {
+            return int32_t{0};
+        }
+        // The driver is one of ours (a factory's result), and so is its video capture object.
+        auto* capture = static_cast<norvane::CIPVideoCapture*>(
+                static_cast<norvane::CIPCaptureDriver*>(driver)->GetVideoCapture());
+        norvane::RtpReceptionCounters counts;
+        if (capture == nullptr || !capture->GetChannelReception(index, counts)) {
+            return int32_t{0};
+        }
+        NorvaneChannelReception full{};
+        full.jitter = counts.jitter;
+        full.packetsReceived = counts.received;
+        full.packetsExpected = counts.expected;
+        full.packetsLost = counts.Lost();
+        full.reordered = counts.reordered;
+        full.duplicates = counts.duplicates;
+        full.late = counts.late;
+        full.framesDelivered = counts.framesDelivered;
+        full.framesDamaged = counts.framesDamaged;
+        full.payloadBytes = counts.bytes;
+        const std::size_t filled = std::min<std::size_t>(reception->size, sizeof full);
+        full.size = static_cast<uint32_t>(filled);
+        std::memcpy(reception, &full, filled);
+        return int32_t{1};
+    });
 }
 
 } // extern "C"

@@ -1,4 +1,4 @@
-// The plug-in as a host sees it: its dynamic symbol table, the twelve entry points resolved with
+// The plug-in as a host sees it: its dynamic symbol table, the thirteen entry points resolved with
 // dlopen, and a driver deleted while its channel streams.
 #include <algorithm>
 #include <chrono>
@@ -24,6 +24,7 @@ const char* const kExports[] = {
         "CreateIPCaptureEx3",   "DeleteIPCapture",          "DeleteIPCaptureEx",
         "DeleteIPCaptureEx2",   "DeleteIPCaptureEx3",       "InitCapabilityQuery",
         "StartCapabilityQuery", "TerminateCapabilityQuery", "UninitCapabilityQuery",
+        "GetChannelReception",
 };
 
 class Plugin : public ::testing::Test {
@@ -47,7 +48,7 @@ protected:
     void* m_handle = nullptr;
 };
 
-TEST(PluginSymbols, ExportsExactlyTheTwelveEntryPointsUndecorated) {
+TEST(PluginSymbols, ExportsExactlyTheThirteenEntryPointsUndecorated) {
     FILE* pipe = ::popen("nm -D --defined-only " VANTREL_PLUGIN_PATH " 2>&1", "r");
     ASSERT_NE(pipe, nullptr);
     std::set<std::string> names;
@@ -123,6 +124,28 @@ TEST_F(Plugin, DeletingAnOpenDriverStopsItsChannelsFirst) {
     norvane::test::FakeChannelParams channel(640, 480, 40, 50);
     ASSERT_TRUE(driver->GetVideoCapture()->OpenChannel(0, &frames, &channel));
     ASSERT_TRUE(frames.WaitForFrames(5, 20s));
+    // Reception as a host that knows the export reads it: the whole struct, and as an older host
+    // that knows only its first 8 bytes.
+    const auto reception = Symbol<GetChannelReceptionFn>("GetChannelReception");
+    NorvaneChannelReception counts{};
+    counts.size = sizeof counts;
+    ASSERT_EQ(reception(driver, 0, &counts), 1);
+    EXPECT_EQ(counts.size, sizeof counts);
+    EXPECT_GE(counts.framesDelivered, 4U); // the fifth is counted once the host returns
+    EXPECT_GE(counts.packetsReceived, counts.framesDelivered);
+    EXPECT_EQ(counts.packetsLost, 0);
+    EXPECT_EQ(counts.framesDamaged, 0U);
+    NorvaneChannelReception older{};
+    older.size = 8;
+    older.packetsReceived = 12345;
+    ASSERT_EQ(reception(driver, 0, &older), 1);
+    EXPECT_EQ(older.size, 8U);
+    EXPECT_EQ(older.packetsReceived, 12345U) << "nothing written past the host's size";
+    older.size = 7;
+    EXPECT_EQ(reception(driver, 0, &older), 0);
+    EXPECT_EQ(reception(driver, 1, &counts), 0) << "no channel open at 1";
+    EXPECT_EQ(reception(driver, 0, nullptr), 0);
+    EXPECT_EQ(reception(nullptr, 0, &counts), 0);
     const auto start = std::chrono::steady_clock::now();
     Symbol<DeleteIPCaptureFn>("DeleteIPCaptureEx3")(driver);
     const auto elapsed = std::chrono::steady_clock::now() - start;
