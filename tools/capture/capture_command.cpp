@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "diagnose.h"
 #include "host_objects.h"
+#include "reception_text.h"
 
 namespace vantrel::capture {
 namespace {
@@ -32,7 +33,8 @@ public:
     explicit StatusLine(Clock::time_point start) : m_last(start) {}
 
     void Update(Clock::time_point now, double elapsed, const CaptureStats& stats,
-                norvane::ipcapture::IIPVideoCaptureEx& video, bool quiet) {
+                norvane::ipcapture::IIPVideoCaptureEx& video, bool quiet,
+                const std::string& reception) {
         const double since = std::chrono::duration<double>(now - m_last).count();
         if (since < (ConsoleDebugSink::IsTerminal() ? 0.5 : 5.0)) {
             return;
@@ -50,15 +52,15 @@ public:
         int32_t state = 2;
         int32_t reserved = 0;
         video.GetChannelStatus(0, &state, &reserved, nullptr, 0);
-        std::fprintf(stderr,
-                     ConsoleDebugSink::IsTerminal()
-                             ? "\r\033[K%s  frames %llu (key %llu)  %s fps  %s kbit/s  %ux%u  %s s"
-                             : "%s  frames %llu (key %llu)  %s fps  %s kbit/s  %ux%u  %s s\n",
-                     state == 0 ? "streaming" : "connecting",
-                     static_cast<unsigned long long>(frames),
-                     static_cast<unsigned long long>(stats.keyFrames.load()),
-                     FixedText(fps, 1).c_str(), FixedText(kbps, 0).c_str(), stats.width.load(),
-                     stats.height.load(), FixedText(elapsed, 1).c_str());
+        std::fprintf(
+                stderr,
+                ConsoleDebugSink::IsTerminal()
+                        ? "\r\033[K%s  frames %llu (key %llu)  %s fps  %s kbit/s  %ux%u%s  %s s"
+                        : "%s  frames %llu (key %llu)  %s fps  %s kbit/s  %ux%u%s  %s s\n",
+                state == 0 ? "streaming" : "connecting", static_cast<unsigned long long>(frames),
+                static_cast<unsigned long long>(stats.keyFrames.load()), FixedText(fps, 1).c_str(),
+                FixedText(kbps, 0).c_str(), stats.width.load(), stats.height.load(),
+                reception.c_str(), FixedText(elapsed, 1).c_str());
     }
 
 private:
@@ -71,7 +73,7 @@ private:
 CaptureEnd WatchCapture(const Options& options, const CameraEndpoint& camera,
                         const CaptureStats& stats, const ConsoleDebugSink& debugSink,
                         norvane::ipcapture::IIPVideoCaptureEx& video, const std::string& output,
-                        Clock::time_point start) {
+                        Clock::time_point start, const ReceptionReader& reception) {
     StatusLine status(start);
     // The loop only watches and reports: a terminal's status line is redrawn twice a second, a
     // log gets a line every 5 s, so a slower tick there saves wake-ups without delaying anything
@@ -96,7 +98,8 @@ CaptureEnd WatchCapture(const Options& options, const CameraEndpoint& camera,
             return CaptureEndOf(outcome, diagnosis, debugSink.LastError(), output,
                                 options.connectTimeoutSeconds);
         }
-        status.Update(now, progress.elapsedSeconds, stats, video, options.quiet);
+        status.Update(now, progress.elapsedSeconds, stats, video, options.quiet,
+                      reception.Text(true));
     }
 }
 
@@ -152,11 +155,13 @@ int RunCapture(const Options& options, Plugin& plugin, const CameraEndpoint& cam
                             ":" + std::to_string(camera.httpPort) + " to " + writer->Describe());
     const bool opened = video->OpenChannel(0, &frameSink, &channelParams);
     const auto start = Clock::now();
+    const ReceptionReader reception{plugin.reception, driver.get()};
     const CaptureEnd end =
             opened ? WatchCapture(options, camera, stats, debugSink, *video, writer->Describe(),
-                                  start)
+                                  start, reception)
                    : CaptureEndOf(CaptureOutcome::ChannelNotStarted, CameraDiagnosis::Answers, "",
                                   writer->Describe(), options.connectTimeoutSeconds);
+    const std::string receptionSummary = reception.Text(false);
     video->CloseChannel(0);
     driver.reset(); // no frame arrives after this: the summary's counts are final
 
@@ -169,6 +174,9 @@ int RunCapture(const Options& options, Plugin& plugin, const CameraEndpoint& cam
                             FixedText(elapsed > 0 ? static_cast<double>(frames) / elapsed : 0, 1) +
                             " fps, " + std::to_string(stats.signalLost.load()) +
                             " signal-loss reports; output: " + writer->Describe());
+    if (!receptionSummary.empty()) {
+        ConsoleDebugSink::Print("vantrel-capture: " + receptionSummary);
+    }
     if (end.exitCode != kExitOk) {
         ConsoleDebugSink::Print("vantrel-capture: error: " + end.reason);
     }

@@ -32,6 +32,7 @@ bool Plugin::Load(const std::string& path, std::string& error) {
     // Every factory and deletion name must be present, as a host checks them.
     CreateIPCaptureFn unusedCreate = nullptr;
     DeleteIPCaptureFn unusedDelete = nullptr;
+    reception = reinterpret_cast<GetChannelReceptionFn>(::dlsym(m_handle, "GetChannelReception"));
     return Resolve(m_handle, "CreateIPCapture", create, error) &&
            Resolve(m_handle, "CreateIPCaptureEx", unusedCreate, error) &&
            Resolve(m_handle, "CreateIPCaptureEx2", unusedCreate, error) &&

@@ -1,5 +1,5 @@
 // Plugin: the driver library loaded at run time, as a recording server loads it, with its twelve
-// entry points resolved.
+// host entry points resolved, and the reception query where the plug-in has it.
 #pragma once
 
 #include <memory>
@@ -39,6 +39,7 @@ public:
     StartCapabilityQueryFn startQuery = nullptr;
     TerminateCapabilityQueryFn terminateQuery = nullptr;
     UninitCapabilityQueryFn uninitQuery = nullptr;
+    GetChannelReceptionFn reception = nullptr; // null with a plug-in that does not offer it
 
 private:
     void* m_handle = nullptr;
