@@ -117,10 +117,13 @@ public:
     // stalls; at 4 Mbit/s it spans 180 ms, so the time bound decides. 64 slots of a network
     // packet are about 100 kB, taken once, the first time a packet must be held.
     static constexpr std::uint32_t kSlots = 64;
-    // 30 ms: covers the reordering that parallel paths, Wi-Fi retries and link bonding cause
-    // (a few ms, rarely above 20), and delays a frame behind a genuinely lost packet by less than
-    // one frame interval at 30 frames a second.
-    static constexpr std::uint64_t kHoldLimitUs = 30000;
+    // 100 ms. A packet that a network delays by a few milliseconds often reaches the wire only
+    // behind the next frame or two, because the sender paces its frames (GStreamer's RTSP server
+    // with netsim delaying 1-15 ms puts such packets up to 80 ms late at 25 frames a second). A
+    // shorter bound would give those packets up, and with them the rest of the group of
+    // pictures. The bound costs time only behind a packet that is really lost (in-order packets
+    // are never held), and 100 ms is the reordering delay common RTSP receivers allow as well.
+    static constexpr std::uint64_t kHoldLimitUs = 100000;
     // A jump forward by this many numbers or more, or back by more than kMaxMisorder, is a sender
     // that started over, not loss or delay (RFC 3550 A.1 uses the same bounds).
     static constexpr std::uint32_t kMaxDropout = 3000;

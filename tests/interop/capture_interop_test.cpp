@@ -14,6 +14,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -22,6 +23,7 @@
 
 #include "child_process.h"
 #include "driver/vantrel_driver.h"
+#include "driver/video_capture.h"
 #include "http/lighttpd_server.h"
 #include "support/fakes.h"
 
@@ -137,9 +139,11 @@ std::string Describe(const FrameMatch& match) {
 struct CaptureCase {
     const char* name;
     std::int32_t streamType;
-    const char* rtspAuth;     // the GStreamer server's mode: none, basic, digest, both
-    std::size_t framesToTake; // frames collected before the channel is closed
-    std::size_t minimumRun;   // decoded frames that must follow the source one for one
+    const char* rtspAuth;         // the GStreamer server's mode: none, basic, digest, both
+    std::size_t framesToTake;     // frames collected before the channel is closed
+    std::size_t minimumRun;       // decoded frames that must follow the source one for one
+    const char* netsim = nullptr; // impairment of the server's packets (netsim properties)
+    bool lossless = true;         // the impairment loses no packet
 };
 
 // The camera driver, with a shorter data time-out when a test asks for one.
@@ -201,11 +205,11 @@ protected:
 
     // MakeSource writes `seconds` of ffmpeg's test picture (a running counter, so that every
     // frame differs) in the form the server plays, and returns its path.
-    std::string MakeSource(int seconds) {
+    std::string MakeSource(int seconds, const std::string& size = "320x240") {
         const std::string path = m_dir + (H264() ? "/source.h264" : "/source.mkv");
         std::vector<std::string> arguments{
                 "-f", "lavfi",
-                "-i", "testsrc=size=320x240:rate=" + std::string(H264() ? "25" : "10"),
+                "-i", "testsrc=size=" + size + ":rate=" + std::string(H264() ? "25" : "10"),
                 "-t", std::to_string(seconds)};
         if (H264()) {
             // A sync point every second; B-frames as a camera's main profile stream may have.
@@ -236,9 +240,17 @@ protected:
     void StartPeers(const std::string& source) {
         m_http.SetAnswer("set_setup.video.codec", kAnswerOk);
         ASSERT_TRUE(m_http.Start()) << m_http.Error();
-        ASSERT_TRUE(m_rtsp.Start({kPython, NORVANE_GST_RTSP_SERVER_SCRIPT, GetParam().rtspAuth,
-                                  kUser, kPassword, H264() ? "--h264" : "--mjpeg", source},
-                                 m_dir + "/gst.log"));
+        std::vector<std::string> arguments{kPython,
+                                           NORVANE_GST_RTSP_SERVER_SCRIPT,
+                                           GetParam().rtspAuth,
+                                           kUser,
+                                           kPassword,
+                                           H264() ? "--h264" : "--mjpeg",
+                                           source};
+        if (GetParam().netsim != nullptr) {
+            arguments.insert(arguments.end(), {"--netsim", GetParam().netsim});
+        }
+        ASSERT_TRUE(m_rtsp.Start(arguments, m_dir + "/gst.log"));
         const std::optional<std::string> ready = m_rtsp.ReadLine(30000);
         ASSERT_TRUE(ready && ready->rfind("READY ", 0) == 0)
                 << "RTSP server did not start: " << ready.value_or("no output");
@@ -417,6 +429,90 @@ INSTANTIATE_TEST_SUITE_P(GStreamerAndLighttpd, CaptureReconnect,
                          [](const testing::TestParamInfo<CaptureCase>& param) {
                              return std::string(param.param.name);
                          });
+
+class ImpairedCapture : public CaptureInterop {};
+
+// The server's packets are delayed, repeated or lost on their way (GStreamer's netsim) while the
+// driver and ffmpeg each receive the file over a session of their own at the same time. Delay
+// and repeats cost no frame: every frame of the file is delivered and decodes bit-exactly. Loss
+// never yields a damaged frame, and at least as many bit-exact frames as ffmpeg decodes.
+TEST_P(ImpairedCapture, EveryCompleteFrameIsDeliveredBitExact) {
+    const std::string source = MakeSource(10, "1280x720");
+    ASSERT_FALSE(source.empty());
+    const std::vector<std::string> reference = Digests(source, "", "source");
+    ASSERT_GE(reference.size(), 250U);
+    StartPeers(source);
+    CChildProcess ffmpeg;
+    const std::string url = "rtsp://127.0.0.1:" + std::to_string(m_rtspPort) + "/vtl_media/main";
+    ASSERT_TRUE(ffmpeg.Start({Ffmpeg(), "-hide_banner", "-loglevel", "warning", "-nostdin", "-y",
+                              "-rtsp_transport", "udp", "-i", url, "-c", "copy", "-t", "12", "-f",
+                              "h264", m_dir + "/ffmpeg.h264"},
+                             m_dir + "/ffmpeg.log"));
+    OpenDriver();
+    test::FakeChannelParams params(640, 480, 40, 50);
+    auto* video = m_driver->GetVideoCapture();
+    ASSERT_TRUE(video->OpenChannel(0, &m_sink, &params));
+    // The file plays once: the capture ends when no frame came for 2 s (bounded by 40 s).
+    std::size_t seen = 0;
+    int quiet = 0;
+    for (int tick = 0; tick < 160 && (seen == 0 || quiet < 8); ++tick) {
+        std::this_thread::sleep_for(250ms);
+        const std::size_t now = m_sink.FrameCount();
+        quiet = now == seen ? quiet + 1 : 0;
+        seen = now;
+    }
+    RtpReceptionCounters counts;
+    ASSERT_TRUE(static_cast<CIPVideoCapture*>(video)->GetChannelReception(0, counts));
+    video->CloseChannel(0);
+    ffmpeg.Finish(kToolTimeoutMs);
+
+    const std::vector<test::FrameRecord> frames = m_sink.Frames();
+    const auto [input, format] = WriteCapture(frames);
+    const std::vector<std::string> ours = Digests(input, format, "capture");
+    const FrameMatch match = MatchFrames(reference, ours);
+    std::size_t exact = 0;
+    for (const FrameRun& run : match.runs) {
+        exact += run.length;
+    }
+    const std::vector<std::string> theirs = Digests(m_dir + "/ffmpeg.h264", "h264", "ffmpeg");
+    const std::set<std::string> known(reference.begin(), reference.end());
+    const auto ffmpegExact = static_cast<std::size_t>(std::count_if(
+            theirs.begin(), theirs.end(), [&](const std::string& d) { return known.count(d); }));
+    std::printf("[ measure  ] %s: %zu source frames; driver %zu delivered, %zu bit-exact (%s); "
+                "ffmpeg %zu decoded, %zu bit-exact. Packets: %llu received of %llu expected, "
+                "%lld lost, %llu reordered, %llu duplicates, %llu late; frames %llu damaged\n",
+                GetParam().name, reference.size(), frames.size(), exact, Describe(match).c_str(),
+                theirs.size(), ffmpegExact, static_cast<unsigned long long>(counts.received),
+                static_cast<unsigned long long>(counts.expected),
+                static_cast<long long>(counts.Lost()),
+                static_cast<unsigned long long>(counts.reordered),
+                static_cast<unsigned long long>(counts.duplicates),
+                static_cast<unsigned long long>(counts.late),
+                static_cast<unsigned long long>(counts.framesDamaged));
+    EXPECT_EQ(ours.size(), frames.size()) << "every delivered frame decodes to one picture";
+    EXPECT_EQ(match.unknown, 0U) << "no damaged frame is delivered";
+    if (GetParam().lossless) {
+        ASSERT_EQ(match.runs.size(), 1U) << Describe(match);
+        EXPECT_EQ(match.runs[0].first, 0U);
+        EXPECT_EQ(match.runs[0].length, reference.size()) << "every frame of the file";
+        EXPECT_EQ(counts.framesDamaged, 0U);
+    } else {
+        EXPECT_GE(exact, ffmpegExact);
+        EXPECT_GT(counts.Lost(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+        GStreamerNetsim, ImpairedCapture,
+        testing::Values(CaptureCase{"H264Delayed", kStreamTypeH264, "none", 0, 0,
+                                    "delay-probability=0.1 min-delay=1 max-delay=15", true},
+                        CaptureCase{"H264Duplicated", kStreamTypeH264, "none", 0, 0,
+                                    "duplicate-probability=0.05", true},
+                        CaptureCase{"H264Lost", kStreamTypeH264, "none", 0, 0,
+                                    "drop-probability=0.02", false}),
+        [](const testing::TestParamInfo<CaptureCase>& param) {
+            return std::string(param.param.name);
+        });
 
 } // namespace
 } // namespace norvane

@@ -86,6 +86,8 @@ std::vector<std::uint16_t> Sequence(std::initializer_list<std::vector<Arrival>> 
     return all;
 }
 
+constexpr std::uint64_t kLimit = CRtpReorderWindow::kHoldLimitUs;
+
 TEST(CRtpReorderWindow, ReleasesInOrderDropsRepeatsAndGivesUpGaps) {
     struct Case {
         const char* name;
@@ -112,7 +114,7 @@ TEST(CRtpReorderWindow, ReleasesInOrderDropsRepeatsAndGivesUpGaps) {
              0,
              0},
             {"gap given up after the hold bound",
-             {{1, 0}, {3, 1000}, {4, 31000}},
+             {{1, 0}, {3, 1000}, {4, kLimit + 1000}},
              0,
              {1, 3, 4},
              1,
@@ -121,7 +123,7 @@ TEST(CRtpReorderWindow, ReleasesInOrderDropsRepeatsAndGivesUpGaps) {
              0,
              0},
             {"held packets wait while the bound has not passed",
-             {{1, 0}, {3, 1000}, {4, 30000}},
+             {{1, 0}, {3, 1000}, {4, kLimit}},
              0,
              {1},
              1,
@@ -130,7 +132,7 @@ TEST(CRtpReorderWindow, ReleasesInOrderDropsRepeatsAndGivesUpGaps) {
              0,
              0},
             {"a packet after its place was given up is late",
-             {{1, 0}, {3, 1000}, {4, 31000}, {2, 32000}},
+             {{1, 0}, {3, 1000}, {4, kLimit + 1000}, {2, kLimit + 2000}},
              0,
              {1, 3, 4},
              0,
@@ -140,7 +142,7 @@ TEST(CRtpReorderWindow, ReleasesInOrderDropsRepeatsAndGivesUpGaps) {
              0},
             {"burst lost, released by the time-out",
              {{1}, {2}, {10}, {11}},
-             40000,
+             kLimit + 10000,
              {1, 2, 10, 11},
              7,
              0,
@@ -223,14 +225,15 @@ TEST(CRtpReorderWindow, HoldTimeoutCountsDownFromTheOldestHeldPacket) {
     WindowRun run;
     EXPECT_EQ(run.window.HoldTimeoutMs(0), -1);
     run.Feed({{1, 0}, {3, 5000}, {4, 9000}});
-    EXPECT_EQ(run.window.HoldTimeoutMs(5000), 30);
-    EXPECT_EQ(run.window.HoldTimeoutMs(15500), 20); // rounded up: never wakes too early
-    EXPECT_EQ(run.window.HoldTimeoutMs(35000), 0);
-    run.window.Expire(34999);
+    EXPECT_EQ(run.window.HoldTimeoutMs(5000), static_cast<int>(kLimit / 1000));
+    // Rounded up: never wakes too early.
+    EXPECT_EQ(run.window.HoldTimeoutMs(15500), static_cast<int>((kLimit - 10500 + 999) / 1000));
+    EXPECT_EQ(run.window.HoldTimeoutMs(5000 + kLimit), 0);
+    run.window.Expire(5000 + kLimit - 1);
     EXPECT_EQ(run.window.HeldCount(), 2U);
-    run.window.Expire(35000);
+    run.window.Expire(5000 + kLimit);
     EXPECT_EQ(run.released.sequence, (std::vector<std::uint16_t>{1, 3, 4}));
-    EXPECT_EQ(run.window.HoldTimeoutMs(35000), -1);
+    EXPECT_EQ(run.window.HoldTimeoutMs(5000 + kLimit), -1);
 }
 
 TEST(CRtpReorderWindow, RestartForgetsTheSequenceButKeepsTheCounts) {

@@ -12,6 +12,9 @@ port, prints "READY <port>" and runs until it is terminated.
 --h264 FILE also serves an H.264 Annex-B file at /vtl_media/main and --mjpeg FILE a Matroska file
 of JPEG pictures at /vtl_media/second, each from its first frame for every session, paced by the
 file's timestamps, so that what a client receives can be compared frame by frame with the file.
+--netsim "PROPERTIES" puts GStreamer's netsim element, with these properties (for example
+"delay-probability=0.1 min-delay=1 max-delay=15"), behind the file streams' payloaders, so that
+their packets are delayed, duplicated or dropped on their way out.
 """
 import sys
 
@@ -42,6 +45,36 @@ def load(extra_elements=()):
         if Gst.ElementFactory.find(element) is None:
             raise ImportError("GStreamer element %s is missing" % element)
     return GLib, GstRtsp, GstRtspServer
+
+
+def register_impaired_payloader(netsim):
+    """Registers "impairedh264pay": rtph264pay followed by netsim with the properties `netsim`,
+    in one bin that answers the RTSP server's questions to its payloader (pt, stats) with the
+    payloader's answers, so that the server plays it like a payloader."""
+    from gi.repository import GObject, Gst
+
+    class ImpairedPay(Gst.Bin):
+        __gproperties__ = {
+            "pt": (int, "pt", "payload type", 0, 127, 96, GObject.ParamFlags.READABLE),
+            "stats": (Gst.Structure, "stats", "payloader statistics",
+                      GObject.ParamFlags.READABLE),
+        }
+
+        def __init__(self):
+            Gst.Bin.__init__(self)
+            self.pay = Gst.parse_launch("rtph264pay pt=96 config-interval=-1")
+            impair = Gst.parse_launch("netsim " + netsim)
+            self.add(self.pay)
+            self.add(impair)
+            self.pay.link(impair)
+            self.add_pad(Gst.GhostPad.new("sink", self.pay.get_static_pad("sink")))
+            self.add_pad(Gst.GhostPad.new("src", impair.get_static_pad("src")))
+
+        def do_get_property(self, prop):
+            return self.pay.get_property(prop.name)
+
+    GObject.type_register(ImpairedPay)
+    Gst.Element.register(None, "impairedh264pay", Gst.Rank.NONE, ImpairedPay)
 
 
 def set_supported_methods(auth, methods):
@@ -75,6 +108,11 @@ def main():
         return 0
     mode, user, password = sys.argv[1], sys.argv[2], sys.argv[3]
     options = sys.argv[4:]
+    netsim = ""
+    if "--netsim" in options[0::2]:
+        at = options.index("--netsim")
+        netsim = options[at + 1]
+        del options[at:at + 2]
     if len(options) % 2 != 0 or any(o not in FILE_PIPELINES for o in options[0::2]):
         print("bad options: %s" % " ".join(options), flush=True)
         return 2
@@ -85,6 +123,10 @@ def main():
     factories = [("/test", make_factory(GstRtsp, GstRtspServer, PIPELINE, True))]
     for option, location in zip(options[0::2], options[1::2]):
         path, launch = FILE_PIPELINES[option]
+        if netsim and option == "--h264":
+            register_impaired_payloader(netsim)
+            launch = launch.replace("rtph264pay name=pay0 pt=96 config-interval=-1",
+                                    "impairedh264pay name=pay0")
         factories.append((path, make_factory(GstRtsp, GstRtspServer, launch % location, False)))
 
     if mode != "none":
