@@ -29,6 +29,7 @@ constexpr std::uint8_t kIrapLast = 23;
 constexpr std::uint8_t kNalVps = 32;
 constexpr std::uint8_t kNalSps = 33;
 constexpr std::uint8_t kNalPps = 34;
+constexpr std::uint8_t kNalDelimiter = 35;
 constexpr std::uint8_t kNalEndOfSequence = 36;
 constexpr std::uint8_t kNalEndOfBitstream = 37;
 constexpr std::uint8_t kAggregation = 48;   // RFC 7798 4.4.2
@@ -108,6 +109,10 @@ bool CH265RTPMediaParser::StartNalUnit(std::uint8_t header0, std::uint8_t header
         m_state.open->end = m_frame.size();
         m_state.open = nullptr;
     }
+    if (type != kNalDelimiter && !m_state.setsAtKnown) {
+        m_state.setsAt = m_frame.size();
+        m_state.setsAtKnown = true;
+    }
     if (type < kFirstNonVcl) {
         if (!m_state.picture && type >= kIrapFirst && type <= kIrapLast &&
             (first & kFirstSliceInPicture) != 0) {
@@ -115,7 +120,7 @@ bool CH265RTPMediaParser::StartNalUnit(std::uint8_t header0, std::uint8_t header
             m_state.inBandSets = m_state.vps.Found() && m_state.sps.Found() && m_state.pps.Found();
             m_state.syncPoint = m_state.inBandSets;
             if (!m_state.syncPoint) {
-                AppendStoredSets();
+                InsertStoredSets();
             }
         }
         m_state.picture = true;
@@ -132,16 +137,26 @@ bool CH265RTPMediaParser::StartNalUnit(std::uint8_t header0, std::uint8_t header
     return true;
 }
 
-void CH265RTPMediaParser::AppendStoredSets() {
+void CH265RTPMediaParser::InsertStoredSets() {
     if (m_vps.empty() || m_sps.empty() || m_pps.empty()) {
         return; // nothing to complete the picture with: it is not a sync point
     }
+    std::vector<std::uint8_t> missing;
     const std::array<std::pair<const NalRange*, const std::vector<std::uint8_t>*>, 3> sets = {
             {{&m_state.vps, &m_vps}, {&m_state.sps, &m_sps}, {&m_state.pps, &m_pps}}};
     for (const auto& [range, stored] : sets) {
-        if (!range->Found()) {
-            m_frame.insert(m_frame.end(), kStartCode.begin(), kStartCode.end());
-            m_frame.insert(m_frame.end(), stored->begin(), stored->end());
+        if (range->begin == 0) {
+            missing.insert(missing.end(), kStartCode.begin(), kStartCode.end());
+            missing.insert(missing.end(), stored->begin(), stored->end());
+        }
+    }
+    const std::size_t at = m_state.setsAtKnown ? m_state.setsAt : m_frame.size();
+    m_frame.insert(m_frame.begin() + static_cast<std::ptrdiff_t>(at), missing.begin(),
+                   missing.end());
+    for (NalRange* range : {&m_state.vps, &m_state.sps, &m_state.pps}) {
+        if (range->begin >= at && range->begin != 0) { // a set sent in band moved back
+            range->begin += missing.size();
+            range->end += missing.size();
         }
     }
     m_state.syncPoint = true;

@@ -52,6 +52,8 @@ private:
         NalRange sps;
         NalRange pps;
         NalRange* open = nullptr; // the parameter set being appended, until the next unit starts
+        std::size_t setsAt = 0;   // where missing sets go: the first unit after the delimiter
+        bool setsAtKnown = false;
         bool picture = false;     // a VCL unit has started
         bool syncPoint = false;   // an IRAP picture with all three sets before it
         bool inBandSets = false;  // those sets came with the frame
@@ -62,10 +64,13 @@ private:
     [[nodiscard]] PayloadResult AppendAggregate(std::span<const std::uint8_t> payload);
     [[nodiscard]] PayloadResult AppendFragment(std::span<const std::uint8_t> payload);
     // StartNalUnit appends a start code for a unit whose header is `header0 header1` and whose
-    // payload begins with `first`, after the stored parameter sets when it starts an IRAP picture
-    // that came without them; false when the header is not a valid NAL unit header.
+    // payload begins with `first`; when the unit starts an IRAP picture that came without its
+    // parameter sets, the stored ones are put in. False when the header is not a valid one.
     [[nodiscard]] bool StartNalUnit(std::uint8_t header0, std::uint8_t header1, std::uint8_t first);
-    void AppendStoredSets();
+    // InsertStoredSets puts the stored sets the frame lacks where its sets belong (after the
+    // access unit delimiter, before SEI) and makes the frame a sync point; nothing when some set
+    // was never stored.
+    void InsertStoredSets();
     void KeepInBandSets();
     [[nodiscard]] PayloadResult Opened() const;
 
