@@ -54,9 +54,9 @@ private:
         NalRange* open = nullptr; // the parameter set being appended, until the next unit starts
         std::size_t setsAt = 0;   // where missing sets go: the first unit after the delimiter
         bool setsAtKnown = false;
-        bool picture = false;     // a VCL unit has started
-        bool syncPoint = false;   // an IRAP picture with all three sets before it
-        bool inBandSets = false;  // those sets came with the frame
+        bool picture = false;    // a VCL unit has started
+        bool syncPoint = false;  // an IRAP picture with all three sets before it
+        bool inBandSets = false; // those sets came with the frame
         bool fragmentOpen = false;
     };
 
