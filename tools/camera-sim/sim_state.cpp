@@ -66,6 +66,15 @@ bool CSimState::LoadMedia(std::string* error) {
         *error = "the embedded H.264 clips cannot be read";
         return false;
     }
+    if (!m_config.h265File.empty()) {
+        m_h265File = LoadFile<H264Clip>(m_config.h265File, ParseAnnexBH265, error);
+        if (!m_h265File) {
+            return false;
+        }
+    } else if (!EmbeddedH265_640x480()) {
+        *error = "the embedded H.265 clip cannot be read";
+        return false;
+    }
     if (!m_config.mjpegFile.empty()) {
         m_jpegClip = LoadFile<JpegClip>(m_config.mjpegFile, ParseMjpeg, error);
         return m_jpegClip != nullptr;
@@ -79,6 +88,9 @@ bool CSimState::LoadMedia(std::string* error) {
 }
 
 std::shared_ptr<const H264Clip> CSimState::MainClip() const {
+    if (CodecValue("codec0") == "h265") {
+        return m_h265File ? m_h265File : EmbeddedH265_640x480();
+    }
     if (m_h264File) {
         return m_h264File;
     }
