@@ -63,6 +63,7 @@ struct CameraSimConfig {
     // only knows H.264 and refuses it as an invalid value.
     bool h265 = true;
     std::uint32_t h265MaxDonDiff = 0; // announced as sprop-max-don-diff when above 0
+    std::string codec0 = "h264";      // the main stream's codec until a client sets another
     std::uint32_t width = 640;        // initial main stream size (chooses the embedded H.264 clip)
     std::uint32_t height = 480;
     double fps = 25.0;             // initial frame rate of both streams

@@ -37,7 +37,7 @@ CSimState::CSimState(CameraSimConfig config) : m_config(std::move(config)) {
     const std::string fps = FormatDecimal(m_config.fps);
     const std::string size0 =
             std::to_string(m_config.width) + "x" + std::to_string(m_config.height);
-    m_settings.codec = {{"codec0", "h264"},
+    m_settings.codec = {{"codec0", m_config.codec0},
                         {"resolution0", size0},
                         {"bitctrl0", "cbr"},
                         {"bitavr0", "2048"},
