@@ -145,6 +145,7 @@ TEST_F(CaptureTool, ProbeJsonReportsModelAndResolutions) {
     EXPECT_NE(r.output.find("\"model\": \"Vantrel VT-2M100\""), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("\"size\": \"1920x1080\""), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("\"Firmware\": \"2.4.1\""), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("\"h265\": true"), std::string::npos) << r.output;
 }
 
 TEST_F(CaptureTool, IoSeesInputChangesAndSwitchesTheRelay) {

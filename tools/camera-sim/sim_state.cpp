@@ -50,7 +50,8 @@ CSimState::CSimState(CameraSimConfig config) : m_config(std::move(config)) {
                         {"ff_mode", std::to_string(m_config.ffMode)},
                         {"mirror_mode", "none"},
                         {"bandon", "no"},
-                        {"bandwidth", "5000"}};
+                        {"bandwidth", "5000"},
+                        {"codec0_options", m_config.h265 ? "h264,h265" : "h264"}};
     m_settings.alarmPort = {{"in_enable", "yes"},        {"in_type", "no"},
                             {"in_text", "ALARM 1"},      {"out_oper", "useroff"},
                             {"out_mode", "transparent"}, {"out_dwell", "5"}};
