@@ -1,28 +1,11 @@
 // Fuzz target: the H.265 depacketizer fed a structured packet sequence (loss, repeats, markers,
 // refusing client), optionally after VPS, SPS and PPS from a session description.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
 #include "rtp/h265_rtp_media_parser.h"
 #include "rtp_fuzz_support.h"
-
-namespace {
-
-// TakeSet cuts [length][bytes] off the front of the sequence.
-std::span<const std::uint8_t> TakeSet(norvane::fuzz::CPacketSequence& sequence) {
-    const auto rest = sequence.Rest();
-    if (rest.empty()) {
-        return rest;
-    }
-    const std::size_t length = std::min<std::size_t>(rest[0], rest.size() - 1);
-    const auto set = rest.subspan(1, length);
-    sequence.Consume(1 + length);
-    return set;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace norvane;
@@ -38,9 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     fuzz::CPacketSequence sequence(std::span(data, size).subspan(1));
     if ((config & 1) != 0) {
-        const auto vps = TakeSet(sequence);
-        const auto sps = TakeSet(sequence);
-        const auto pps = TakeSet(sequence);
+        const auto vps = sequence.TakeSet();
+        const auto sps = sequence.TakeSet();
+        const auto pps = sequence.TakeSet();
         (void)parser.SetParameterSets(vps, sps, pps);
     }
     fuzz::FeedSequence(parser, client, sequence);

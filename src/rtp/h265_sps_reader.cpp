@@ -11,7 +11,6 @@ constexpr std::uint32_t kMaxSubLayers = 7; // sps_max_sub_layers_minus1 is 0 to 
 constexpr std::uint32_t kMaxChromaFormat = 3;
 constexpr unsigned kProfileBits = 88; // profile space to the end of the constraint flags
 constexpr unsigned kLevelBits = 8;
-constexpr std::uint64_t kMaxPictureSide = 65535;
 
 // SkipProfileTierLevel steps over profile_tier_level(1, maxSubLayersMinus1) (H.265 7.3.3).
 void SkipProfileTierLevel(CBitReader& bits, std::uint32_t maxSubLayersMinus1) {
@@ -64,9 +63,11 @@ std::optional<SpsSize> ReadH265SpsSize(std::span<const std::uint8_t> nalUnit) {
     if (chromaFormatIdc == 3) {
         separateColourPlanes = bits.Bit() != 0;
     }
-    std::uint64_t width = bits.Ue();  // pic_width_in_luma_samples
-    std::uint64_t height = bits.Ue(); // pic_height_in_luma_samples
-    if (bits.Bit() != 0) {            // conformance_window_flag
+    const std::uint64_t width = bits.Ue();  // pic_width_in_luma_samples
+    const std::uint64_t height = bits.Ue(); // pic_height_in_luma_samples
+    std::uint64_t cropX = 0;
+    std::uint64_t cropY = 0;
+    if (bits.Bit() != 0) { // conformance_window_flag
         const std::uint64_t left = bits.Ue();
         const std::uint64_t right = bits.Ue();
         const std::uint64_t top = bits.Ue();
@@ -75,16 +76,10 @@ std::optional<SpsSize> ReadH265SpsSize(std::span<const std::uint8_t> nalUnit) {
         const std::uint32_t chroma = separateColourPlanes ? 0 : chromaFormatIdc;
         const std::uint64_t unitX = chroma == 1 || chroma == 2 ? 2 : 1;
         const std::uint64_t unitY = chroma == 1 ? 2 : 1;
-        const std::uint64_t cropX = unitX * (left + right);
-        const std::uint64_t cropY = unitY * (top + bottom);
-        width = cropX < width ? width - cropX : 0;
-        height = cropY < height ? height - cropY : 0;
+        cropX = unitX * (left + right);
+        cropY = unitY * (top + bottom);
     }
-    if (bits.Failed() || width == 0 || height == 0 || width > kMaxPictureSide ||
-        height > kMaxPictureSide) {
-        return std::nullopt;
-    }
-    return SpsSize{static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
+    return CroppedSpsSize(bits.Failed(), width, height, cropX, cropY);
 }
 
 } // namespace norvane

@@ -146,8 +146,10 @@ std::optional<SpsSize> ReadSpsSize(std::span<const std::uint8_t> payload) {
         bits.Bit(); // mb_adaptive_frame_field_flag
     }
     bits.Bit(); // direct_8x8_inference_flag
-    std::uint64_t width = widthMbs * 16;
-    std::uint64_t height = (2 - frameMbsOnly) * heightMapUnits * 16;
+    const std::uint64_t width = widthMbs * 16;
+    const std::uint64_t height = (2 - frameMbsOnly) * heightMapUnits * 16;
+    std::uint64_t cropX = 0;
+    std::uint64_t cropY = 0;
     if (bits.Bit() != 0) { // frame_cropping_flag
         const std::uint64_t left = bits.Ue();
         const std::uint64_t right = bits.Ue();
@@ -158,12 +160,17 @@ std::optional<SpsSize> ReadSpsSize(std::span<const std::uint8_t> payload) {
         const std::uint64_t unitX = hasChroma && chromaFormatIdc != 3 ? 2 : 1;
         const std::uint64_t unitY =
                 std::uint64_t{hasChroma && chromaFormatIdc == 1 ? 2U : 1U} * (2 - frameMbsOnly);
-        const std::uint64_t cropX = unitX * (left + right);
-        const std::uint64_t cropY = unitY * (top + bottom);
-        width = cropX < width ? width - cropX : 0;
-        height = cropY < height ? height - cropY : 0;
+        cropX = unitX * (left + right);
+        cropY = unitY * (top + bottom);
     }
-    if (bits.Failed() || width == 0 || height == 0 || width > kMaxPictureSide ||
+    return CroppedSpsSize(bits.Failed(), width, height, cropX, cropY);
+}
+
+std::optional<SpsSize> CroppedSpsSize(bool failed, std::uint64_t width, std::uint64_t height,
+                                      std::uint64_t cropX, std::uint64_t cropY) {
+    width = cropX < width ? width - cropX : 0;
+    height = cropY < height ? height - cropY : 0;
+    if (failed || width == 0 || height == 0 || width > kMaxPictureSide ||
         height > kMaxPictureSide) {
         return std::nullopt;
     }

@@ -74,6 +74,21 @@ std::optional<Bytes8> Decode(const Bytes8& data, const std::string& format) {
     return raw;
 }
 
+// ExpectSamePictures checks that the delivered byte stream decodes to the source's `pictures`
+// 320x240 pictures (skipped without ffmpeg, after the byte-exact checks of the caller).
+void ExpectSamePictures(const Bytes8& stream, const Bytes8& delivered, const std::string& format,
+                        std::size_t pictures) {
+    if (!HaveFfmpeg()) {
+        GTEST_SKIP() << "ffmpeg is not installed: the decode comparison was skipped "
+                        "(the byte-exact checks ran)";
+    }
+    const auto source = Decode(stream, format);
+    const auto rebuilt = Decode(delivered, format);
+    ASSERT_TRUE(source && rebuilt);
+    EXPECT_EQ(source->size(), pictures * 320 * 240 * 3 / 2);
+    EXPECT_TRUE(*source == *rebuilt) << "the delivered stream decodes to other pictures";
+}
+
 class Feeder {
 public:
     template <class Parser>
@@ -167,15 +182,7 @@ TEST_P(GoldenH264, AccessUnitsComeOutByteExactly) {
     }
     EXPECT_EQ(driver.allocator.Outstanding(), 0U);
 
-    if (!HaveFfmpeg()) {
-        GTEST_SKIP() << "ffmpeg is not installed: the decode comparison was skipped "
-                        "(the byte-exact checks above ran)";
-    }
-    const auto source = Decode(stream, "h264");
-    const auto rebuilt = Decode(delivered, "h264");
-    ASSERT_TRUE(source && rebuilt);
-    EXPECT_EQ(source->size(), 30U * 320 * 240 * 3 / 2);
-    EXPECT_TRUE(*source == *rebuilt) << "the delivered stream decodes to other pictures";
+    ExpectSamePictures(stream, delivered, "h264", 30U);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, GoldenH264,
@@ -284,15 +291,7 @@ TEST_P(GoldenH265, AccessUnitsComeOutByteExactly) {
     }
     EXPECT_EQ(driver.allocator.Outstanding(), 0U);
 
-    if (!HaveFfmpeg()) {
-        GTEST_SKIP() << "ffmpeg is not installed: the decode comparison was skipped "
-                        "(the byte-exact checks above ran)";
-    }
-    const auto source = Decode(stream, "hevc");
-    const auto rebuilt = Decode(delivered, "hevc");
-    ASSERT_TRUE(source && rebuilt);
-    EXPECT_EQ(source->size(), 20U * 320 * 240 * 3 / 2);
-    EXPECT_TRUE(*source == *rebuilt) << "the delivered stream decodes to other pictures";
+    ExpectSamePictures(stream, delivered, "hevc", 20U);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -29,18 +29,20 @@ bool IsAggregatable(const std::vector<std::uint8_t>& nal) {
     return type == 6 || type == 7 || type == 8; // SEI, SPS, PPS
 }
 
-void AppendFragments(const std::vector<std::uint8_t>& nal, std::size_t maxPayload,
-                     std::vector<RtpPayload>& out) {
-    const std::uint8_t indicator = static_cast<std::uint8_t>((nal[0] & 0xE0) | kFuA);
-    const std::uint8_t type = nal[0] & 0x1F;
-    const std::size_t chunk = maxPayload - 2;
-    for (std::size_t at = 1; at < nal.size(); at += chunk) {
+// AppendFragmentUnits sends `nal` without its `headerSize` header bytes in pieces, each after
+// `prefix` (the packet's payload header) and an FU header with the start and end bits and `type`
+// (RFC 6184 section 5.8, RFC 7798 section 4.4.3).
+void AppendFragmentUnits(const std::vector<std::uint8_t>& nal, std::size_t headerSize,
+                         const std::vector<std::uint8_t>& prefix, std::uint8_t type,
+                         std::size_t maxPayload, std::vector<RtpPayload>& out) {
+    const std::size_t chunk = maxPayload - prefix.size() - 1;
+    for (std::size_t at = headerSize; at < nal.size(); at += chunk) {
         const std::size_t length = std::min(chunk, nal.size() - at);
         RtpPayload payload;
-        payload.data.reserve(length + 2);
-        payload.data.push_back(indicator);
+        payload.data.reserve(prefix.size() + 1 + length);
+        payload.data = prefix;
         std::uint8_t header = type;
-        if (at == 1) {
+        if (at == headerSize) {
             header = static_cast<std::uint8_t>(header | 0x80); // S
         }
         if (at + length == nal.size()) {
@@ -51,6 +53,12 @@ void AppendFragments(const std::vector<std::uint8_t>& nal, std::size_t maxPayloa
                             nal.begin() + static_cast<std::ptrdiff_t>(at + length));
         out.push_back(std::move(payload));
     }
+}
+
+void AppendFragments(const std::vector<std::uint8_t>& nal, std::size_t maxPayload,
+                     std::vector<RtpPayload>& out) {
+    const std::uint8_t indicator = static_cast<std::uint8_t>((nal[0] & 0xE0) | kFuA);
+    AppendFragmentUnits(nal, 1, {indicator}, nal[0] & 0x1F, maxPayload, out);
 }
 
 constexpr std::uint8_t kH265Aggregation = 48;   // RFC 7798 section 4.4.2
@@ -75,24 +83,9 @@ void PutH265PayloadHeader(std::vector<std::uint8_t>& out, std::uint8_t forbidden
 
 void AppendH265Fragments(const std::vector<std::uint8_t>& nal, std::size_t maxPayload,
                          std::vector<RtpPayload>& out) {
-    const std::size_t chunk = maxPayload - 3;
-    for (std::size_t at = 2; at < nal.size(); at += chunk) {
-        const std::size_t length = std::min(chunk, nal.size() - at);
-        RtpPayload payload;
-        payload.data.reserve(length + 3);
-        PutH265PayloadHeader(payload.data, nal[0] & 0x80, kH265Fragmentation, nal, nal[1] & 0x07);
-        std::uint8_t header = H265Type(nal);
-        if (at == 2) {
-            header = static_cast<std::uint8_t>(header | 0x80); // S
-        }
-        if (at + length == nal.size()) {
-            header = static_cast<std::uint8_t>(header | 0x40); // E
-        }
-        payload.data.push_back(header);
-        payload.data.insert(payload.data.end(), nal.begin() + static_cast<std::ptrdiff_t>(at),
-                            nal.begin() + static_cast<std::ptrdiff_t>(at + length));
-        out.push_back(std::move(payload));
-    }
+    std::vector<std::uint8_t> prefix;
+    PutH265PayloadHeader(prefix, nal[0] & 0x80, kH265Fragmentation, nal, nal[1] & 0x07);
+    AppendFragmentUnits(nal, 2, prefix, H265Type(nal), maxPayload, out);
 }
 
 } // namespace
