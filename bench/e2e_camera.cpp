@@ -29,9 +29,10 @@
 namespace {
 
 constexpr char kUsage[] =
-        "Usage: e2e-camera --h264 FILE [--size WxH] [--fps N] [--mtu N] [--instances N]\n"
-        "                  [--run-for S]\n"
-        "Starts N simulated cameras on 127.0.0.1 serving FILE as vtl_media/main and prints\n"
+        "Usage: e2e-camera --h264 FILE|--h265 FILE [--size WxH] [--fps N] [--mtu N]\n"
+        "                  [--instances N] [--run-for S]\n"
+        "Starts N simulated cameras on 127.0.0.1 serving FILE as vtl_media/main (an H.265 file\n"
+        "from the start, without a codec0=h265 configuration) and prints\n"
         "\"camera I http PORT rtsp PORT\" for each, then \"ready\". Commands on stdin: stats,\n"
         "requests, log I, stop-media, start-media, quit.\n";
 
@@ -68,6 +69,9 @@ std::string ParseArguments(const std::vector<std::string>& args, Arguments& argu
         unsigned long number = 0;
         if (option == "--h264") {
             config.h264File = text;
+        } else if (option == "--h265") {
+            config.h265File = text;
+            config.codec0 = "h265";
         } else if (option == "--size") {
             const std::size_t x = text.find('x');
             unsigned long width = 0;
@@ -102,8 +106,8 @@ std::string ParseArguments(const std::vector<std::string>& args, Arguments& argu
             return "unknown option " + option;
         }
     }
-    if (config.h264File.empty()) {
-        return "--h264 FILE is required";
+    if (config.h264File.empty() && config.h265File.empty()) {
+        return "--h264 FILE or --h265 FILE is required";
     }
     return {};
 }

@@ -43,20 +43,26 @@ def process_cpu_seconds(pid):
     return time.clock_gettime(((~pid) << 3) | 2)
 
 
-def make_clip(ffmpeg, out_dir, mbps, seconds, size, fps):
-    path = out_dir / f"testsrc2_noise_{size}_{fps}fps_{mbps}M_{seconds}s.h264"
+def make_clip(ffmpeg, out_dir, mbps, seconds, size, fps, codec="h264"):
+    path = out_dir / f"testsrc2_noise_{size}_{fps}fps_{mbps}M_{seconds}s.{codec}"
     if path.exists() and path.stat().st_size > 0:
         return path
     out_dir.mkdir(parents=True, exist_ok=True)
     rate = f"{mbps}M"
-    tmp = path.with_suffix(".tmp.h264")
+    tmp = path.with_suffix(f".tmp.{codec}")
+    if codec == "h265":
+        # libx265 at the same rate control, no B-frames, parameter sets with every IRAP picture.
+        encoder = ["-c:v", "libx265", "-preset", "ultrafast", "-x265-params",
+                   f"keyint={2 * fps}:min-keyint={2 * fps}:bframes=0:scenecut=0:"
+                   "repeat-headers=1:log-level=error", "-f", "hevc"]
+    else:
+        encoder = ["-c:v", "libx264", "-preset", "veryfast", "-profile:v", "high", "-bf", "0",
+                   "-g", str(2 * fps), "-sc_threshold", "0", "-f", "h264"]
     cmd = [ffmpeg, "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
            "-f", "lavfi", "-i", f"testsrc2=size={size}:rate={fps}",
            "-vf", "noise=alls=16:allf=t", "-t", str(seconds),
-           "-c:v", "libx264", "-preset", "veryfast", "-profile:v", "high", "-bf", "0",
-           "-g", str(2 * fps), "-sc_threshold", "0",
            "-b:v", rate, "-maxrate", rate, "-bufsize", rate,
-           "-pix_fmt", "yuv420p", "-f", "h264", str(tmp)]
+           "-pix_fmt", "yuv420p"] + encoder + [str(tmp)]
     print("making clip:", " ".join(cmd), flush=True)
     subprocess.run(cmd, check=True, timeout=600)
     tmp.rename(path)
@@ -71,7 +77,8 @@ class Cameras:
     """An e2e-camera process and its line protocol."""
 
     def __init__(self, exe, clip, instances, size, fps, run_for):
-        cmd = [str(exe), "--h264", str(clip), "--instances", str(instances), "--size", size,
+        option = "--h265" if clip.suffix == ".h265" else "--h264"
+        cmd = [str(exe), option, str(clip), "--instances", str(instances), "--size", size,
                "--fps", str(fps), "--run-for", str(run_for)]
         self.proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      text=True, bufsize=1)
@@ -154,7 +161,7 @@ def receive_run(args, clip, mbps):
     w, h = args.size.split("x")
     capture_cmd = [str(capture_exe), "--camera", f"127.0.0.1:{http_a}", "--rtsp-port",
                    str(rtsp_a), "--size", args.size, "--fps", str(args.fps), "--out", "/dev/null",
-                   "--quiet", "--duration", str(run_for)]
+                   "--quiet", "--duration", str(run_for), "--stream", args.codec]
     if args.plugin:
         capture_cmd += ["--plugin", args.plugin]
     ffmpeg_cmd = [args.ffmpeg, "-hide_banner", "-nostdin", "-rtsp_transport", "udp", "-i",
@@ -218,7 +225,8 @@ def run_receive(args):
     media = Path(args.build) / "e2e-media"
     rows = []
     for mbps in args.rates:
-        clip = make_clip(args.ffmpeg, media, mbps, args.clip_seconds, args.size, args.fps)
+        clip = make_clip(args.ffmpeg, media, mbps, args.clip_seconds, args.size, args.fps,
+                         args.codec)
         rate = clip_mbps(clip, args.clip_seconds)
         runs = []
         for i in range(args.repeat):
@@ -240,7 +248,7 @@ def run_receive(args):
           f"starting {args.warmup} s after both receivers streamed; median [min..max] of "
           f"{args.repeat} runs")
     for mbps, rate, runs in rows:
-        print(f"{mbps} Mbit/s (clip {rate:.2f} Mbit/s):")
+        print(f"{args.codec} {mbps} Mbit/s (clip {rate:.2f} Mbit/s):")
         print(f"  CPU s per minute   vantrel {spread([r[0][0] for r in runs])}"
               f"   ffmpeg {spread([r[0][1] for r in runs])}")
         print(f"  CPU ms per Mbit    vantrel {spread([r[1][0] for r in runs])}"
@@ -389,6 +397,8 @@ def main():
     p.add_argument("mode", choices=["receive", "scale", "all"])
     p.add_argument("--build", default=str(ROOT / "build/default"))
     p.add_argument("--ffmpeg", default="ffmpeg")
+    p.add_argument("--codec", choices=["h264", "h265"], default="h264",
+                   help="receive: the main stream's codec (clip, camera and vantrel-capture)")
     p.add_argument("--plugin", help="driver plug-in to load instead of the one built beside "
                    "the tools (to compare two builds of the driver)")
     p.add_argument("--rates", type=lambda s: [int(x) for x in s.split(",")],

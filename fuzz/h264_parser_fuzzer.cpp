@@ -23,15 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::CPacketSequence sequence(std::span(data, size).subspan(1));
     if ((config & 1) != 0 && sequence.Rest().size() >= 2) {
         // Parameter sets: [sps length][sps][pps length][pps].
-        const auto rest = sequence.Rest();
-        const std::size_t spsLength = std::min<std::size_t>(rest[0], rest.size() - 1);
-        const auto sps = rest.subspan(1, spsLength);
-        sequence.Consume(1 + spsLength);
-        const auto after = sequence.Rest();
-        const std::size_t ppsLength =
-                after.empty() ? 0 : std::min<std::size_t>(after[0], after.size() - 1);
-        const auto pps = after.empty() ? after : after.subspan(1, ppsLength);
-        sequence.Consume(after.empty() ? 0 : 1 + ppsLength);
+        const auto sps = sequence.TakeSet();
+        const auto pps = sequence.TakeSet();
         parser.SetParameterSets(std::vector<std::uint8_t>(sps.begin(), sps.end()),
                                 std::vector<std::uint8_t>(pps.begin(), pps.end()));
     }

@@ -123,6 +123,17 @@ public:
 
     void Consume(std::size_t count) { m_data = m_data.subspan(std::min(count, m_data.size())); }
 
+    // TakeSet cuts a parameter set, [length][bytes], off the front (shorter when the data ends).
+    std::span<const std::uint8_t> TakeSet() {
+        if (m_data.empty()) {
+            return m_data;
+        }
+        const std::size_t length = std::min<std::size_t>(m_data[0], m_data.size() - 1);
+        const auto set = m_data.subspan(1, length);
+        Consume(1 + length);
+        return set;
+    }
+
 private:
     std::span<const std::uint8_t> m_data;
     std::vector<std::uint8_t> m_payload;

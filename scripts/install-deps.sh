@@ -11,6 +11,8 @@ packages=(
     lighttpd lighttpd-mod-openssl openssl apache2-utils ffmpeg curl python3
     python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-tools
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-libav
+    # h264parse and h265parse in front of the RTP payloaders; ffmpeg encodes H.265 with libx265
+    gstreamer1.0-plugins-bad
 )
 
 missing=()

@@ -51,6 +51,10 @@ class IFrameIntervalList {
     virtual void Add(uint32_t interval) = 0;        // slot 2
 };
 
+// Capability value (ICapabilityResults::SetValue) sent with 1 when the camera says it can stream
+// H.265 on its main stream (stream type kStreamTypeH265); never sent for other cameras.
+constexpr uint32_t kCapabilityH265 = 13;
+
 // The host's results object of one capability query.
 class ICapabilityResults {
     NORVANE_SLOT0(ICapabilityResults)

@@ -26,6 +26,16 @@ constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
 constexpr uint32_t kFourCCH264 = MakeFourCC('H', '2', '6', '4'); // access unit with an SPS
 constexpr uint32_t kFourCCI264 = MakeFourCC('I', '2', '6', '4'); // any other access unit
 constexpr uint32_t kFourCCJpeg = MakeFourCC('J', 'P', 'E', 'G'); // complete JPEG picture
+// H.265 access units in byte-stream form (start codes), nothing appended; "H265" is a sync point:
+// VPS, SPS and PPS before an IRAP picture, so that decoding can start there.
+constexpr uint32_t kFourCCH265 = MakeFourCC('H', '2', '6', '5');
+constexpr uint32_t kFourCCI265 = MakeFourCC('I', '2', '6', '5'); // any other access unit
+
+// Stream types a host answers in IConnectionSettings::GetStreamType. A host that never answers
+// kStreamTypeH265 never receives H.265 frames.
+constexpr int32_t kStreamTypeMjpeg = 1; // the camera's second stream as JPEG pictures
+constexpr int32_t kStreamTypeH264 = 3;  // the main stream as H.264 ("H264", "I264")
+constexpr int32_t kStreamTypeH265 = 5;  // the main stream as H.265 ("H265", "I265")
 
 // Receives the driver's diagnostic messages (argument 1 of IIPCaptureDriver::Open).
 class IDebugSink {
@@ -112,7 +122,7 @@ class IConnectionSettings {
 
     virtual void Reserved3() {}
 
-    virtual int32_t GetStreamType() = 0;   // slot 4: 1 MJPEG, 3 H.264
+    virtual int32_t GetStreamType() = 0;   // slot 4: 1 MJPEG, 3 H.264, 5 H.265
     virtual const char* GetUserName() = 0; // slot 5
     virtual const char* GetPassword() = 0; // slot 6
 };

@@ -88,8 +88,7 @@ bool CBaseRTSPChannel::StartStreaming() {
     if (m_stopEvent.IsSet() || !Step(kDescribe) || m_stopEvent.IsSet()) {
         return false;
     }
-    OnDescribed();
-    if (!Step(kSetup) || m_stopEvent.IsSet()) {
+    if (!OnDescribed() || !Step(kSetup) || m_stopEvent.IsSet()) {
         return false;
     }
     return Step(kPlay);

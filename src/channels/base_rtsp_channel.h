@@ -35,8 +35,9 @@ public:
     // FillSessionSettings sets what the stream decides: RTSP port and stream path.
     virtual void FillSessionSettings(RTSPSessionSettings& /*settings*/) {}
 
-    // OnDescribed takes what the stream needs from the session description.
-    virtual void OnDescribed() {}
+    // OnDescribed takes what the stream needs from the session description; false (after telling
+    // the host why) when the stream cannot be taken, which ends the attempt.
+    virtual bool OnDescribed() { return true; }
 
     [[nodiscard]] std::uint16_t RtcpPort() const { return m_rtcpPort; }
 

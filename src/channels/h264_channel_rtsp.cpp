@@ -20,10 +20,11 @@ void CH264ChannelRTSP::FillSessionSettings(RTSPSessionSettings& settings) {
     FillStream(settings, "vtl_media/main");
 }
 
-void CH264ChannelRTSP::OnDescribed() {
+bool CH264ChannelRTSP::OnDescribed() {
     if (m_client && !m_client->Sps().empty() && !m_client->Pps().empty()) {
         m_parameterSets.Post(m_client->Sps(), m_client->Pps());
     }
+    return true;
 }
 
 void CH264ChannelRTSP::FeedParser(const RtpPacketInfo* packet) {

@@ -21,7 +21,7 @@ public:
     void FeedParser(const RtpPacketInfo* packet) override;
 
     void FillSessionSettings(RTSPSessionSettings& settings) override;
-    void OnDescribed() override;
+    bool OnDescribed() override;
 
 private:
     CH264RTPMediaParser m_parser;

@@ -73,6 +73,12 @@ StreamCodecSettings H264StreamSettings(const ChannelStartRecord& start, bool nts
     return settings;
 }
 
+StreamCodecSettings H265StreamSettings(const ChannelStartRecord& start, bool ntsc) {
+    StreamCodecSettings settings = H264StreamSettings(start, ntsc);
+    settings.codec0 = "h265";
+    return settings;
+}
+
 StreamCodecSettings MjpegStreamSettings(ChannelStartRecord& start, bool ntsc) {
     if (start.width > kMjpegMaxWidth || start.height > kMjpegMaxHeight) {
         start.width = kMjpegMaxWidth;

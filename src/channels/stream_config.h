@@ -34,6 +34,9 @@ std::uint32_t StreamBitRate(std::uint32_t quality);
 // pixels of width, else at the same size.
 StreamCodecSettings H264StreamSettings(const ChannelStartRecord& start, bool ntsc);
 
+// H265StreamSettings: as H264StreamSettings, with the main stream encoded as H.265.
+StreamCodecSettings H265StreamSettings(const ChannelStartRecord& start, bool ntsc);
+
 // MjpegStreamSettings: both streams at the asked size, limited to 704x576 (the record is reduced
 // in place, so the picture size the parser expects follows).
 StreamCodecSettings MjpegStreamSettings(ChannelStartRecord& start, bool ntsc);

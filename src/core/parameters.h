@@ -4,11 +4,9 @@
 
 #include <cstdint>
 
-namespace norvane {
+#include "norvane/host.h" // the stream types of the host's connection settings
 
-// Stream types of the host's connection settings.
-constexpr std::int32_t kStreamTypeMjpeg = 1;
-constexpr std::int32_t kStreamTypeH264 = 3;
+namespace norvane {
 
 // Time-out used with Vantrel cameras for requests and data.
 constexpr std::int32_t kVantrelTimeoutMs = 10000;

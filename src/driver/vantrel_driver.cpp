@@ -3,6 +3,7 @@
 #include <new>
 
 #include "channels/h264_channel_rtsp.h"
+#include "channels/h265_channel_rtsp.h"
 #include "channels/mjpeg_channel_rtsp.h"
 #include "core/boundary.h"
 #include "io/digital_io.h"
@@ -54,6 +55,8 @@ ICameraChannel* CVantrelDriver::CreateChannel(std::uint32_t index, IFrameSink* s
         return new (std::nothrow) CMJPEGChannelRTSP(this, index, sink);
     case kStreamTypeH264:
         return new (std::nothrow) CH264ChannelRTSP(this, index, sink);
+    case kStreamTypeH265:
+        return new (std::nothrow) CH265ChannelRTSP(this, index, sink);
     default:
         return nullptr;
     }

@@ -43,6 +43,9 @@ bool CCameraPropertiesEx::Save(ICapabilityResults* results) {
             results->SetValue(kCapCodec16, 1);
         }
     }
+    if (m_h265) {
+        results->SetValue(kCapH265, 1);
+    }
     IResolutionList* resolutions = results->GetResolutionList();
     for (const ResolutionEntry& entry : m_resolutions) {
         if (resolutions == nullptr) {

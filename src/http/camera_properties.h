@@ -38,6 +38,7 @@ constexpr std::uint32_t kCapCodec1or2 = 7;
 constexpr std::uint32_t kCapCodec16 = 8;
 constexpr std::uint32_t kCapFlag4 = 11;
 constexpr std::uint32_t kCapFlag5 = 12;
+constexpr std::uint32_t kCapH265 = norvane::kCapabilityH265;
 
 // Codec codes of m_codecs.
 constexpr std::uint32_t kCodec1 = 1;
@@ -59,6 +60,9 @@ public:
     std::uint32_t m_alarmOutput = 0;
     // Flags reported under the ids 4, 1, 5, 11 and 12, in this order.
     std::array<std::uint8_t, 5> m_flags{};
+    // The camera said it can stream H.265 on its main stream; reported under kCapH265 only then,
+    // so that hosts of cameras without H.265 get exactly the values they always got.
+    bool m_h265 = false;
 };
 
 class CCameraPropertiesEx : public CCameraProperties {

@@ -31,10 +31,13 @@ inline std::string Path(std::string_view function) {
 // Answer keys. "0x00000000" as the return code means that the camera carried the request out.
 constexpr std::string_view kReturnCode = "return_code";
 constexpr std::string_view kReturnCodeDone = "0x00000000";
-constexpr std::string_view kBrand = "brand";            // system information
-constexpr std::string_view kHardwareVersion = "hwver";  // system information: the model
-constexpr std::string_view kFirmwareVersion = "swver";  // system information
-constexpr std::string_view kVideoStandard = "ff_mode";  // video codec: 50 or 60 (Hz)
+constexpr std::string_view kBrand = "brand";           // system information
+constexpr std::string_view kHardwareVersion = "hwver"; // system information: the model
+constexpr std::string_view kFirmwareVersion = "swver"; // system information
+constexpr std::string_view kVideoStandard = "ff_mode"; // video codec: 50 or 60 (Hz)
+constexpr std::string_view kMainCodec = "codec0";      // video codec: the main stream's codec
+// video codec: the codecs the main stream can take, comma-separated (cameras that can choose)
+constexpr std::string_view kMainCodecOptions = "codec0_options";
 constexpr std::string_view kInputEnable = "in_enable";  // alarm port: present with an input
 constexpr std::string_view kOutputMode = "out_mode";    // alarm port: present with a relay
 constexpr std::string_view kRisingAlarm = "rise_alarm"; // event status: the alarm input

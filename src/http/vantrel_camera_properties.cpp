@@ -93,6 +93,10 @@ bool CVantrelCameraProperties::ReadVideoSettings() {
     if (!mode.empty()) {
         m_videoStandard = Contains(mode, "60") ? 1 : 0;
     }
+    // A camera streaming H.265 now, or listing it among its choices, offers it; one that says
+    // neither is not taken to.
+    m_h265 = HUtils::ValueOf(answer, cgi::kMainCodec) == "h265" ||
+             Contains(HUtils::ValueOf(answer, cgi::kMainCodecOptions), "h265");
     return true;
 }
 

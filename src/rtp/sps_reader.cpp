@@ -2,83 +2,15 @@
 
 #include <algorithm>
 
+#include "rtp/bit_reader.h"
+
 namespace norvane {
 namespace {
 
 constexpr std::uint8_t kNalTypeSps = 7;             // H.264 table 7-1
-constexpr unsigned kMaxExpGolombZeros = 31;         // a ue(v) value must fit 32 bits
 constexpr std::uint64_t kMaxRefFramesInCycle = 255; // H.264 7.4.2.1.1
 constexpr std::uint64_t kMaxPictureSide = 65535;
 constexpr std::uint32_t kMaxMadeUpSide = 16384;
-
-// CBitReader reads bits most significant first, skipping emulation-prevention bytes (a 03 after
-// two zero bytes, H.264 7.4.1). A bit past the end reads as 1 and marks the read as failed; every
-// later read then fails at once, so a parse stops at its first overrun.
-class CBitReader {
-public:
-    explicit CBitReader(std::span<const std::uint8_t> data) : m_data(data) {}
-
-    [[nodiscard]] bool Failed() const { return m_failed; }
-
-    std::uint32_t Bit() {
-        if (m_failed) {
-            return 1;
-        }
-        if (m_bit == 0 && m_zeros >= 2 && m_byte < m_data.size() && m_data[m_byte] == 0x03) {
-            ++m_byte;
-            m_zeros = 0;
-        }
-        if (m_byte >= m_data.size()) {
-            m_failed = true;
-            return 1;
-        }
-        const std::uint8_t byte = m_data[m_byte];
-        const std::uint32_t value = (byte >> (7 - m_bit)) & 1U;
-        if (++m_bit == 8) {
-            m_bit = 0;
-            ++m_byte;
-            m_zeros = byte == 0 ? m_zeros + 1 : 0;
-        }
-        return value;
-    }
-
-    std::uint32_t Bits(unsigned count) {
-        std::uint32_t value = 0;
-        for (unsigned i = 0; i < count && !m_failed; ++i) {
-            value = (value << 1) | Bit();
-        }
-        return value;
-    }
-
-    // Ue reads an Exp-Golomb code ue(v) (H.264 9.1).
-    std::uint32_t Ue() {
-        unsigned zeros = 0;
-        while (!m_failed && Bit() == 0) {
-            if (++zeros > kMaxExpGolombZeros) {
-                m_failed = true;
-            }
-        }
-        if (m_failed) {
-            return 0;
-        }
-        const std::uint64_t value = ((std::uint64_t{1} << zeros) - 1) + Bits(zeros);
-        return static_cast<std::uint32_t>(value);
-    }
-
-    // Se reads a signed Exp-Golomb code se(v) (H.264 9.1.1).
-    std::int64_t Se() {
-        const std::uint32_t code = Ue();
-        return (code & 1U) != 0 ? (static_cast<std::int64_t>(code) + 1) / 2
-                                : -static_cast<std::int64_t>(code / 2);
-    }
-
-private:
-    std::span<const std::uint8_t> m_data;
-    std::size_t m_byte = 0;
-    unsigned m_bit = 0;   // next bit within m_data[m_byte], 0 = most significant
-    unsigned m_zeros = 0; // zero bytes just read, for emulation prevention
-    bool m_failed = false;
-};
 
 // SkipScalingList steps over one scaling list by the delta rule of H.264 7.3.2.1.1.1.
 void SkipScalingList(CBitReader& bits, unsigned size) {
@@ -214,8 +146,10 @@ std::optional<SpsSize> ReadSpsSize(std::span<const std::uint8_t> payload) {
         bits.Bit(); // mb_adaptive_frame_field_flag
     }
     bits.Bit(); // direct_8x8_inference_flag
-    std::uint64_t width = widthMbs * 16;
-    std::uint64_t height = (2 - frameMbsOnly) * heightMapUnits * 16;
+    const std::uint64_t width = widthMbs * 16;
+    const std::uint64_t height = (2 - frameMbsOnly) * heightMapUnits * 16;
+    std::uint64_t cropX = 0;
+    std::uint64_t cropY = 0;
     if (bits.Bit() != 0) { // frame_cropping_flag
         const std::uint64_t left = bits.Ue();
         const std::uint64_t right = bits.Ue();
@@ -226,12 +160,17 @@ std::optional<SpsSize> ReadSpsSize(std::span<const std::uint8_t> payload) {
         const std::uint64_t unitX = hasChroma && chromaFormatIdc != 3 ? 2 : 1;
         const std::uint64_t unitY =
                 std::uint64_t{hasChroma && chromaFormatIdc == 1 ? 2U : 1U} * (2 - frameMbsOnly);
-        const std::uint64_t cropX = unitX * (left + right);
-        const std::uint64_t cropY = unitY * (top + bottom);
-        width = cropX < width ? width - cropX : 0;
-        height = cropY < height ? height - cropY : 0;
+        cropX = unitX * (left + right);
+        cropY = unitY * (top + bottom);
     }
-    if (bits.Failed() || width == 0 || height == 0 || width > kMaxPictureSide ||
+    return CroppedSpsSize(bits.Failed(), width, height, cropX, cropY);
+}
+
+std::optional<SpsSize> CroppedSpsSize(bool failed, std::uint64_t width, std::uint64_t height,
+                                      std::uint64_t cropX, std::uint64_t cropY) {
+    width = cropX < width ? width - cropX : 0;
+    height = cropY < height ? height - cropY : 0;
+    if (failed || width == 0 || height == 0 || width > kMaxPictureSide ||
         height > kMaxPictureSide) {
         return std::nullopt;
     }

@@ -33,6 +33,13 @@ constexpr std::size_t kSpsSearchLimit = 64;
 // 255 reference frames in a picture-order cycle, and sizes that are zero or beyond 65535.
 [[nodiscard]] std::optional<SpsSize> ReadSpsSize(std::span<const std::uint8_t> payload);
 
+// CroppedSpsSize takes `cropX` and `cropY` pixels off a coded size read from an SPS; nothing when
+// the read `failed` or the size left is zero or beyond 65535. Shared by the H.264 and H.265
+// readers, which compute the crop in their own units.
+[[nodiscard]] std::optional<SpsSize> CroppedSpsSize(bool failed, std::uint64_t width,
+                                                    std::uint64_t height, std::uint64_t cropX,
+                                                    std::uint64_t cropY);
+
 // MakeSps writes a Baseline SPS NAL unit (header byte 0x67 included) for a picture of
 // `width` x `height`: macroblock counts rounded up, the excess cropped right and bottom. Empty
 // for a size of zero or beyond 16384 in either direction.

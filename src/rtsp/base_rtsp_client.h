@@ -89,6 +89,8 @@ public:
 
     [[nodiscard]] const std::vector<std::uint8_t>& Pps() const { return m_state.pps; }
 
+    [[nodiscard]] const H265Description& H265() const { return m_state.h265; }
+
     // BaseUrl returns "rtsp://address:port/path"; TrackUrl the URL SETUP uses for the chosen track:
     // an absolute control as it is, "*" as the base URL, a relative control joined to the base.
     [[nodiscard]] std::string BaseUrl() const;

@@ -24,6 +24,7 @@ void RTSPSessionState::Apply(const RTSPReply& reply) {
     TakeIfSet(description.metadataControl, metadataControl);
     sps.insert(sps.end(), description.sps.begin(), description.sps.end());
     pps.insert(pps.end(), description.pps.begin(), description.pps.end());
+    TakeIfSet(description.h265, h265);
 }
 
 DigestNonceUse RTSPSessionState::UseNonce(const std::string& nonce,

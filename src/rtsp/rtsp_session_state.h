@@ -31,9 +31,10 @@ struct RTSPSessionState {
     std::string cnonce;           // the client nonce used with countedNonce
     std::vector<std::uint8_t> sps;
     std::vector<std::uint8_t> pps;
+    H265Description h265;
 
     // Apply takes what `reply` carried, accepted or not: each item it set replaces the one kept,
-    // and its parameter sets are appended to those kept.
+    // and its H.264 parameter sets are appended to those kept.
     void Apply(const RTSPReply& reply);
 
     // UseNonce counts one more answer to `nonce` and returns the count with the client nonce: the

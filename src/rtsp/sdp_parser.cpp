@@ -1,5 +1,6 @@
 #include "rtsp/sdp_parser.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 
@@ -54,6 +55,38 @@ void ReadH264Parameters(const FmtpParameters& fmtp, SessionDescription& descript
     }
     AppendDecoded(list[0], description.sps);
     AppendDecoded(list[1], description.pps);
+}
+
+// ReadH265Parameters takes the H.265 parameters of one fmtp line (RFC 7798, section 7.1); a line
+// without any leaves the description alone.
+void ReadH265Parameters(const FmtpParameters& fmtp, SessionDescription& description) {
+    static constexpr std::array<std::string_view, 5> kNames = {
+            "sprop-vps", "sprop-sps", "sprop-pps", "sprop-max-don-diff", "sprop-depack-buf-nalus"};
+    const bool any = std::any_of(kNames.begin(), kNames.end(), [&](std::string_view name) {
+        return fmtp.Value(name).has_value();
+    });
+    if (!any) {
+        return;
+    }
+    H265Description h265;
+    const auto first = [&](std::string_view name, std::vector<std::uint8_t>& target) {
+        if (const auto list = fmtp.Value(name)) {
+            const std::vector<std::string> sets = SplitList(*list);
+            if (!sets.empty() && !sets[0].empty()) {
+                AppendDecoded(sets[0], target);
+            }
+        }
+    };
+    first(kNames[0], h265.vps);
+    first(kNames[1], h265.sps);
+    first(kNames[2], h265.pps);
+    for (const std::string_view name : {kNames[3], kNames[4]}) {
+        if (const auto value = fmtp.Value(name)) {
+            const auto number = ParseDecimal32(*value);
+            h265.decodingOrderNumbers = h265.decodingOrderNumbers || !number || *number > 0;
+        }
+    }
+    description.h265 = std::move(h265);
 }
 
 } // namespace
@@ -134,9 +167,12 @@ bool ParseSessionDescription(std::string_view body, SessionDescription& descript
                 ok = ReadControl(line, description.metadataControl);
             }
             break;
-        case kSdpFmtp:
-            ReadH264Parameters(ParseFmtp(line), description);
+        case kSdpFmtp: {
+            const FmtpParameters fmtp = ParseFmtp(line);
+            ReadH264Parameters(fmtp, description);
+            ReadH265Parameters(fmtp, description);
             break;
+        }
         case kSdpVideo:
             medium = Medium::Video;
             break;

@@ -1,7 +1,7 @@
 // The session description of a DESCRIBE reply (RFC 4566), read for what the RTSP client needs: the
 // control URL of the video, audio and metadata media, and the codec parameters of the fmtp lines.
 // fmtp parameters are read by one generic name=value reader; the H.264 ones (RFC 6184, section
-// 8.1) are taken from its result.
+// 8.1) and the H.265 ones (RFC 7798, section 7.1) are taken from its result.
 //
 // Threads: stateless; any thread.
 #pragma once
@@ -43,6 +43,21 @@ struct FmtpParameters {
 // "name=value" (the value runs to the next separator) or a bare name with an empty value.
 FmtpParameters ParseFmtp(std::string_view line);
 
+// The H.265 parameters of a description: the first VPS, SPS and PPS of sprop-vps, sprop-sps and
+// sprop-pps (each a comma-separated base64 list), and whether the packets carry decoding order
+// numbers (sprop-max-don-diff or sprop-depack-buf-nalus above 0; a value that is not a number
+// counts as above 0, because their absence cannot be assumed).
+struct H265Description {
+    std::vector<std::uint8_t> vps;
+    std::vector<std::uint8_t> sps;
+    std::vector<std::uint8_t> pps;
+    bool decodingOrderNumbers = false;
+
+    [[nodiscard]] bool HasParameterSets() const {
+        return !vps.empty() && !sps.empty() && !pps.empty();
+    }
+};
+
 // What one description said. A control is set when its medium had a control line; a control line
 // that cannot be read sets it empty. Parameter sets are appended in the order of the fmtp lines.
 struct SessionDescription {
@@ -52,6 +67,7 @@ struct SessionDescription {
     std::vector<std::uint8_t> sps;
     std::vector<std::uint8_t> pps;
     std::optional<std::uint32_t> packetizationMode; // H.264 packetization-mode
+    std::optional<H265Description> h265;            // set by an fmtp line with H.265 parameters
 };
 
 // ParseSessionDescription reads `body` into `description`. False when a control line inside the

@@ -84,23 +84,34 @@ protected:
     fs::path m_dir;
 };
 
-TEST_F(CaptureTool, H264CaptureFromBuiltInCameraDecodesToSourceFrames) {
-    const std::string out = (m_dir / "out.h264").string();
-    const RunResult r = RunCommand(Tool() + " --duration 6 --quiet --out " + out);
-    ASSERT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_NE(r.output.find("no --camera given"), std::string::npos);
-    ASSERT_GT(fs::file_size(out), 1000U);
-    if (!HaveFfmpeg()) {
-        GTEST_SKIP() << "ffmpeg is not installed: the decoded frames are not compared";
-    }
-    const auto source = FrameMd5(SIM_MEDIA_DIR "/h264_640x480.h264");
-    const auto captured = FrameMd5(out);
-    ASSERT_FALSE(source.empty());
-    ASSERT_GE(captured.size(), 25U) << r.output;
-    const std::set<std::string> known(source.begin(), source.end());
-    for (const auto& md5 : captured) {
-        EXPECT_EQ(known.count(md5), 1U)
-                << "a captured frame decodes to a picture the camera never sent";
+TEST_F(CaptureTool, VideoCaptureFromBuiltInCameraDecodesToSourceFrames) {
+    struct Case {
+        const char* arguments;
+        const char* file;
+        const char* source;
+    };
+
+    for (const Case& c : {Case{"", "out.h264", "h264_640x480.h264"},
+                          Case{"--stream h265 ", "out.h265", "h265_640x480.h265"}}) {
+        SCOPED_TRACE(c.file);
+        const std::string out = (m_dir / c.file).string();
+        const RunResult r =
+                RunCommand(Tool() + " " + c.arguments + "--duration 6 --quiet --out " + out);
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_NE(r.output.find("no --camera given"), std::string::npos);
+        ASSERT_GT(fs::file_size(out), 1000U);
+        if (!HaveFfmpeg()) {
+            GTEST_SKIP() << "ffmpeg is not installed: the decoded frames are not compared";
+        }
+        const auto source = FrameMd5(std::string(SIM_MEDIA_DIR "/") + c.source);
+        const auto captured = FrameMd5(out);
+        ASSERT_FALSE(source.empty());
+        ASSERT_GE(captured.size(), 25U) << r.output;
+        const std::set<std::string> known(source.begin(), source.end());
+        for (const auto& md5 : captured) {
+            EXPECT_EQ(known.count(md5), 1U)
+                    << "a captured frame decodes to a picture the camera never sent";
+        }
     }
 }
 
@@ -134,6 +145,7 @@ TEST_F(CaptureTool, ProbeJsonReportsModelAndResolutions) {
     EXPECT_NE(r.output.find("\"model\": \"Vantrel VT-2M100\""), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("\"size\": \"1920x1080\""), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("\"Firmware\": \"2.4.1\""), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("\"h265\": true"), std::string::npos) << r.output;
 }
 
 TEST_F(CaptureTool, IoSeesInputChangesAndSwitchesTheRelay) {

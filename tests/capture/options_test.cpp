@@ -214,6 +214,10 @@ TEST(FrameWriter, ChoosesOutputByNameAndRefusesMismatches) {
     EXPECT_NE(error.find("H.264"), std::string::npos);
     EXPECT_EQ(MakeWriter((dir / "a.h264").string(), true, error), nullptr);
     EXPECT_EQ(MakeWriter((dir / "folder").string(), false, error), nullptr);
+    EXPECT_EQ(MakeWriter((dir / "a.h264").string(), false, error, true), nullptr);
+    EXPECT_NE(error.find("H.265 capture is written to a .h265 file"), std::string::npos);
+    EXPECT_EQ(MakeWriter((dir / "a.h265").string(), false, error), nullptr);
+    EXPECT_NE(MakeWriter((dir / "b.h265").string(), false, error, true), nullptr) << error;
 
     {
         auto file = MakeWriter((dir / "a.h264").string(), false, error);

@@ -358,6 +358,81 @@ TEST_F(ChannelEndToEnd, LossyNetworkNeverDeliversDamagedFrames) {
     }
 }
 
+// The H.265 units that carry picture data or parameter sets: an IRAP picture whose aggregated
+// delimiter and SEI were lost is delivered with the session's sets in front (as H.264 is).
+std::vector<std::vector<std::uint8_t>>
+H265PayloadUnits(std::vector<std::vector<std::uint8_t>> units) {
+    units.erase(std::remove_if(units.begin(), units.end(),
+                               [](const auto& unit) {
+                                   const int type = (unit[0] >> 1) & 0x3F;
+                                   return type == 35 || type == 39;
+                               }),
+                units.end());
+    return units;
+}
+
+// H.265 from a camera that takes codec0=h265, on a clean and on a lossy network: the first frame
+// is a sync point, and every delivered frame is one of the camera's access units, whole (on the
+// clean network exactly as sent).
+TEST_F(ChannelEndToEnd, H265FramesArriveWholeStartingAtSyncPoint) {
+    for (const double loss : {0.0, 0.03}) {
+        SCOPED_TRACE(loss);
+        sim::CameraSimConfig config;
+        config.faults.dropShare = loss;
+        config.faults.reorderShare = loss;
+        config.faults.duplicateShare = loss;
+        StartCamera(config);
+        OpenDriver(kStreamTypeH265);
+        test::FakeChannelParams params(640, 480, 40, 50);
+        FakeFrameSink sink;
+        ASSERT_TRUE(Video()->OpenChannel(0, &sink, &params));
+        ASSERT_TRUE(sink.WaitForFrames(30, 30s));
+        Video()->CloseChannel(0);
+
+        const auto requests = m_sim->Requests();
+        ASSERT_FALSE(requests.empty());
+        EXPECT_NE(requests[0].uri.find("&codec0=h265&"), std::string::npos) << requests[0].uri;
+        const auto frames = sink.Frames();
+        EXPECT_EQ(frames[0].fourcc, kFourCCH265) << "the first frame is a sync point";
+        const auto clip = sim::EmbeddedH265_640x480();
+        std::size_t sync = 0;
+        for (const auto& frame : frames) {
+            EXPECT_EQ(frame.width, 640U);
+            EXPECT_EQ(frame.height, 480U);
+            const auto units = SplitNalUnits(frame.bytes);
+            const bool known =
+                    std::any_of(clip->accessUnits.begin(), clip->accessUnits.end(),
+                                [&](const sim::H264AccessUnit& au) {
+                                    return loss == 0.0 ? units == au.nalUnits
+                                                       : H265PayloadUnits(units) ==
+                                                                 H265PayloadUnits(au.nalUnits);
+                                });
+            EXPECT_TRUE(known) << "a delivered frame differs from every frame the camera sent";
+            const bool withSets = std::any_of(units.begin(), units.end(), [](const auto& unit) {
+                return ((unit[0] >> 1) & 0x3F) == 32;
+            });
+            EXPECT_EQ(frame.fourcc == kFourCCH265, withSets);
+            sync += frame.fourcc == kFourCCH265 ? 1 : 0;
+        }
+        EXPECT_GE(sync, 1U);
+        m_driver.reset();
+        m_sim->Stop();
+    }
+}
+
+TEST_F(ChannelEndToEnd, H265WithDecodingOrderNumbersIsRefusedWithAMessage) {
+    sim::CameraSimConfig config;
+    config.h265MaxDonDiff = 2;
+    StartCamera(config);
+    OpenDriver(kStreamTypeH265, 2000, 2000);
+    test::FakeChannelParams params(640, 480, 40, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_debug.WaitFor("decoding order numbers", 20s));
+    Video()->CloseChannel(0);
+    EXPECT_EQ(RequestCount("SETUP"), 0U);
+    EXPECT_EQ(m_sink.FrameCount(), 0U);
+}
+
 // CloseChannelTimed closes channel 0 and prints how long it took; each state must end well inside
 // the outer 20 s bound (the figures are printed for the record).
 void CloseChannelTimed(ipcapture::IIPVideoCaptureEx* video, const char* state) {

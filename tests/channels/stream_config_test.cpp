@@ -49,6 +49,14 @@ TEST(CodecRequest, H264NarrowStreamRepeatsSizeAndNtscWrites60) {
               "&bitavr1=512&fps1=12&ff_mode=60&mirror_mode=none&bandon=no&bandwidth=5000");
 }
 
+TEST(CodecRequest, H265AsksForH265OnTheMainStreamOnly) {
+    const ChannelStartRecord start{83, 50, 1280, 720};
+    EXPECT_EQ(CodecRequest(H265StreamSettings(start, false), false),
+              "/cgi-bin/action.fcgi?vtl_api=set_setup.video.codec&codec0=h265&resolution0=1280x720"
+              "&bitctrl0=cbr&bitavr0=4256&fps0=12.5&codec1=none&resolution1=320x240&bitctrl1=cbr"
+              "&bitavr1=4256&fps1=12.5&ff_mode=50&mirror_mode=none&bandon=no&bandwidth=5000");
+}
+
 TEST(CodecRequest, MjpegReducesLargeRecordInPlace) {
     ChannelStartRecord start{200, 1, 1280, 1024};
     const StreamCodecSettings settings = MjpegStreamSettings(start, false);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -140,6 +141,25 @@ TEST(CVantrelCameraProperties, FfModeSelectsTheVideoStandard) {
         ASSERT_FALSE(properties.FrameRates().empty());
         EXPECT_EQ(*properties.FrameRates().rbegin(), c.maxRate);
         EXPECT_EQ(properties.FrameRates().size(), c.standard == 1 ? 9U : 8U);
+    }
+}
+
+TEST(CVantrelCameraProperties, H265IsReportedOnlyWhenTheCameraSaysSo) {
+    const std::pair<std::string, bool> cases[] = {
+            {"codec0=h264\r\ncodec0_options=h264,h265\r\n", true},
+            {"codec0=h265\r\n", true},
+            {"codec0=h264\r\ncodec0_options=h264\r\n", false},
+            {"codec0=h264\r\ncodec1=h265\r\n", false},
+    };
+    for (const auto& [answer, h265] : cases) {
+        SCOPED_TRACE(answer);
+        ScriptedProperties properties({{kSystem, "hwver=A\r\n"}, {kVideo, answer}}, 0);
+        std::int32_t code = 0;
+        ASSERT_TRUE(properties.Query(code));
+        FakeCapabilityResults results;
+        ASSERT_TRUE(properties.Save(&results));
+        const auto calls = results.Calls();
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), "SetValue(13,1)"), h265 ? 1 : 0);
     }
 }
 

@@ -1,6 +1,6 @@
-// Interop: H.264 and MJPEG capture through the driver, opened as a host opens it, against software
-// nobody here wrote: GStreamer's RTSP server playing files made at test time with ffmpeg, and
-// lighttpd answering the camera's CGI. The delivered frames, written as an Annex-B file or JPEG
+// Interop: H.264, H.265 and MJPEG capture through the driver, opened as a host opens it, against
+// software nobody here wrote: GStreamer's RTSP server playing files made at test time with ffmpeg,
+// and lighttpd answering the camera's CGI. The delivered frames, written as an Annex-B file or JPEG
 // pictures, must decode with ffmpeg to the source's frames, one for one and in order. Skipped when
 // python3-gi with the RTSP server bindings, lighttpd or ffmpeg is missing.
 #include <algorithm>
@@ -191,7 +191,13 @@ protected:
         }
     }
 
-    bool H264() const { return GetParam().streamType == kStreamTypeH264; }
+    // H264 is true for either video codec: both arrive as Annex-B access units.
+    bool H264() const { return GetParam().streamType != kStreamTypeMjpeg; }
+
+    bool H265() const { return GetParam().streamType == kStreamTypeH265; }
+
+    // The file ending and ffmpeg format of the video codec.
+    const char* VideoFormat() const { return H265() ? "hevc" : "h264"; }
 
     // RunFfmpeg runs ffmpeg with `arguments`; a failure is reported with what ffmpeg printed.
     bool RunFfmpeg(std::vector<std::string> arguments) {
@@ -206,12 +212,22 @@ protected:
     // MakeSource writes `seconds` of ffmpeg's test picture (a running counter, so that every
     // frame differs) in the form the server plays, and returns its path.
     std::string MakeSource(int seconds, const std::string& size = "320x240") {
-        const std::string path = m_dir + (H264() ? "/source.h264" : "/source.mkv");
+        const std::string path = m_dir + (H265()   ? "/source.h265"
+                                          : H264() ? "/source.h264"
+                                                   : "/source.mkv");
         std::vector<std::string> arguments{
                 "-f", "lavfi",
                 "-i", "testsrc=size=" + size + ":rate=" + std::string(H264() ? "25" : "10"),
                 "-t", std::to_string(seconds)};
-        if (H264()) {
+        if (H265()) {
+            // libx265: an IDR picture with its parameter sets every second and the encoder's
+            // B-frames within each second (closed GOPs, so that a capture of whole seconds
+            // decodes every picture it holds).
+            arguments.insert(arguments.end(),
+                             {"-c:v", "libx265", "-x265-params",
+                              "keyint=25:open-gop=0:repeat-headers=1:log-level=error", "-pix_fmt",
+                              "yuv420p", "-f", "hevc", path});
+        } else if (H264()) {
             // A sync point every second; B-frames as a camera's main profile stream may have.
             arguments.insert(arguments.end(), {"-c:v", "libx264", "-g", "25", "-pix_fmt", "yuv420p",
                                                "-f", "h264", path});
@@ -245,7 +261,9 @@ protected:
                                            GetParam().rtspAuth,
                                            kUser,
                                            kPassword,
-                                           H264() ? "--h264" : "--mjpeg",
+                                           H265()   ? "--h265"
+                                           : H264() ? "--h264"
+                                                    : "--mjpeg",
                                            source};
         if (GetParam().netsim != nullptr) {
             arguments.insert(arguments.end(), {"--netsim", GetParam().netsim});
@@ -289,10 +307,11 @@ protected:
     // DecodeCapture checks what every delivered frame says of itself, and returns the digests of
     // the pictures ffmpeg decodes from them.
     std::vector<std::string> DecodeCapture(const std::vector<test::FrameRecord>& frames) {
-        const std::uint32_t syncCode = H264() ? kFourCCH264 : kFourCCJpeg;
+        const std::uint32_t syncCode = H265() ? kFourCCH265 : H264() ? kFourCCH264 : kFourCCJpeg;
+        const std::uint32_t otherCode = H265() ? kFourCCI265 : kFourCCI264;
         EXPECT_EQ(frames.at(0).fourcc, syncCode) << "the first frame is a sync point";
         for (const auto& frame : frames) {
-            EXPECT_TRUE(frame.fourcc == syncCode || (H264() && frame.fourcc == kFourCCI264));
+            EXPECT_TRUE(frame.fourcc == syncCode || (H264() && frame.fourcc == otherCode));
             EXPECT_EQ(frame.width, kSourceWidth);
             EXPECT_EQ(frame.height, kSourceHeight);
             EXPECT_EQ(frame.imageSize, 2U);
@@ -314,13 +333,13 @@ protected:
     // picture. Returns the input and the format to force.
     std::pair<std::string, std::string> WriteCapture(const std::vector<test::FrameRecord>& frames) {
         if (H264()) {
-            const std::string path = m_dir + "/capture.h264";
+            const std::string path = m_dir + "/capture." + VideoFormat();
             std::ofstream out(path, std::ios::binary);
             for (const auto& frame : frames) {
                 out.write(reinterpret_cast<const char*>(frame.bytes.data()),
                           static_cast<std::streamsize>(frame.bytes.size()));
             }
-            return {path, "h264"};
+            return {path, VideoFormat()};
         }
         for (std::size_t i = 0; i < frames.size(); ++i) {
             char name[48];
@@ -372,7 +391,10 @@ TEST_P(CaptureInterop, DeliveredFramesDecodeToTheSourceFrames) {
     const std::vector<std::string> requests = m_http.Requests();
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests[0].find("||vtl_api=set_setup.video.codec&"), 0U) << requests[0];
-    EXPECT_NE(requests[0].find(H264() ? "&codec0=h264&" : "&codec1=mjpeg&"), std::string::npos)
+    EXPECT_NE(requests[0].find(H265()   ? "&codec0=h265&"
+                               : H264() ? "&codec0=h264&"
+                                        : "&codec1=mjpeg&"),
+              std::string::npos)
             << requests[0];
     EXPECT_GE(m_debug.CountContaining("Camera 127.0.0.1 is online"), 1U);
 }
@@ -384,6 +406,7 @@ const CaptureCase kCases[] = {
         {"Mjpeg", kStreamTypeMjpeg, "none", 20, 10},
         {"MjpegBasic", kStreamTypeMjpeg, "basic", 12, 10},
         {"MjpegDigestPreferred", kStreamTypeMjpeg, "both", 12, 10},
+        {"H265", kStreamTypeH265, "none", 50, 25},
 };
 
 INSTANTIATE_TEST_SUITE_P(GStreamerAndLighttpd, CaptureInterop, testing::ValuesIn(kCases),
@@ -425,7 +448,7 @@ TEST_P(CaptureReconnect, StreamThatEndsIsPickedUpAgainFromItsStart) {
 }
 
 INSTANTIATE_TEST_SUITE_P(GStreamerAndLighttpd, CaptureReconnect,
-                         testing::Values(kCases[0], kCases[3]),
+                         testing::Values(kCases[0], kCases[3], kCases[6]),
                          [](const testing::TestParamInfo<CaptureCase>& param) {
                              return std::string(param.param.name);
                          });

@@ -1,6 +1,7 @@
 // Golden tests: real H.264 and JPEG clips made with FFmpeg (tests/data) are packetized by the test
-// packetizer and rebuilt by the depacketizers. Access units must come out byte-exactly; pictures
-// must decode (with FFmpeg, when installed) to the same pixels as the source pictures.
+// packetizer, and an H.265 clip by GStreamer's rtph265pay, and rebuilt by the depacketizers.
+// Access units must come out byte-exactly; pictures must decode (with FFmpeg, when installed) to
+// the same pixels as the source pictures.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "rtp/h264_rtp_media_parser.h"
+#include "rtp/h265_rtp_media_parser.h"
 #include "rtp/jpeg_header.h"
 #include "rtp/jpeg_rtp_media_parser.h"
 #include "rtp/rtp_test_support.h"
@@ -70,6 +72,21 @@ std::optional<Bytes8> Decode(const Bytes8& data, const std::string& format) {
         return std::nullopt;
     }
     return raw;
+}
+
+// ExpectSamePictures checks that the delivered byte stream decodes to the source's `pictures`
+// 320x240 pictures (skipped without ffmpeg, after the byte-exact checks of the caller).
+void ExpectSamePictures(const Bytes8& stream, const Bytes8& delivered, const std::string& format,
+                        std::size_t pictures) {
+    if (!HaveFfmpeg()) {
+        GTEST_SKIP() << "ffmpeg is not installed: the decode comparison was skipped "
+                        "(the byte-exact checks ran)";
+    }
+    const auto source = Decode(stream, format);
+    const auto rebuilt = Decode(delivered, format);
+    ASSERT_TRUE(source && rebuilt);
+    EXPECT_EQ(source->size(), pictures * 320 * 240 * 3 / 2);
+    EXPECT_TRUE(*source == *rebuilt) << "the delivered stream decodes to other pictures";
 }
 
 class Feeder {
@@ -165,15 +182,7 @@ TEST_P(GoldenH264, AccessUnitsComeOutByteExactly) {
     }
     EXPECT_EQ(driver.allocator.Outstanding(), 0U);
 
-    if (!HaveFfmpeg()) {
-        GTEST_SKIP() << "ffmpeg is not installed: the decode comparison was skipped "
-                        "(the byte-exact checks above ran)";
-    }
-    const auto source = Decode(stream, "h264");
-    const auto rebuilt = Decode(delivered, "h264");
-    ASSERT_TRUE(source && rebuilt);
-    EXPECT_EQ(source->size(), 30U * 320 * 240 * 3 / 2);
-    EXPECT_TRUE(*source == *rebuilt) << "the delivered stream decodes to other pictures";
+    ExpectSamePictures(stream, delivered, "h264", 30U);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, GoldenH264,
@@ -181,6 +190,116 @@ INSTANTIATE_TEST_SUITE_P(Modes, GoldenH264,
                                            H264Case{"OutOfBand",
                                                     test::ParameterSetMode::OutOfBand}),
                          [](const auto& param) { return std::string(param.param.name); });
+
+// The RTP packets of a capture framed by two-byte lengths.
+std::vector<Bytes8> ReadFramedPackets(const std::string& name) {
+    const Bytes8 file = ReadData(name);
+    std::vector<Bytes8> packets;
+    std::size_t i = 0;
+    while (i + 2 <= file.size()) {
+        const std::size_t length = (std::size_t{file[i]} << 8) | file[i + 1];
+        if (i + 2 + length > file.size()) {
+            break;
+        }
+        packets.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(i + 2),
+                             file.begin() + static_cast<std::ptrdiff_t>(i + 2 + length));
+        i += 2 + length;
+    }
+    return packets;
+}
+
+std::uint8_t H265Type(const Bytes8& nal) {
+    return static_cast<std::uint8_t>((nal[0] >> 1) & 0x3F);
+}
+
+// Access units of an H.265 NAL unit sequence: each starts at an access unit delimiter.
+std::vector<std::vector<Bytes8>> SplitH265AccessUnits(const std::vector<Bytes8>& nals) {
+    std::vector<std::vector<Bytes8>> units;
+    for (const Bytes8& nal : nals) {
+        if (H265Type(nal) == 35 || units.empty()) {
+            units.emplace_back();
+        }
+        units.back().push_back(nal);
+    }
+    return units;
+}
+
+struct H265Case {
+    const char* name;
+    const char* packets;
+    bool setsOutOfBand; // the parameter set packets withheld, the sets given as from the SDP
+};
+
+void PrintTo(const H265Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class GoldenH265 : public ::testing::TestWithParam<H265Case> {};
+
+TEST_P(GoldenH265, AccessUnitsComeOutByteExactly) {
+    const H265Case& c = GetParam();
+    const Bytes8 stream = ReadData("h265_320x240.h265");
+    ASSERT_FALSE(stream.empty());
+    const auto nals = test::SplitNalUnits(stream);
+    const auto units = SplitH265AccessUnits(nals);
+    ASSERT_EQ(units.size(), 20U);
+
+    FakeDriver driver;
+    FakeParserClient client;
+    CH265RTPMediaParser parser(&driver, "Vantrel");
+    parser.SetClient(&client);
+    if (c.setsOutOfBand) {
+        ASSERT_TRUE(parser.SetParameterSets(nals[1], nals[2], nals[3]));
+    }
+    std::uint16_t sequence = 7;
+    std::vector<int> kinds(3, 0); // single, aggregation, fragmentation
+    for (const Bytes8& datagram : ReadFramedPackets(c.packets)) {
+        RtpPacketInfo info;
+        ASSERT_TRUE(ParseRtpHeader(datagram, info));
+        const std::uint8_t type = static_cast<std::uint8_t>((info.payload[0] >> 1) & 0x3F);
+        if (c.setsOutOfBand && type >= 32 && type <= 34) {
+            continue; // a camera that sends its sets only in the session description
+        }
+        ++kinds[type == 48 ? 1 : type == 49 ? 2 : 0];
+        if (c.setsOutOfBand) {
+            info.sequenceNumber = sequence++;
+        }
+        parser.OnPacket(&info);
+    }
+    EXPECT_GT(kinds[0], 0);
+    EXPECT_GT(kinds[2], 0);
+    EXPECT_EQ(kinds[1] > 0, std::string(c.name) == "Aggregated");
+
+    const auto frames = client.sink.Frames();
+    ASSERT_EQ(frames.size(), units.size());
+    Bytes8 delivered;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        SCOPED_TRACE(i);
+        // Every unit of the source comes out in its order, the withheld sets put back in front
+        // of the IRAP pictures.
+        Bytes8 expected;
+        for (const Bytes8& nal : units[i]) {
+            expected.insert(expected.end(), kStart.begin(), kStart.end());
+            expected.insert(expected.end(), nal.begin(), nal.end());
+        }
+        EXPECT_EQ(frames[i].bytes, expected);
+        const bool irap = H265Type(units[i][1]) == 32;
+        EXPECT_EQ(frames[i].fourcc, irap ? kFourCCH265 : kFourCCI265);
+        EXPECT_EQ(frames[i].width, 320U);
+        EXPECT_EQ(frames[i].height, 240U);
+        delivered.insert(delivered.end(), frames[i].bytes.begin(), frames[i].bytes.end());
+    }
+    EXPECT_EQ(driver.allocator.Outstanding(), 0U);
+
+    ExpectSamePictures(stream, delivered, "hevc", 20U);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+        Rtph265pay, GoldenH265,
+        ::testing::Values(H265Case{"Single", "h265_320x240_rtph265pay.rtp", false},
+                          H265Case{"Aggregated", "h265_320x240_rtph265pay_aggregated.rtp", false},
+                          H265Case{"SetsOutOfBand", "h265_320x240_rtph265pay.rtp", true}),
+        [](const auto& param) { return std::string(param.param.name); });
 
 struct JpegCase {
     const char* name;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "rtp/h264_rtp_media_parser.h"
+#include "rtp/h265_rtp_media_parser.h"
 #include "rtp/rtp_test_support.h"
 #include "rtp/sps_reader.h"
 
@@ -351,6 +352,198 @@ TEST_F(H264Parser, SpsFarIntoTheAccessUnitIsNotASyncPoint) {
     Send(Slice(0x65, 20, 2), true);
     ASSERT_EQ(Frames(), 2U);
     EXPECT_EQ(client.sink.Frames()[1].fourcc, kFourCCI264);
+}
+
+// H.265 (RFC 7798): parameter sets of a 320x240 libx265 stream; NAL units with two-byte headers.
+const Buffer kH265Vps = {0x40, 0x01, 0x0C, 0x01, 0xFF, 0xFF, 0x01, 0x60, 0x00, 0x00, 0x03, 0x00,
+                         0x90, 0x00, 0x00, 0x03, 0x00, 0x00, 0x03, 0x00, 0x3C, 0x92, 0x80, 0x90};
+const Buffer kH265Sps = {0x42, 0x01, 0x01, 0x01, 0x60, 0x00, 0x00, 0x03, 0x00, 0x90, 0x00,
+                         0x00, 0x03, 0x00, 0x00, 0x03, 0x00, 0x3C, 0xA0, 0x0A, 0x08, 0x0F,
+                         0x16, 0x59, 0x2A, 0x49, 0x32, 0xBC, 0x05, 0xA0, 0x20, 0x00, 0x00,
+                         0x03, 0x00, 0x20, 0x00, 0x00, 0x03, 0x01, 0x41};
+const Buffer kH265Sps1916 = {0x42, 0x01, 0x01, 0x01, 0x60, 0x00, 0x00, 0x03, 0x00, 0x90, 0x00,
+                             0x00, 0x03, 0x00, 0x00, 0x03, 0x00, 0x78, 0xA0, 0x03, 0xC0, 0x80,
+                             0x10, 0xE7, 0x77, 0x96, 0x56, 0x69, 0x24, 0xCA, 0xF0};
+const Buffer kH265Pps = {0x44, 0x01, 0xC1, 0x72, 0xB4, 0x62, 0x40};
+const Buffer kH265Aud = {0x46, 0x01, 0x50};
+
+// Nal: a unit of `type` whose first payload byte starts a picture (first slice) or not.
+Buffer Nal(std::uint8_t type, std::size_t length, bool firstSlice = true) {
+    Buffer n(length, static_cast<std::uint8_t>(0x20 + type));
+    n[0] = static_cast<std::uint8_t>(type << 1);
+    n[1] = 0x01;
+    n[2] = firstSlice ? 0x80 : 0x00;
+    return n;
+}
+
+Buffer H265Fu(const Buffer& nal, std::size_t from, std::size_t to, bool start, bool end) {
+    Buffer p = {static_cast<std::uint8_t>((nal[0] & 0x81) | (49 << 1)), nal[1],
+                static_cast<std::uint8_t>((start ? 0x80 : 0) | (end ? 0x40 : 0) | (nal[0] >> 1))};
+    p.insert(p.end(), nal.begin() + static_cast<std::ptrdiff_t>(from),
+             nal.begin() + static_cast<std::ptrdiff_t>(to));
+    return p;
+}
+
+Buffer H265Ap(const std::vector<Buffer>& units) {
+    Buffer p = {48 << 1, 0x01};
+    for (const Buffer& u : units) {
+        p.push_back(static_cast<std::uint8_t>(u.size() >> 8));
+        p.push_back(static_cast<std::uint8_t>(u.size() & 0xFF));
+        p.insert(p.end(), u.begin(), u.end());
+    }
+    return p;
+}
+
+class H265Parser : public ::testing::Test {
+protected:
+    H265Parser() { parser.SetClient(&client); }
+
+    void Send(const Buffer& payload, bool marker) {
+        TestPacket packet(m_seq++, marker, payload);
+        parser.OnPacket(&packet.info);
+    }
+
+    // An IDR picture in three fragments after the delimiter and (in band) the parameter sets.
+    void SendIrap(bool withSets, std::uint8_t type = 19) {
+        Send(withSets ? H265Ap({kH265Aud, kH265Vps, kH265Sps, kH265Pps}) : kH265Aud, false);
+        const Buffer idr = Nal(type, 3000);
+        Send(H265Fu(idr, 2, 1000, true, false), false);
+        Send(H265Fu(idr, 1000, 2000, false, false), false);
+        Send(H265Fu(idr, 2000, 3000, false, true), true);
+    }
+
+    Buffer IrapBytes(std::uint8_t type = 19) const {
+        return Concat({kStart, kH265Aud, kStart, kH265Vps, kStart, kH265Sps, kStart, kH265Pps,
+                       kStart, Nal(type, 3000)});
+    }
+
+    void SendP() {
+        Send(kH265Aud, false);
+        Send(Nal(1, 200), true);
+    }
+
+    std::size_t Frames() const { return client.sink.FrameCount(); }
+
+    FakeDriver driver;
+    FakeParserClient client;
+    CH265RTPMediaParser parser{&driver, "Vantrel"};
+    std::uint16_t m_seq = 65530;
+};
+
+TEST_F(H265Parser, IrapPicturesGetTheStoredSetsAfterTheDelimiterAndAreSyncPoints) {
+    SendIrap(false); // no sets yet: nothing can decode, nothing is delivered
+    SendP();
+    EXPECT_EQ(Frames(), 0U);
+    EXPECT_TRUE(driver.allocator.Allocations().empty());
+
+    ASSERT_TRUE(parser.SetParameterSets(kH265Vps, kH265Sps, kH265Pps));
+    const std::uint8_t types[] = {19, 20, 21, 16}; // IDR, CRA and BLA pictures
+    for (const std::uint8_t type : types) {
+        SendIrap(false, type);
+        SendP();
+    }
+    const auto frames = client.sink.Frames();
+    ASSERT_EQ(frames.size(), 8U);
+    EXPECT_EQ(frames[0].bytes, IrapBytes());
+    EXPECT_EQ(frames[0].fourcc, kFourCCH265);
+    EXPECT_EQ(frames[0].width, 320U);
+    EXPECT_EQ(frames[0].height, 240U);
+    EXPECT_EQ(frames[0].calls.back(), "Commit()");
+    EXPECT_EQ(frames[1].bytes, Concat({kStart, kH265Aud, kStart, Nal(1, 200)}));
+    EXPECT_EQ(frames[1].fourcc, kFourCCI265);
+    EXPECT_EQ(frames[6].bytes, IrapBytes(16));
+    EXPECT_EQ(driver.allocator.Allocations()[0].capacity, IrapBytes().size());
+    EXPECT_EQ(driver.allocator.Outstanding(), 0U);
+}
+
+TEST_F(H265Parser, InBandSetsMakeASyncPointAndReplaceTheStoredOnes) {
+    ASSERT_TRUE(parser.SetParameterSets(kH265Vps, kH265Sps1916, kH265Pps));
+    SendIrap(true); // a marker on the aggregated sets would not end the frame either
+    SendIrap(false);
+    const auto frames = client.sink.Frames();
+    ASSERT_EQ(frames.size(), 2U);
+    EXPECT_EQ(frames[0].bytes, IrapBytes());
+    EXPECT_EQ(frames[1].bytes, IrapBytes()); // the in-band sets, not those of the SDP
+    EXPECT_EQ(frames[1].width, 320U);
+    EXPECT_EQ(parser.Sps(), kH265Sps);
+}
+
+TEST_F(H265Parser, DamagedFramesAreNeverDelivered) {
+    const Buffer p = Nal(1, 1500);
+    const std::vector<std::pair<const char*, std::vector<std::pair<Buffer, bool>>>> cases = {
+            {"fragment without its start", {{H265Fu(p, 700, 1500, false, true), true}}},
+            {"start without an end, then a new start",
+             {{H265Fu(p, 2, 700, true, false), false},
+              {H265Fu(p, 2, 700, true, false), false},
+              {H265Fu(p, 700, 1500, false, true), true}}},
+            {"marker inside a fragmented unit",
+             {{H265Fu(p, 2, 700, true, false), false}, {H265Fu(p, 700, 1500, false, false), true}}},
+            {"single unit inside a fragmented unit",
+             {{H265Fu(p, 2, 700, true, false), false},
+              {Nal(1, 20, false), false},
+              {H265Fu(p, 700, 1500, false, true), true}}},
+            {"fragment of another unit type",
+             {{H265Fu(p, 2, 700, true, false), false},
+              {H265Fu(Nal(2, 1500), 700, 1500, false, true), true}}},
+            {"start and end in one fragment", {{H265Fu(p, 2, 1500, true, true), true}}},
+            {"fragment of an aggregation", {{H265Fu(Nal(48, 50), 2, 50, true, true), true}}},
+            {"aggregated unit overruns", {{Bytes({0x60, 1, 0, 9, 0x02, 1, 0x80}), true}}},
+            {"aggregated unit of one byte",
+             {{Bytes({0x60, 1, 0, 1, 0x02, 0, 3, 2, 1, 0x80}), true}}},
+            {"empty aggregation", {{Bytes({0x60, 1}), true}}},
+            {"forbidden bit", {{Bytes({0x82, 1, 0x80, 5}), true}}},
+            {"temporal id 0", {{Bytes({0x02, 0, 0x80, 5}), true}}},
+            {"two-byte slice", {{Bytes({0x02, 1}), true}}},
+            {"PACI packet", {{Bytes({0x64, 1, 0, 0, 0x02, 1, 0x80}), true}}},
+    };
+    ASSERT_TRUE(parser.SetParameterSets(kH265Vps, kH265Sps, kH265Pps));
+    for (const auto& [name, packets] : cases) {
+        SCOPED_TRACE(name);
+        SendIrap(false);
+        const std::size_t before = Frames();
+        Send(kH265Aud, false);
+        for (const auto& [payload, marker] : packets) {
+            Send(payload, marker);
+        }
+        SendP(); // out of step: waits for the next IRAP picture
+        EXPECT_EQ(Frames(), before);
+        EXPECT_TRUE(parser.WaitingForSync());
+    }
+    SendIrap(false);
+    EXPECT_EQ(client.sink.Frames().back().bytes, IrapBytes());
+}
+
+TEST_F(H265Parser, LossResetsAndOnlyACompleteIrapPictureResumes) {
+    ASSERT_TRUE(parser.SetParameterSets(kH265Vps, kH265Sps, kH265Pps));
+    SendIrap(false);
+    SendP();
+    m_seq += 2; // the start of the next IRAP picture is lost
+    Send(H265Fu(Nal(19, 3000), 1000, 2000, false, false), false);
+    Send(H265Fu(Nal(19, 3000), 2000, 3000, false, true), true);
+    Send(Nal(19, 100, false), true); // a later slice of an IRAP picture does not start one
+    SendP();
+    EXPECT_EQ(Frames(), 2U);
+    SendIrap(true);
+    SendP();
+    EXPECT_EQ(Frames(), 4U);
+}
+
+TEST_F(H265Parser, EndOfSequenceAndAggregatedSlicesKeepTheFrame) {
+    ASSERT_TRUE(parser.SetParameterSets(kH265Vps, kH265Sps, kH265Pps));
+    SendIrap(false);
+    Send(H265Ap({kH265Aud, Nal(1, 30), Nal(1, 40, false)}), false);
+    Send(Bytes({36 << 1, 1}), true); // end of sequence: a unit without payload
+    ASSERT_EQ(Frames(), 2U);
+    EXPECT_EQ(client.sink.Frames()[1].bytes,
+              Concat({kStart, kH265Aud, kStart, Nal(1, 30), kStart, Nal(1, 40, false), kStart,
+                      Bytes({36 << 1, 1})}));
+}
+
+TEST_F(H265Parser, SessionSetsThatDoNotReadAreRefused) {
+    EXPECT_FALSE(parser.SetParameterSets(kH265Vps, Bytes({0x42, 0x01, 0x01}), kH265Pps));
+    EXPECT_FALSE(parser.SetParameterSets({}, kH265Sps, kH265Pps));
+    EXPECT_FALSE(parser.SetParameterSets(kH265Pps, kH265Sps, kH265Vps)); // swapped
+    EXPECT_TRUE(parser.Sps().empty());
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "rtp/h265_sps_reader.h"
 #include "rtp/sps_reader.h"
 
 namespace norvane {
@@ -218,6 +219,69 @@ TEST(ReadSpsSize, RefusesHostileValues) {
 
     // All-zero input is one endless Exp-Golomb prefix.
     EXPECT_FALSE(ReadSpsSize(std::vector<std::uint8_t>(40, 0x00)).has_value());
+}
+
+// H.265 SPS written by FFmpeg's libx265 for 320x240 (no window) and 1916x1076 (coded 1920x1080,
+// conformance window right 2 and bottom 2 in chroma units).
+const std::vector<std::uint8_t> kH265Sps320 = {
+        0x42, 0x01, 0x01, 0x01, 0x60, 0x00, 0x00, 0x03, 0x00, 0x90, 0x00, 0x00, 0x03, 0x00,
+        0x00, 0x03, 0x00, 0x3C, 0xA0, 0x0A, 0x08, 0x0F, 0x16, 0x59, 0x2A, 0x49, 0x32, 0xBC,
+        0x05, 0xA0, 0x20, 0x00, 0x00, 0x03, 0x00, 0x20, 0x00, 0x00, 0x03, 0x01, 0x41};
+const std::vector<std::uint8_t> kH265Sps1916 = {
+        0x42, 0x01, 0x01, 0x01, 0x60, 0x00, 0x00, 0x03, 0x00, 0x90, 0x00, 0x00, 0x03, 0x00, 0x00,
+        0x03, 0x00, 0x78, 0xA0, 0x03, 0xC0, 0x80, 0x10, 0xE7, 0x77, 0x96, 0x56, 0x69, 0x24, 0xCA,
+        0xF0, 0x16, 0x80, 0x80, 0x00, 0x00, 0x03, 0x00, 0x80, 0x00, 0x00, 0x03, 0x00, 0x84};
+
+// An H.265 SPS up to its conformance window: `subLayers` sub-layers, the first with its own
+// profile and level, profile bits all ones so that no emulation prevention is needed.
+std::vector<std::uint8_t> H265Sps(unsigned subLayers, std::uint32_t chroma, std::uint32_t width,
+                                  std::uint32_t height) {
+    BitString b;
+    b.U(0, 4).U(subLayers - 1, 3).U(1, 1);
+    b.U(0xFFFFFFFFFFULL, 40).U(0xFFFFFFFFFFFULL, 48).U(93, 8); // general profile, level
+    for (unsigned i = 0; i + 1 < subLayers; ++i) {
+        b.U(i == 0 ? 3 : 0, 2); // profile and level present for sub-layer 0 only
+    }
+    if (subLayers > 1) {
+        b.U(0, 2 * (9 - subLayers));
+        b.U(0xFFFFFFFFFFULL, 40).U(0xFFFFFFFFFFULL, 48).U(90, 8);
+    }
+    b.Ue(0).Ue(chroma);
+    if (chroma == 3) {
+        b.U(0, 1);
+    }
+    b.Ue(width).Ue(height).U(0, 1);
+    std::vector<std::uint8_t> nal = {0x42, 0x01};
+    const auto payload = b.Bytes();
+    nal.insert(nal.end(), payload.begin(), payload.end());
+    return nal;
+}
+
+TEST(ReadH265SpsSize, EncoderSetsAndBuiltSetsRead) {
+    EXPECT_EQ(ReadH265SpsSize(kH265Sps320), (SpsSize{320, 240}));
+    EXPECT_EQ(ReadH265SpsSize(kH265Sps1916), (SpsSize{1916, 1076}));
+    EXPECT_EQ(ReadH265SpsSize(H265Sps(1, 1, 1280, 720)), (SpsSize{1280, 720}));
+    // Sub-layer profile and level and the reserved bits of a 3-layer set are stepped over.
+    EXPECT_EQ(ReadH265SpsSize(H265Sps(3, 1, 1920, 1080)), (SpsSize{1920, 1080}));
+    EXPECT_EQ(ReadH265SpsSize(H265Sps(7, 3, 640, 480)), (SpsSize{640, 480}));
+}
+
+TEST(ReadH265SpsSize, RefusesTruncatedForeignAndHostileSets) {
+    for (std::size_t length = 0; length < 25; ++length) { // the window ends in byte 25
+        SCOPED_TRACE(length);
+        EXPECT_FALSE(ReadH265SpsSize(std::span(kH265Sps1916).first(length)).has_value());
+    }
+    std::vector<std::uint8_t> pps = kH265Sps320;
+    pps[0] = 0x44; // a PPS header
+    EXPECT_FALSE(ReadH265SpsSize(pps).has_value());
+    EXPECT_FALSE(ReadH265SpsSize(H265Sps(8, 1, 640, 480)).has_value()); // 8 sub-layers
+    EXPECT_FALSE(ReadH265SpsSize(H265Sps(1, 4, 640, 480)).has_value()); // chroma format 4
+    EXPECT_FALSE(ReadH265SpsSize(H265Sps(1, 1, 0, 480)).has_value());
+    EXPECT_FALSE(ReadH265SpsSize(H265Sps(1, 1, 70000, 480)).has_value());
+    std::vector<std::uint8_t> zeros(60, 0x00);
+    zeros[0] = 0x42;
+    zeros[1] = 0x01;
+    EXPECT_FALSE(ReadH265SpsSize(zeros).has_value());
 }
 
 } // namespace

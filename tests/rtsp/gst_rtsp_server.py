@@ -3,13 +3,15 @@
 H.264 test picture at /test over RTP/UDP.
 
 usage: gst_rtsp_server.py --check [files]
-       gst_rtsp_server.py none|basic|digest|both USER PASSWORD [--h264 FILE] [--mjpeg FILE]
+       gst_rtsp_server.py none|basic|digest|both USER PASSWORD [--h264 FILE] [--h265 FILE]
+                          [--mjpeg FILE]
 
 --check exits 0 when everything the server needs is installed (with "files", also what playing
 files needs), otherwise prints what is missing and exits 1. Otherwise the server listens on a free
 port, prints "READY <port>" and runs until it is terminated.
 
---h264 FILE also serves an H.264 Annex-B file at /vtl_media/main and --mjpeg FILE a Matroska file
+--h264 FILE also serves an H.264 Annex-B file at /vtl_media/main (--h265 FILE an H.265 one, sent
+by rtph265pay) and --mjpeg FILE a Matroska file
 of JPEG pictures at /vtl_media/second, each from its first frame for every session, paced by the
 file's timestamps, so that what a client receives can be compared frame by frame with the file.
 --netsim "PROPERTIES" puts GStreamer's netsim element, with these properties (for example
@@ -27,11 +29,15 @@ FILE_PIPELINES = {
     "--h264": ("/vtl_media/main",
                "( filesrc location=\"%s\" ! h264parse ! "
                "rtph264pay name=pay0 pt=96 config-interval=-1 )"),
+    "--h265": ("/vtl_media/main",
+               "( filesrc location=\"%s\" ! h265parse ! "
+               "rtph265pay name=pay0 pt=96 config-interval=-1 )"),
     "--mjpeg": ("/vtl_media/second",
                 "( filesrc location=\"%s\" ! matroskademux ! jpegparse ! "
                 "rtpjpegpay name=pay0 pt=26 )"),
 }
-FILE_ELEMENTS = ("filesrc", "h264parse", "matroskademux", "jpegparse", "rtpjpegpay")
+FILE_ELEMENTS = ("filesrc", "h264parse", "h265parse", "rtph265pay", "matroskademux", "jpegparse",
+                 "rtpjpegpay")
 
 
 def load(extra_elements=()):

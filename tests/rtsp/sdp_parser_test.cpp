@@ -176,5 +176,45 @@ TEST(ParseSessionDescription, PacketizationModeComesFromFmtp) {
     }
 }
 
+TEST(ParseSessionDescription, H265ParameterSetsAndDecodingOrderNumbers) {
+    struct Case {
+        const char* fmtp;
+        bool h265;
+        std::vector<std::uint8_t> vps, sps, pps;
+        bool decodingOrderNumbers;
+    };
+
+    const Case cases[] = {
+            // Only the first set of a list is taken.
+            {"a=fmtp:96 sprop-vps=QAEM; sprop-sps=QgEB,AAA=; sprop-pps=RAHA,RAHB", true,
+             Bytes({0x40, 1, 0x0C}), Bytes({0x42, 1, 1}), Bytes({0x44, 1, 0xC0}), false},
+            {"a=fmtp:96 profile-id=1;sprop-vps=QAEM;sprop-sps=QgEB;sprop-pps=RAHA;"
+             "sprop-max-don-diff=0",
+             true, Bytes({0x40, 1, 0x0C}), Bytes({0x42, 1, 1}), Bytes({0x44, 1, 0xC0}), false},
+            {"a=fmtp:96 sprop-vps=QAEM;sprop-sps=QgEB;sprop-pps=RAHA;sprop-max-don-diff=2", true,
+             Bytes({0x40, 1, 0x0C}), Bytes({0x42, 1, 1}), Bytes({0x44, 1, 0xC0}), true},
+            {"a=fmtp:96 sprop-depack-buf-nalus=1", true, {}, {}, {}, true},
+            {"a=fmtp:96 sprop-max-don-diff=x", true, {}, {}, {}, true},
+            {"a=fmtp:96 packetization-mode=1;sprop-parameter-sets=Z0IAHpWoLQSZ,aM4xUg==",
+             false,
+             {},
+             {},
+             {},
+             false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fmtp);
+        SessionDescription description;
+        ASSERT_TRUE(ParseSessionDescription(std::string(c.fmtp) + "\r\n", description));
+        ASSERT_EQ(description.h265.has_value(), c.h265);
+        if (c.h265) {
+            EXPECT_EQ(description.h265->vps, c.vps);
+            EXPECT_EQ(description.h265->sps, c.sps);
+            EXPECT_EQ(description.h265->pps, c.pps);
+            EXPECT_EQ(description.h265->decodingOrderNumbers, c.decodingOrderNumbers);
+        }
+    }
+}
+
 } // namespace
 } // namespace norvane

@@ -56,9 +56,15 @@ struct CameraSimConfig {
     std::string brand = "Vantrel";
     std::string hwver = "VT-2M100";
     std::string swver = "2.4.1";
-    std::string h264File;      // Annex-B file for the main stream; empty: embedded clips
-    std::string mjpegFile;     // JPEG pictures for the second stream; empty: embedded clip
-    std::uint32_t width = 640; // initial main stream size (chooses the embedded H.264 clip)
+    std::string h264File;  // Annex-B file for the main stream; empty: embedded clips
+    std::string h265File;  // Annex-B H.265 file for the main stream; empty: embedded clip
+    std::string mjpegFile; // JPEG pictures for the second stream; empty: embedded clip
+    // The camera takes codec0=h265 and then streams H.265 on the main stream; false: a camera that
+    // only knows H.264 and refuses it as an invalid value.
+    bool h265 = true;
+    std::uint32_t h265MaxDonDiff = 0; // announced as sprop-max-don-diff when above 0
+    std::string codec0 = "h264";      // the main stream's codec until a client sets another
+    std::uint32_t width = 640;        // initial main stream size (chooses the embedded H.264 clip)
     std::uint32_t height = 480;
     double fps = 25.0;             // initial frame rate of both streams
     std::uint32_t mtu = 1400;      // largest RTP packet (header included) in bytes

@@ -70,10 +70,11 @@ bool ValidRate(const std::string& text) {
     return dots <= 1 && text.front() != '.' && text.back() != '.' && value > 0.0 && value <= 60.0;
 }
 
-// ValidCodecValue checks one parameter of set_setup.video.codec; unknown names are refused.
-bool ValidCodecValue(const std::string& name, const std::string& value) {
+// ValidCodecValue checks one parameter of set_setup.video.codec; unknown names are refused, and
+// h265 by a camera that does not take it.
+bool ValidCodecValue(const std::string& name, const std::string& value, bool h265) {
     if (name == "codec0") {
-        return value == "h264";
+        return value == "h264" || (h265 && value == "h265");
     }
     if (name == "codec1") {
         return value == "none" || value == "mjpeg" || value == "h264";
@@ -184,9 +185,14 @@ CgiAnswer AnswerCgi(const std::string& uri, const SimFaults& faults, const Camer
         return {200, KeyValueBody(settings.codec, kReturnOk)};
     }
     if (function == "set_setup.video.codec") {
-        return {200, KeyValueBody({}, ApplySettings(*parameters, settings.codec, ValidCodecValue)
-                                              ? kReturnOk
-                                              : kReturnBadParameter)};
+        return {200,
+                KeyValueBody({},
+                             ApplySettings(*parameters, settings.codec,
+                                           [&](const std::string& name, const std::string& value) {
+                                               return ValidCodecValue(name, value, config.h265);
+                                           })
+                                     ? kReturnOk
+                                     : kReturnBadParameter)};
     }
     if (function == "get_setup.event.alarm_port") {
         return {200, KeyValueBody(settings.alarmPort, kReturnOk)};

@@ -10,6 +10,8 @@ extern const std::uint8_t kMediaH264_640x480[];
 extern const std::size_t kMediaH264_640x480Size;
 extern const std::uint8_t kMediaH264_1280x720[];
 extern const std::size_t kMediaH264_1280x720Size;
+extern const std::uint8_t kMediaH265_640x480[];
+extern const std::size_t kMediaH265_640x480Size;
 extern const std::uint8_t kMediaMjpeg_704x576[];
 extern const std::size_t kMediaMjpeg_704x576Size;
 
@@ -34,6 +36,51 @@ bool StartsAccessUnit(const std::vector<std::uint8_t>& nal) {
     }
     // The first slice of a picture has first_mb_in_slice = 0, whose ue(v) code is a single 1 bit.
     return IsVcl(type) && nal.size() > 1 && (nal[1] & 0x80) != 0;
+}
+
+// H.265 NAL unit types (ITU-T H.265 table 7-1).
+constexpr std::uint8_t kH265FirstNonVcl = 32;
+constexpr std::uint8_t kH265Vps = 32;
+constexpr std::uint8_t kH265Sps = 33;
+constexpr std::uint8_t kH265Pps = 34;
+constexpr std::uint8_t kH265Aud = 35;
+constexpr std::uint8_t kH265PrefixSei = 39;
+
+// An H.265 NAL unit that starts a new access unit when the current one already holds a picture
+// (H.265 section 7.4.2.4.4): parameter sets, a delimiter, prefix SEI, the reserved prefix types,
+// or the first slice segment of a picture (first_slice_segment_in_pic_flag, the first bit after
+// the two-byte header).
+bool StartsH265AccessUnit(const std::vector<std::uint8_t>& nal) {
+    const std::uint8_t type = (nal[0] >> 1) & 0x3F;
+    if ((type >= kH265Vps && type <= kH265Aud) || type == kH265PrefixSei ||
+        (type >= 41 && type <= 44) || (type >= 48 && type <= 55)) {
+        return true;
+    }
+    return type < kH265FirstNonVcl && nal.size() > 2 && (nal[2] & 0x80) != 0;
+}
+
+// SplitNalUnits finds every start code 00 00 01 and returns the NAL units between them; a fourth
+// leading zero is a trailing zero of the unit before.
+std::vector<std::vector<std::uint8_t>> SplitNalUnits(std::span<const std::uint8_t> stream) {
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i + 3 <= stream.size(); ++i) {
+        if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1) {
+            starts.push_back(i + 3);
+            i += 2;
+        }
+    }
+    std::vector<std::vector<std::uint8_t>> nals;
+    for (std::size_t k = 0; k < starts.size(); ++k) {
+        std::size_t end = k + 1 < starts.size() ? starts[k + 1] - 3 : stream.size();
+        while (end > starts[k] && stream[end - 1] == 0) {
+            --end; // trailing_zero_8bits and the leading zero of a four-byte start code
+        }
+        if (end > starts[k]) {
+            nals.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(starts[k]),
+                              stream.begin() + static_cast<std::ptrdiff_t>(end));
+        }
+    }
+    return nals;
 }
 
 // JPEG standard tables (ITU-T T.81 Annex K, tables K.1 and K.2) in zig-zag order, as RFC 2435
@@ -186,26 +233,9 @@ bool ParsePicture(std::span<const std::uint8_t> data, std::size_t& pos, JpegPict
 std::shared_ptr<const H264Clip> ParseAnnexB(std::span<const std::uint8_t> stream,
                                             std::string* error) {
     auto clip = std::make_shared<H264Clip>();
-    // Find every start code 00 00 01; a fourth leading zero is a trailing zero of the NAL before.
-    std::vector<std::size_t> starts;
-    for (std::size_t i = 0; i + 3 <= stream.size(); ++i) {
-        if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1) {
-            starts.push_back(i + 3);
-            i += 2;
-        }
-    }
     H264AccessUnit current;
     bool currentHasPicture = false;
-    for (std::size_t k = 0; k < starts.size(); ++k) {
-        std::size_t end = k + 1 < starts.size() ? starts[k + 1] - 3 : stream.size();
-        while (end > starts[k] && stream[end - 1] == 0) {
-            --end; // trailing_zero_8bits and the leading zero of a four-byte start code
-        }
-        if (end <= starts[k]) {
-            continue;
-        }
-        std::vector<std::uint8_t> nal(stream.begin() + static_cast<std::ptrdiff_t>(starts[k]),
-                                      stream.begin() + static_cast<std::ptrdiff_t>(end));
+    for (std::vector<std::uint8_t>& nal : SplitNalUnits(stream)) {
         const std::uint8_t type = nal[0] & 0x1F;
         if (currentHasPicture && StartsAccessUnit(nal)) {
             clip->accessUnits.push_back(std::move(current));
@@ -226,6 +256,42 @@ std::shared_ptr<const H264Clip> ParseAnnexB(std::span<const std::uint8_t> stream
     }
     if (clip->accessUnits.empty() || clip->sps.empty() || clip->pps.empty()) {
         *error = "H.264: the stream holds no access unit with SPS and PPS";
+        return nullptr;
+    }
+    return clip;
+}
+
+std::shared_ptr<const H264Clip> ParseAnnexBH265(std::span<const std::uint8_t> stream,
+                                                std::string* error) {
+    auto clip = std::make_shared<H264Clip>();
+    clip->codec = VideoCodec::H265;
+    H264AccessUnit current;
+    bool currentHasPicture = false;
+    for (std::vector<std::uint8_t>& nal : SplitNalUnits(stream)) {
+        if (nal.size() < 2) {
+            continue; // not even a NAL unit header
+        }
+        const std::uint8_t type = (nal[0] >> 1) & 0x3F;
+        if (currentHasPicture && StartsH265AccessUnit(nal)) {
+            clip->accessUnits.push_back(std::move(current));
+            current = {};
+            currentHasPicture = false;
+        }
+        std::vector<std::uint8_t>* first = type == kH265Vps   ? &clip->vps
+                                           : type == kH265Sps ? &clip->sps
+                                           : type == kH265Pps ? &clip->pps
+                                                              : nullptr;
+        if (first != nullptr && first->empty()) {
+            *first = nal;
+        }
+        currentHasPicture = currentHasPicture || type < kH265FirstNonVcl;
+        current.nalUnits.push_back(std::move(nal));
+    }
+    if (!current.nalUnits.empty()) {
+        clip->accessUnits.push_back(std::move(current));
+    }
+    if (clip->accessUnits.empty() || clip->vps.empty() || clip->sps.empty() || clip->pps.empty()) {
+        *error = "H.265: the stream holds no access unit with VPS, SPS and PPS";
         return nullptr;
     }
     return clip;
@@ -286,6 +352,9 @@ std::span<const std::uint8_t> EmbeddedFileBytes(const std::string& name) {
     if (name == "h264_1280x720") {
         return {kMediaH264_1280x720, kMediaH264_1280x720Size};
     }
+    if (name == "h265_640x480") {
+        return {kMediaH265_640x480, kMediaH265_640x480Size};
+    }
     if (name == "mjpeg_704x576") {
         return {kMediaMjpeg_704x576, kMediaMjpeg_704x576Size};
     }
@@ -316,6 +385,12 @@ std::shared_ptr<const H264Clip> EmbeddedH264_1280x720() {
     static std::once_flag once;
     static std::shared_ptr<const H264Clip> clip;
     return ParseOnce(once, clip, "h264_1280x720", ParseAnnexB);
+}
+
+std::shared_ptr<const H264Clip> EmbeddedH265_640x480() {
+    static std::once_flag once;
+    static std::shared_ptr<const H264Clip> clip;
+    return ParseOnce(once, clip, "h265_640x480", ParseAnnexBH265);
 }
 
 std::shared_ptr<const JpegClip> EmbeddedMjpeg_704x576() {

@@ -1,5 +1,5 @@
-// Media clips of the simulated camera: an H.264 byte stream split into access units, and a series
-// of baseline JPEG pictures split into the parts that RTP/JPEG carries (RFC 2435). Clips are
+// Media clips of the simulated camera: an H.264 or H.265 byte stream split into access units, and a
+// series of baseline JPEG pictures split into the parts that RTP/JPEG carries (RFC 2435). Clips are
 // immutable once loaded and shared by every session that streams them.
 //
 // Threads: loading runs on one thread; a loaded clip is read from any number of threads.
@@ -14,21 +14,30 @@
 
 namespace norvane::sim {
 
-// One H.264 access unit: its NAL units without start codes.
+// One H.264 or H.265 access unit: its NAL units without start codes.
 struct H264AccessUnit {
     std::vector<std::vector<std::uint8_t>> nalUnits;
 };
 
+enum class VideoCodec { H264, H265 };
+
 struct H264Clip {
     std::vector<H264AccessUnit> accessUnits;
-    std::vector<std::uint8_t> sps; // the first SPS NAL unit (header byte included)
+    std::vector<std::uint8_t> sps; // the first SPS NAL unit (header included)
     std::vector<std::uint8_t> pps; // the first PPS NAL unit
+    std::vector<std::uint8_t> vps; // H.265: the first VPS NAL unit
+    VideoCodec codec = VideoCodec::H264;
 };
 
 // ParseAnnexB splits an Annex-B byte stream (ITU-T H.264 Annex B) into access units (section
 // 7.4.1.2.3). Null with `error` set when the stream holds no NAL unit, SPS or PPS.
 std::shared_ptr<const H264Clip> ParseAnnexB(std::span<const std::uint8_t> stream,
                                             std::string* error);
+
+// ParseAnnexBH265 splits an H.265 byte stream (ITU-T H.265 Annex B) into access units (section
+// 7.4.2.4.4). Null with `error` set when the stream holds no NAL unit, VPS, SPS or PPS.
+std::shared_ptr<const H264Clip> ParseAnnexBH265(std::span<const std::uint8_t> stream,
+                                                std::string* error);
 
 // One JPEG picture as RTP/JPEG sends it.
 struct JpegPicture {
@@ -63,6 +72,7 @@ bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out, std:
 // The clips compiled into the program.
 std::shared_ptr<const H264Clip> EmbeddedH264_640x480();
 std::shared_ptr<const H264Clip> EmbeddedH264_1280x720();
+std::shared_ptr<const H264Clip> EmbeddedH265_640x480();
 std::shared_ptr<const JpegClip> EmbeddedMjpeg_704x576();
 std::span<const std::uint8_t> EmbeddedFileBytes(const std::string& name);
 

@@ -34,6 +34,9 @@ constexpr char kUsage[] =
         "\n"
         "Media:\n"
         "  --h264 FILE            Annex-B H.264 file for vtl_media/main (default: embedded clips)\n"
+        "  --h265 FILE            Annex-B H.265 file for vtl_media/main once a client sets\n"
+        "                         codec0=h265 (default: embedded 640x480 clip)\n"
+        "  --no-h265              act as a camera without H.265: codec0=h265 is refused\n"
         "  --mjpeg FILE           concatenated baseline JPEG pictures for vtl_media/second\n"
         "  --size WxH             initial main stream size: 640x480 or 1280x720 clip (default "
         "640x480)\n"
@@ -236,6 +239,12 @@ const OptionRule kOptions[] = {
         {"--verbose", false, [](Opts& o, Text) { return Raise(o.verbose); }},
         // Media
         {"--h264", true, [](Opts& o, Text v) { return Take(o.config.h264File, v); }},
+        {"--h265", true, [](Opts& o, Text v) { return Take(o.config.h265File, v); }},
+        {"--no-h265", false,
+         [](Opts& o, Text) {
+             o.config.h265 = false;
+             return std::string();
+         }},
         {"--mjpeg", true, [](Opts& o, Text v) { return Take(o.config.mjpegFile, v); }},
         {"--size", true, [](Opts& o, Text v) { return SetSize(v, o.config); }},
         {"--fps", true, [](Opts& o, Text v) { return SetFps(v, o.config.fps); }},

@@ -29,18 +29,20 @@ bool IsAggregatable(const std::vector<std::uint8_t>& nal) {
     return type == 6 || type == 7 || type == 8; // SEI, SPS, PPS
 }
 
-void AppendFragments(const std::vector<std::uint8_t>& nal, std::size_t maxPayload,
-                     std::vector<RtpPayload>& out) {
-    const std::uint8_t indicator = static_cast<std::uint8_t>((nal[0] & 0xE0) | kFuA);
-    const std::uint8_t type = nal[0] & 0x1F;
-    const std::size_t chunk = maxPayload - 2;
-    for (std::size_t at = 1; at < nal.size(); at += chunk) {
+// AppendFragmentUnits sends `nal` without its `headerSize` header bytes in pieces, each after
+// `prefix` (the packet's payload header) and an FU header with the start and end bits and `type`
+// (RFC 6184 section 5.8, RFC 7798 section 4.4.3).
+void AppendFragmentUnits(const std::vector<std::uint8_t>& nal, std::size_t headerSize,
+                         const std::vector<std::uint8_t>& prefix, std::uint8_t type,
+                         std::size_t maxPayload, std::vector<RtpPayload>& out) {
+    const std::size_t chunk = maxPayload - prefix.size() - 1;
+    for (std::size_t at = headerSize; at < nal.size(); at += chunk) {
         const std::size_t length = std::min(chunk, nal.size() - at);
         RtpPayload payload;
-        payload.data.reserve(length + 2);
-        payload.data.push_back(indicator);
+        payload.data.reserve(prefix.size() + 1 + length);
+        payload.data = prefix;
         std::uint8_t header = type;
-        if (at == 1) {
+        if (at == headerSize) {
             header = static_cast<std::uint8_t>(header | 0x80); // S
         }
         if (at + length == nal.size()) {
@@ -53,7 +55,83 @@ void AppendFragments(const std::vector<std::uint8_t>& nal, std::size_t maxPayloa
     }
 }
 
+void AppendFragments(const std::vector<std::uint8_t>& nal, std::size_t maxPayload,
+                     std::vector<RtpPayload>& out) {
+    const std::uint8_t indicator = static_cast<std::uint8_t>((nal[0] & 0xE0) | kFuA);
+    AppendFragmentUnits(nal, 1, {indicator}, nal[0] & 0x1F, maxPayload, out);
+}
+
+constexpr std::uint8_t kH265Aggregation = 48;   // RFC 7798 section 4.4.2
+constexpr std::uint8_t kH265Fragmentation = 49; // RFC 7798 section 4.4.3
+
+std::uint8_t H265Type(const std::vector<std::uint8_t>& nal) {
+    return static_cast<std::uint8_t>((nal[0] >> 1) & 0x3F);
+}
+
+bool IsH265Aggregatable(const std::vector<std::uint8_t>& nal) {
+    const std::uint8_t type = H265Type(nal);
+    return (type >= 32 && type <= 35) || type == 39; // VPS, SPS, PPS, delimiter, prefix SEI
+}
+
+// The two-byte payload header of an aggregation or fragmentation packet: F, the packet type, the
+// layer id of `nal` and the given temporal id plus one (RFC 7798 section 4.4).
+void PutH265PayloadHeader(std::vector<std::uint8_t>& out, std::uint8_t forbidden, std::uint8_t type,
+                          const std::vector<std::uint8_t>& nal, std::uint8_t tidPlus1) {
+    out.push_back(static_cast<std::uint8_t>(forbidden | (type << 1) | (nal[0] & 0x01)));
+    out.push_back(static_cast<std::uint8_t>((nal[1] & 0xF8) | tidPlus1));
+}
+
+void AppendH265Fragments(const std::vector<std::uint8_t>& nal, std::size_t maxPayload,
+                         std::vector<RtpPayload>& out) {
+    std::vector<std::uint8_t> prefix;
+    PutH265PayloadHeader(prefix, nal[0] & 0x80, kH265Fragmentation, nal, nal[1] & 0x07);
+    AppendFragmentUnits(nal, 2, prefix, H265Type(nal), maxPayload, out);
+}
+
 } // namespace
+
+std::vector<RtpPayload> PacketizeH265(const H264AccessUnit& unit, std::size_t maxPayload) {
+    std::vector<RtpPayload> out;
+    const auto& nals = unit.nalUnits;
+    std::size_t i = 0;
+    while (i < nals.size()) {
+        std::size_t end = i;
+        std::size_t size = 2;
+        while (end < nals.size() && IsH265Aggregatable(nals[end]) &&
+               size + 2 + nals[end].size() <= maxPayload) {
+            size += 2 + nals[end].size();
+            ++end;
+        }
+        if (end - i >= 2) {
+            // F is set when any unit has it; the temporal id is the lowest of the units.
+            std::uint8_t forbidden = 0;
+            std::uint8_t tidPlus1 = 7;
+            for (std::size_t k = i; k < end; ++k) {
+                forbidden = static_cast<std::uint8_t>(forbidden | (nals[k][0] & 0x80));
+                tidPlus1 = std::min(tidPlus1, static_cast<std::uint8_t>(nals[k][1] & 0x07));
+            }
+            RtpPayload payload;
+            PutH265PayloadHeader(payload.data, forbidden, kH265Aggregation, nals[i], tidPlus1);
+            for (std::size_t k = i; k < end; ++k) {
+                PutBE16(payload.data, static_cast<std::uint32_t>(nals[k].size()));
+                payload.data.insert(payload.data.end(), nals[k].begin(), nals[k].end());
+            }
+            out.push_back(std::move(payload));
+            i = end;
+            continue;
+        }
+        if (nals[i].size() <= maxPayload) {
+            out.push_back(RtpPayload{nals[i], false});
+        } else {
+            AppendH265Fragments(nals[i], maxPayload, out);
+        }
+        ++i;
+    }
+    if (!out.empty()) {
+        out.back().marker = true;
+    }
+    return out;
+}
 
 std::vector<RtpPayload> PacketizeH264(const H264AccessUnit& unit, std::size_t maxPayload) {
     std::vector<RtpPayload> out;

@@ -1,6 +1,7 @@
 // RTP packetizers of the simulated camera: H.264 (RFC 6184: single NAL unit packets, STAP-A for
-// parameter sets, FU-A for units larger than the packet) and JPEG (RFC 2435), the RTP fixed header
-// and the RTCP sender report (RFC 3550).
+// parameter sets, FU-A for units larger than the packet), H.265 (RFC 7798: single NAL unit packets,
+// aggregation packets for the units ahead of a picture, fragmentation units; no decoding order
+// numbers) and JPEG (RFC 2435), the RTP fixed header and the RTCP sender report (RFC 3550).
 //
 // Threads: pure functions, callable from any thread.
 #pragma once
@@ -27,6 +28,12 @@ struct RtpPayload {
 // parameter sets and SEI that fit together go into one STAP-A, other units that fit are sent
 // alone, larger ones as FU-A fragments. The last payload of the access unit carries the marker.
 std::vector<RtpPayload> PacketizeH264(const H264AccessUnit& unit, std::size_t maxPayload);
+
+// PacketizeH265 turns one H.265 access unit into RTP payloads of at most `maxPayload` bytes: runs
+// of delimiter, parameter sets and prefix SEI that fit together go into one aggregation packet,
+// other units that fit are sent alone, larger ones as fragmentation units. The last payload
+// carries the marker.
+std::vector<RtpPayload> PacketizeH265(const H264AccessUnit& unit, std::size_t maxPayload);
 
 // PacketizeJpeg turns one picture into RTP/JPEG payloads of at most `maxPayload` bytes. Q is the
 // picture's standard Q when it has one and `inBandTables` is false; otherwise Q = 255 and the first

@@ -367,8 +367,17 @@ std::string CSimRtspServer::BuildSdp(bool mainStream, const std::string& address
                       "c=IN IP4 0.0.0.0\r\n"
                       "t=0 0\r\n"
                       "a=control:*\r\n";
-    if (mainStream) {
-        const auto clip = m_state.MainClip();
+    const auto clip = mainStream ? m_state.MainClip() : nullptr;
+    if (clip && clip->codec == VideoCodec::H265) {
+        // RFC 7798 section 7.1: the parameter sets, and decoding order numbers when announced.
+        const std::uint32_t donDiff = m_state.Config().h265MaxDonDiff;
+        sdp += "m=video 0 RTP/AVP 96\r\n"
+               "a=rtpmap:96 H265/90000\r\n"
+               "a=fmtp:96 sprop-vps=" +
+               Base64Encode(clip->vps) + ";sprop-sps=" + Base64Encode(clip->sps) +
+               ";sprop-pps=" + Base64Encode(clip->pps) +
+               (donDiff > 0 ? ";sprop-max-don-diff=" + std::to_string(donDiff) : "") + "\r\n";
+    } else if (mainStream) {
         const std::string profile = HexString(clip->sps.size() > 1 ? clip->sps[1] : 66, 2) +
                                     HexString(clip->sps.size() > 2 ? clip->sps[2] : 0xE0, 2) +
                                     HexString(clip->sps.size() > 3 ? clip->sps[3] : 30, 2);

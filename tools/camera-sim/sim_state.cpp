@@ -37,7 +37,7 @@ CSimState::CSimState(CameraSimConfig config) : m_config(std::move(config)) {
     const std::string fps = FormatDecimal(m_config.fps);
     const std::string size0 =
             std::to_string(m_config.width) + "x" + std::to_string(m_config.height);
-    m_settings.codec = {{"codec0", "h264"},
+    m_settings.codec = {{"codec0", m_config.codec0},
                         {"resolution0", size0},
                         {"bitctrl0", "cbr"},
                         {"bitavr0", "2048"},
@@ -50,7 +50,8 @@ CSimState::CSimState(CameraSimConfig config) : m_config(std::move(config)) {
                         {"ff_mode", std::to_string(m_config.ffMode)},
                         {"mirror_mode", "none"},
                         {"bandon", "no"},
-                        {"bandwidth", "5000"}};
+                        {"bandwidth", "5000"},
+                        {"codec0_options", m_config.h265 ? "h264,h265" : "h264"}};
     m_settings.alarmPort = {{"in_enable", "yes"},        {"in_type", "no"},
                             {"in_text", "ALARM 1"},      {"out_oper", "useroff"},
                             {"out_mode", "transparent"}, {"out_dwell", "5"}};
@@ -66,6 +67,15 @@ bool CSimState::LoadMedia(std::string* error) {
         *error = "the embedded H.264 clips cannot be read";
         return false;
     }
+    if (!m_config.h265File.empty()) {
+        m_h265File = LoadFile<H264Clip>(m_config.h265File, ParseAnnexBH265, error);
+        if (!m_h265File) {
+            return false;
+        }
+    } else if (!EmbeddedH265_640x480()) {
+        *error = "the embedded H.265 clip cannot be read";
+        return false;
+    }
     if (!m_config.mjpegFile.empty()) {
         m_jpegClip = LoadFile<JpegClip>(m_config.mjpegFile, ParseMjpeg, error);
         return m_jpegClip != nullptr;
@@ -79,6 +89,9 @@ bool CSimState::LoadMedia(std::string* error) {
 }
 
 std::shared_ptr<const H264Clip> CSimState::MainClip() const {
+    if (CodecValue("codec0") == "h265") {
+        return m_h265File ? m_h265File : EmbeddedH265_640x480();
+    }
     if (m_h264File) {
         return m_h264File;
     }

@@ -50,8 +50,8 @@ public:
     // LoadMedia reads the configured files or the embedded clips; false with `error` set when a
     // file cannot be used.
     bool LoadMedia(std::string* error);
-    // MainClip is the clip of vtl_media/main: the configured file, or the embedded clip nearest
-    // to the main stream's size.
+    // MainClip is the clip of vtl_media/main: with codec0=h265 the H.265 file or embedded clip,
+    // otherwise the H.264 file, or the embedded clip nearest to the main stream's size.
     [[nodiscard]] std::shared_ptr<const H264Clip> MainClip() const;
 
     [[nodiscard]] std::shared_ptr<const JpegClip> SecondClip() const { return m_jpegClip; }
@@ -87,6 +87,7 @@ private:
 
     const CameraSimConfig m_config;
     std::shared_ptr<const H264Clip> m_h264File; // null: the embedded clips
+    std::shared_ptr<const H264Clip> m_h265File; // null: the embedded clip
     std::shared_ptr<const JpegClip> m_jpegClip;
     StreamCounters m_mainCounters;
     StreamCounters m_secondCounters;

@@ -159,6 +159,9 @@ private:
             return PacketizeJpeg(m_jpeg->pictures[index], maxPayload, m_config.jpegInBandTables);
         }
         const H264AccessUnit& unit = m_h264->accessUnits[index];
+        if (m_h264->codec == VideoCodec::H265) {
+            return PacketizeH265(unit, maxPayload);
+        }
         if (!m_config.h264AccessUnitDelimiters || (unit.nalUnits[0][0] & 0x1F) == 9) {
             return PacketizeH264(unit, maxPayload);
         }

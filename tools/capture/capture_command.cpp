@@ -113,7 +113,8 @@ std::atomic<bool>& StopRequested() {
 int RunCapture(const Options& options, Plugin& plugin, const CameraEndpoint& camera) {
     const bool jpeg = options.stream == StreamKind::Mjpeg;
     std::string error;
-    std::unique_ptr<FrameWriter> writer = MakeWriter(options.out, jpeg, error);
+    const bool h265 = options.stream == StreamKind::H265;
+    std::unique_ptr<FrameWriter> writer = MakeWriter(options.out, jpeg, error, h265);
     if (!writer) {
         ConsoleDebugSink::Print("vantrel-capture: error: " + error);
         return kExitUsage;
@@ -126,7 +127,9 @@ int RunCapture(const Options& options, Plugin& plugin, const CameraEndpoint& cam
     params.connection.port = camera.httpPort;
     params.connection.user = camera.user;
     params.connection.password = camera.password;
-    params.connection.streamType = jpeg ? 1 : 3;
+    params.connection.streamType = jpeg   ? norvane::kStreamTypeMjpeg
+                                   : h265 ? norvane::kStreamTypeH265
+                                          : norvane::kStreamTypeH264;
     params.parameters = DriverParameters(options, camera);
     CaptureStats stats;
     FrameSink frameSink(*writer, stats, options.frames);
@@ -149,10 +152,14 @@ int RunCapture(const Options& options, Plugin& plugin, const CameraEndpoint& cam
     channelParams.quality = options.quality;
     norvane::ipcapture::IIPVideoCaptureEx* video = driver->GetVideoCapture();
 
-    ConsoleDebugSink::Print("vantrel-capture: " + std::string(jpeg ? "MJPEG" : "H.264") + " " +
-                            std::to_string(options.width) + "x" + std::to_string(options.height) +
-                            " at " + std::to_string(options.fps) + " fps from " + camera.host +
-                            ":" + std::to_string(camera.httpPort) + " to " + writer->Describe());
+    ConsoleDebugSink::Print("vantrel-capture: " +
+                            std::string(jpeg   ? "MJPEG"
+                                        : h265 ? "H.265"
+                                               : "H.264") +
+                            " " + std::to_string(options.width) + "x" +
+                            std::to_string(options.height) + " at " + std::to_string(options.fps) +
+                            " fps from " + camera.host + ":" + std::to_string(camera.httpPort) +
+                            " to " + writer->Describe());
     const bool opened = video->OpenChannel(0, &frameSink, &channelParams);
     const auto start = Clock::now();
     const ReceptionReader reception{plugin.reception, driver.get()};

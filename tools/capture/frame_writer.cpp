@@ -91,15 +91,21 @@ private:
 
 } // namespace
 
-std::unique_ptr<FrameWriter> MakeWriter(const std::string& path, bool jpeg, std::string& error) {
+std::unique_ptr<FrameWriter> MakeWriter(const std::string& path, bool jpeg, std::string& error,
+                                        bool h265) {
     if (path.empty()) {
         return std::make_unique<NullWriter>();
     }
-    const bool isFile = EndsWith(path, ".h264") || EndsWith(path, ".264") ||
-                        EndsWith(path, ".mjpeg") || EndsWith(path, ".mjpg") || path == "/dev/null";
+    const bool h264File = EndsWith(path, ".h264") || EndsWith(path, ".264");
+    const bool h265File =
+            EndsWith(path, ".h265") || EndsWith(path, ".265") || EndsWith(path, ".hevc");
+    const bool isFile = h264File || h265File || EndsWith(path, ".mjpeg") ||
+                        EndsWith(path, ".mjpg") || path == "/dev/null";
+    const std::string videoRule = h265 ? "an H.265 capture is written to a .h265 file, not to '"
+                                       : "an H.264 capture is written to a .h264 file, not to '";
     if (!isFile) {
         if (!jpeg) {
-            error = "an H.264 capture is written to a .h264 file, not to '" + path + "'";
+            error = videoRule + path + "'";
             return nullptr;
         }
         std::error_code ec;
@@ -110,12 +116,12 @@ std::unique_ptr<FrameWriter> MakeWriter(const std::string& path, bool jpeg, std:
         }
         return std::make_unique<FolderWriter>(path);
     }
-    if (jpeg && (EndsWith(path, ".h264") || EndsWith(path, ".264"))) {
+    if (jpeg && (h264File || h265File)) {
         error = "an MJPEG capture is written to a .mjpeg file or a folder, not to '" + path + "'";
         return nullptr;
     }
-    if (!jpeg && (EndsWith(path, ".mjpeg") || EndsWith(path, ".mjpg"))) {
-        error = "an H.264 capture is written to a .h264 file, not to '" + path + "'";
+    if (!jpeg && path != "/dev/null" && (h265 ? !h265File : !h264File)) {
+        error = videoRule + path + "'";
         return nullptr;
     }
     std::FILE* file = std::fopen(path.c_str(), "wb");

@@ -1,4 +1,4 @@
-// Where vantrel-capture puts the frames: nowhere, an Annex-B .h264 file, a .mjpeg file of
+// Where vantrel-capture puts the frames: nowhere, an Annex-B .h264 or .h265 file, a .mjpeg file of
 // concatenated pictures, or a folder of numbered .jpg pictures.
 #pragma once
 
@@ -17,8 +17,9 @@ public:
     [[nodiscard]] virtual std::string Describe() const = 0;
 };
 
-// MakeWriter chooses the writer for `path` (empty: discard). On failure it returns null and
-// sets `error`.
-std::unique_ptr<FrameWriter> MakeWriter(const std::string& path, bool jpeg, std::string& error);
+// MakeWriter chooses the writer for `path` (empty: discard); a video capture goes to a .h264 file,
+// or with `h265` to a .h265 file. On failure it returns null and sets `error`.
+std::unique_ptr<FrameWriter> MakeWriter(const std::string& path, bool jpeg, std::string& error,
+                                        bool h265 = false);
 
 } // namespace vantrel::capture

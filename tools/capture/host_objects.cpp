@@ -100,7 +100,8 @@ bool FrameSink::OnFrame(norvane::IHostSample* hostSample) {
         return false;
     }
     ++m_stats.frames;
-    if (sample->fourcc == norvane::kFourCCH264 || sample->fourcc == norvane::kFourCCJpeg) {
+    if (sample->fourcc == norvane::kFourCCH264 || sample->fourcc == norvane::kFourCCH265 ||
+        sample->fourcc == norvane::kFourCCJpeg) {
         ++m_stats.keyFrames;
     }
     m_stats.bytes += length;

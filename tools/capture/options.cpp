@@ -137,8 +137,10 @@ ParseResult ParseOptions(const std::vector<std::string>& arguments) {
         } else if (arg == "--password") {
             o.password = value;
         } else if (arg == "--stream") {
-            ok = value == "h264" || value == "mjpeg";
-            o.stream = value == "mjpeg" ? StreamKind::Mjpeg : StreamKind::H264;
+            ok = value == "h264" || value == "h265" || value == "mjpeg";
+            o.stream = value == "mjpeg"  ? StreamKind::Mjpeg
+                       : value == "h265" ? StreamKind::H265
+                                         : StreamKind::H264;
         } else if (arg == "--size") {
             ok = ParseSize(value, o.width, o.height);
         } else if (arg == "--fps") {
@@ -188,13 +190,15 @@ Camera:
   --connect-timeout SECONDS   give up when no frame arrived by then (default 30)
 
 Capture:
-  --stream h264|mjpeg         main stream as H.264 or second stream as MJPEG (default h264)
+  --stream h264|h265|mjpeg    main stream as H.264 or H.265, or second stream as MJPEG
+                              (default h264)
   --size WxH                  picture size (default 640x480)
   --fps N                     frames per second (default 25)
   --quality Q                 0 to 100, turned into a bit rate (default 50)
   --duration SECONDS          stop after this time
   --frames N                  stop after N frames
-  --out PATH                  FILE.h264 (Annex-B), FILE.mjpeg, or a folder for NNNNNN.jpg pictures
+  --out PATH                  FILE.h264 or FILE.h265 (Annex-B), FILE.mjpeg, or a folder for
+                              NNNNNN.jpg pictures
   -q, --quiet                 no live status line; -v, --verbose: show every driver message
 
 Probe:

@@ -9,7 +9,7 @@
 namespace vantrel::capture {
 
 enum class Command { Capture, Probe, IO, Help };
-enum class StreamKind { H264, Mjpeg };
+enum class StreamKind { H264, H265, Mjpeg };
 
 struct Options {
     Command command = Command::Capture;

@@ -160,6 +160,8 @@ void PrintJson(const Results& r) {
     std::printf("  \"alarmInput\": %s,\n  \"alarmOutput\": %s,\n",
                 r.values.count(2) != 0U ? "true" : "false",
                 r.values.count(3) != 0U ? "true" : "false");
+    std::printf("  \"h265\": %s,\n",
+                r.values.count(norvane::kCapabilityH265) != 0U ? "true" : "false");
     std::printf("  \"properties\": {");
     for (std::size_t i = 1; i <= 3; ++i) {
         std::printf("%s%s: %s", i > 1 ? ", " : "", JsonString(r.PropertyAt(i).name).c_str(),
@@ -193,6 +195,8 @@ void PrintTable(const Results& r) {
     }
     std::printf("Alarm input     %s\nAlarm output    %s\n", r.values.count(2) != 0U ? "yes" : "no",
                 r.values.count(3) != 0U ? "yes" : "no");
+    std::printf("H.265           %s\n",
+                r.values.count(norvane::kCapabilityH265) != 0U ? "yes" : "not reported");
     std::printf("Resolutions    ");
     for (const auto& res : r.resolutions) {
         std::printf(" %s", res.text.c_str());
