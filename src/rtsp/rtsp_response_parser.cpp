@@ -1,6 +1,7 @@
 #include "rtsp/rtsp_response_parser.h"
 
 #include <array>
+#include <charconv>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -190,6 +191,17 @@ bool ParseSession(std::string_view value, RTSPReply& reply) {
     return !reply.session->empty();
 }
 
+// ParseHex32 reads one to eight hexadecimal digits and nothing else.
+std::optional<std::uint32_t> ParseHex32(std::string_view text) {
+    std::uint32_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value, 16);
+    if (text.empty() || text.size() > 8 || error != std::errc{} || stop != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 bool ParseHeader(std::string_view line, RTSPReply& reply, CChallengeChoice& challenges) {
     const std::string_view value = HeaderValue(line);
     switch (ClassifyHeader(line)) {
@@ -214,6 +226,11 @@ bool ParseHeader(std::string_view line, RTSPReply& reply, CChallengeChoice& chal
     }
     case kHeaderSession:
         return ParseSession(value, reply);
+    case kHeaderTransport:
+        // What the camera says of its sender only narrows the packets accepted; a Transport
+        // header that cannot be read refuses nothing.
+        reply.transport = ParseTransport(value);
+        return true;
     case kHeaderWWWAuthenticate:
         return challenges.Take(value, reply);
     default:
@@ -222,6 +239,40 @@ bool ParseHeader(std::string_view line, RTSPReply& reply, CChallengeChoice& chal
 }
 
 } // namespace
+
+std::optional<RTSPTransport> ParseTransport(std::string_view value) {
+    // transport-spec *( ";" parameter ), several specs separated by commas; the answer to a
+    // SETUP names the one chosen, so only the first counts.
+    value = value.substr(0, value.find(','));
+    if (TrimBlanks(value.substr(0, value.find(';'))).empty()) {
+        return std::nullopt;
+    }
+    RTSPTransport transport;
+    std::size_t at = value.find(';');
+    while (at != std::string_view::npos) {
+        const std::size_t next = value.find(';', at + 1);
+        const std::string_view parameter = value.substr(
+                at + 1, next == std::string_view::npos ? std::string_view::npos : next - at - 1);
+        at = next;
+        const std::size_t equals = parameter.find('=');
+        if (equals == std::string_view::npos) {
+            continue;
+        }
+        const std::string_view name = TrimBlanks(parameter.substr(0, equals));
+        const std::string_view argument = TrimBlanks(parameter.substr(equals + 1));
+        if (EqualsNoCase(name, "server_port")) {
+            const auto port = LeadingDecimal32(argument);
+            if (port && *port > 0 && *port <= 0xFFFF) {
+                transport.serverRtpPort = static_cast<std::uint16_t>(*port);
+            }
+        } else if (EqualsNoCase(name, "ssrc")) {
+            transport.ssrc = ParseHex32(argument);
+        } else if (EqualsNoCase(name, "source")) {
+            transport.source = std::string(argument);
+        }
+    }
+    return transport;
+}
 
 RTSPHeader ClassifyHeader(std::string_view line) {
     if (line.empty()) {

@@ -35,6 +35,10 @@ enum RTSPHeader : int {
     kHeaderWWWAuthenticate = 14,
 };
 
+// ParseTransport reads the first transport of a Transport header's value; unset when it names
+// none. Parameters it does not use, and values it cannot read, are left out.
+std::optional<RTSPTransport> ParseTransport(std::string_view value);
+
 // ClassifyHeader returns the RTSPHeader of a line by the name before its colon (case-insensitive),
 // kHeaderEmpty for an empty line and kHeaderUnknown for any other name or a line without a colon.
 RTSPHeader ClassifyHeader(std::string_view line);
@@ -56,7 +60,8 @@ struct RTSPReply {
     // The challenge to answer, set when the reply carried WWW-Authenticate: Digest over Basic
     // within one reply, scheme kAuthNone when only other schemes were offered.
     std::optional<RTSPChallenge> challenge;
-    SessionDescription description; // DESCRIBE only
+    std::optional<RTSPTransport> transport; // set by a Transport header that could be read
+    SessionDescription description;         // DESCRIBE only
 };
 
 class CRTSPResponseParser {

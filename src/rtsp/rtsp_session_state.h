@@ -29,6 +29,7 @@ struct RTSPSessionState {
     std::string countedNonce;     // the nonce whose uses nonceCount counts
     std::uint32_t nonceCount = 0; // answers sent with countedNonce (RFC 7616, section 3.4: nc)
     std::string cnonce;           // the client nonce used with countedNonce
+    RTSPTransport transport;      // of the last SETUP answer that named one
     std::vector<std::uint8_t> sps;
     std::vector<std::uint8_t> pps;
 
