@@ -127,6 +127,8 @@ ExpectedSender CBaseRTSPChannel::ExpectedMedia() const {
     const RTSPTransport& transport = m_client->State().transport;
     ExpectedSender expected;
     expected.addresses[0] = CameraAddress();
+    // The RTSP server's own address, which a redirection may have moved away from the camera's.
+    expected.addresses[2] = m_client->Settings().resolvedAddress;
     expected.port = transport.serverRtpPort;
     expected.ssrc = transport.ssrc;
     if (!transport.source.empty()) {

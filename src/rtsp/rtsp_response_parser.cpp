@@ -24,7 +24,7 @@ constexpr int kRankMd5Digest = 2;
 constexpr int kRankSha256Digest = 3;
 
 // The classified headers in table order.
-constexpr std::array<std::pair<std::string_view, RTSPHeader>, 13> kHeaderNames = {{
+constexpr std::array<std::pair<std::string_view, RTSPHeader>, 15> kHeaderNames = {{
         {"CSeq", kHeaderCSeq},
         {"Date", kHeaderDate},
         {"Content-Base", kHeaderContentBase},
@@ -38,6 +38,8 @@ constexpr std::array<std::pair<std::string_view, RTSPHeader>, 13> kHeaderNames =
         {"Accept-Ranges", kHeaderAcceptRanges},
         {"RTCP-Interval", kHeaderRtcpInterval},
         {"WWW-Authenticate", kHeaderWWWAuthenticate},
+        {"Location", kHeaderLocation},
+        {"Content-Location", kHeaderContentLocation},
 }};
 
 // HeaderValue returns the text after the colon of a header line, without surrounding blanks.
@@ -233,6 +235,18 @@ bool ParseHeader(std::string_view line, RTSPReply& reply, CChallengeChoice& chal
         return true;
     case kHeaderWWWAuthenticate:
         return challenges.Take(value, reply);
+    case kHeaderLocation:
+        reply.location = std::string(value);
+        return true;
+    case kHeaderContentBase:
+        reply.contentBase = std::string(value);
+        return true;
+    case kHeaderContentLocation:
+        // Content-Base, wherever it stands, takes precedence.
+        if (reply.contentBase.empty()) {
+            reply.contentBase = std::string(value);
+        }
+        return true;
     default:
         return true;
     }
@@ -274,6 +288,12 @@ std::optional<RTSPTransport> ParseTransport(std::string_view value) {
     return transport;
 }
 
+bool IsRedirection(std::int32_t status) {
+    // 300 Multiple Choices names no single target; 304 Not Modified and 305 Use Proxy are not
+    // followed either.
+    return status == 301 || status == 302 || status == 303 || status == 307;
+}
+
 RTSPHeader ClassifyHeader(std::string_view line) {
     if (line.empty()) {
         return kHeaderEmpty;
@@ -295,7 +315,8 @@ RTSPReply CRTSPResponseParser::Parse(std::string_view text, std::uint32_t method
     RTSPReply reply;
     std::size_t position = 0;
     if (!ParseStatusLine(NextLine(text, position), reply) ||
-        (reply.statusCode != kStatusOk && reply.statusCode != kStatusUnauthorized)) {
+        (reply.statusCode != kStatusOk && reply.statusCode != kStatusUnauthorized &&
+         !IsRedirection(*reply.statusCode))) {
         return reply;
     }
     CChallengeChoice challenges;
@@ -308,6 +329,9 @@ RTSPReply CRTSPResponseParser::Parse(std::string_view text, std::uint32_t method
             return reply;
         }
     }
+    if (method != kDescribe || reply.statusCode != kStatusOk) {
+        reply.contentBase.clear(); // only a description has a base for its controls
+    }
     // RFC 2326, section 12.14: a reply without Content-Length has no body.
     std::string_view body;
     if (position == std::string_view::npos) {
@@ -317,7 +341,8 @@ RTSPReply CRTSPResponseParser::Parse(std::string_view text, std::uint32_t method
     } else {
         body = text.substr(position, reply.contentLength);
     }
-    reply.accepted = method != kDescribe || ParseSessionDescription(body, reply.description);
+    reply.accepted = method != kDescribe || IsRedirection(*reply.statusCode) ||
+                     ParseSessionDescription(body, reply.description);
     return reply;
 }
 

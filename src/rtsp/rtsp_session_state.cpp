@@ -19,6 +19,10 @@ void RTSPSessionState::Apply(const RTSPReply& reply) {
     TakeIfSet(reply.sessionTimeout, sessionTimeout);
     TakeIfSet(reply.challenge, challenge);
     TakeIfSet(reply.transport, transport);
+    if (!reply.contentBase.empty()) {
+        contentBase = reply.contentBase;
+    }
+    location = reply.location;
     const SessionDescription& description = reply.description;
     TakeIfSet(description.videoControl, videoControl);
     TakeIfSet(description.audioControl, audioControl);

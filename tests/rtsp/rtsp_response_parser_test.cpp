@@ -54,7 +54,9 @@ INSTANTIATE_TEST_SUITE_P(
                 ReplyCase{"Ok", "RTSP/1.0 200 OK\r\nCSeq: 1\r\n\r\n", true},
                 ReplyCase{"Unauthorized", "RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\n\r\n", true},
                 ReplyCase{"NotFound", "RTSP/1.0 404 Not Found\r\nCSeq: 1\r\n\r\n", false},
-                ReplyCase{"Redirect", "RTSP/1.0 302 Moved\r\nCSeq: 1\r\n\r\n", false},
+                // A redirection is read for its Location; 300 names no single target.
+                ReplyCase{"Redirect", "RTSP/1.0 302 Moved\r\nCSeq: 1\r\n\r\n", true},
+                ReplyCase{"MultipleChoices", "RTSP/1.0 300 Choose\r\nCSeq: 1\r\n\r\n", false},
                 ReplyCase{"NoReason", "RTSP/1.0 200\r\nCSeq: 1\r\n\r\n", false},
                 ReplyCase{"Empty", "", false},
                 ReplyCase{"SignedStatus", "RTSP/1.0 +200 OK\r\n\r\n", false},
