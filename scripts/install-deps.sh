@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config clang clang-tidy
-    libgtest-dev libgmock-dev libbenchmark-dev libcurl4-openssl-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libcurl4-openssl-dev libssl-dev
     # peers of the interoperability tests
     lighttpd lighttpd-mod-openssl openssl apache2-utils ffmpeg curl python3
     python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-tools

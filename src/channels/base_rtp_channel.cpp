@@ -84,13 +84,20 @@ bool CBaseRTPChannel::Connect() {
     const DEVICE_INFO device = m_driver->GetDeviceInfo();
     m_cameraAddress.store(platform::ResolveIPv4Stoppable(device.address, m_stopEvent.Handle(),
                                                          device.requestTimeout));
-    if (ConfigureCamera()) {
-        m_source = CreatePacketSource();
-        if (m_source) {
-            m_source->SetSink(this);
-            if (CreateSession() && OpenPorts() && StartStreaming()) {
-                return true;
+    m_senders.Reset();
+    m_mediaExpected = false;
+    // The port opens before the camera is configured: what reaches it during the configuration
+    // shows whether another session still sends there, at no cost in time.
+    m_source = CreatePacketSource();
+    if (m_source) {
+        m_source->SetSink(this);
+        if (CreateSession() && OpenPorts() && ConfigureCamera() && StartStreaming()) {
+            if (!m_mediaExpected) {
+                ExpectedSender camera;
+                camera.addresses[0] = m_cameraAddress.load();
+                ExpectMedia(camera);
             }
+            return true;
         }
     }
     SetState(kStateStopped);
@@ -112,25 +119,18 @@ void CBaseRTPChannel::ReleaseSource() {
     m_source.reset();
 }
 
-bool CBaseRTPChannel::ProbePort() {
-    const int woke = WaitAny(m_stopEvent, m_packetEvent, kPortProbeMs);
-    m_probingPort.store(false, std::memory_order_relaxed);
-    return woke == -1;
+void CBaseRTPChannel::ExpectMedia(const ExpectedSender& expected) {
+    m_senders.Expect(expected);
+    m_mediaExpected = true;
 }
 
-bool CBaseRTPChannel::SearchPorts(std::uint32_t step,
+bool CBaseRTPChannel::SearchPorts(std::uint32_t first, std::uint32_t step,
                                   const std::function<PortVerdict(std::uint16_t)>& accept) {
-    for (std::uint32_t port = kFirstRtpPort; port < kEndRtpPort; port += step) {
+    for (std::uint32_t port = first; port < kEndRtpPort; port += step) {
         if (m_stopEvent.IsSet()) {
             return false;
         }
-        m_packetEvent.Reset();
-        m_probingPort.store(true, std::memory_order_relaxed);
         if (!m_source->Open(static_cast<std::uint16_t>(port))) {
-            continue;
-        }
-        if (!ProbePort()) {
-            m_source->Close();
             continue;
         }
         switch (accept(static_cast<std::uint16_t>(port))) {
@@ -149,7 +149,7 @@ bool CBaseRTPChannel::SearchPorts(std::uint32_t step,
 }
 
 bool CBaseRTPChannel::OpenPorts() {
-    return SearchPorts(1, [](std::uint16_t) { return PortVerdict::Keep; });
+    return SearchPorts(kFirstRtpPort, 1, [](std::uint16_t) { return PortVerdict::Keep; });
 }
 
 void CBaseRTPChannel::CheckKeepAlive() {
@@ -167,13 +167,7 @@ bool CBaseRTPChannel::OnRtpPacket(std::span<const std::uint8_t> data,
     if (!ParseRtpHeader(data, packet)) {
         return false;
     }
-    const std::uint32_t camera = m_cameraAddress.load();
-    if (camera != 0 && from.address == camera) {
-        // Only the port probe waits for this event; while streaming, setting it for every packet
-        // would cost a system call per datagram.
-        if (m_probingPort.load(std::memory_order_relaxed)) {
-            m_packetEvent.Set();
-        }
+    if (m_senders.Admit(from, packet.ssrc)) {
         m_window.Push(packet, platform::MonotonicUs());
     }
     return !packet.marker;

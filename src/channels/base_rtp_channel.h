@@ -24,14 +24,13 @@
 #include "rtp/rtp_media_parser.h"
 #include "rtp/rtp_packet_info.h"
 #include "rtp/rtp_reorder_window.h"
+#include "rtp/sender_lock.h"
 
 namespace norvane {
 
 // Local RTP ports a channel may use: [kFirstRtpPort, kEndRtpPort).
 constexpr std::uint16_t kFirstRtpPort = 3556;
 constexpr std::uint16_t kEndRtpPort = 4556;
-// How long a candidate port is watched for packets that another session still sends to it.
-constexpr int kPortProbeMs = 2000;
 // Pause of the channel loop between passes.
 constexpr int kLoopPauseMs = 1000;
 // Reception is summed up to the host at level 2 at most this often, and only when packets were
@@ -72,9 +71,9 @@ public:
     // port, which OpenPorts opens on a free local port. A null source ends the attempt.
     virtual std::unique_ptr<IPacketSource> CreatePacketSource();
 
-    // IPacketSink. Datagrams that are not RTP version 2 packets, and packets from any other
-    // address than the camera's, are dropped; the others pass the reorder window on their way to
-    // the parser. A packet without the marker bit says that more of its frame follows.
+    // IPacketSink. Datagrams that are not RTP version 2 packets with a payload, and packets of
+    // any other sender than the session's (see CSenderLock), are dropped. A packet without the
+    // marker bit says that more of its frame follows.
     bool OnRtpPacket(std::span<const std::uint8_t> data,
                      const platform::SocketAddress& from) override;
     // The reorder window's hold bound: the source wakes the receive thread to release packets
@@ -122,20 +121,30 @@ protected:
 
     // The reorder window hands each packet, in sequence order, to the parser.
     void OnOrderedPacket(const RtpPacketInfo& packet) override { FeedParser(&packet); }
-    // What a port search does with a quiet port it found.
+    // What a port search does with a port it opened.
     enum class PortVerdict { Keep, Next, Fail };
-    // SearchPorts tries the local ports from kFirstRtpPort in steps of `step`: a port that opens
-    // and stays quiet is offered to `accept`. False when no port is kept or a stop is requested.
-    bool SearchPorts(std::uint32_t step, const std::function<PortVerdict(std::uint16_t)>& accept);
-    // ProbePort watches a freshly opened port for packets already arriving from the camera: true
-    // when the port is quiet. False when packets arrive or a stop is requested.
-    bool ProbePort();
+    // SearchPorts tries the local ports from `first` in steps of `step`: a port that opens is
+    // offered to `accept`. False when no port is kept or a stop is requested. Whether another
+    // session still sends to the port shows while the attempt goes on (StraysSeen).
+    bool SearchPorts(std::uint32_t first, std::uint32_t step,
+                     const std::function<PortVerdict(std::uint16_t)>& accept);
+
+    // StraysSeen: packets reached the port before the session's media was expected.
+    [[nodiscard]] bool StraysSeen() const { return m_senders.StraysSeen(); }
+
+    // ForgetStrays starts the sender watch over, for a port just opened instead (the source is
+    // closed: no packet can arrive meanwhile).
+    void ForgetStrays() { m_senders.Reset(); }
+
+    // ExpectMedia tells the sender watch that the session's media may arrive from now on, and
+    // from whom.
+    void ExpectMedia(const ExpectedSender& expected);
 
     std::uint16_t m_rtpPort = 0;
     std::unique_ptr<IPacketSource> m_source;
     std::optional<std::uint64_t> m_lastKeepAliveMs; // monotonic; none sent yet while empty
-    CManualEvent m_packetEvent;
-    std::atomic<bool> m_probingPort{false}; // the port probe is watching m_packetEvent
+    CSenderLock m_senders;
+    bool m_mediaExpected = false; // channel thread
     CManualEvent m_dataEvent;
     std::string m_lastFailure; // the cause last reported; channel thread only
     std::atomic<std::uint32_t> m_cameraAddress{0};

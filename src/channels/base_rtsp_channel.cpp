@@ -3,6 +3,7 @@
 #include <new>
 
 #include "platform/clock.h"
+#include "platform/system.h"
 #include "text/text_utils.h"
 
 namespace norvane {
@@ -53,8 +54,12 @@ bool CBaseRTSPChannel::CreateSession() {
 }
 
 bool CBaseRTSPChannel::OpenPorts() {
+    return OpenPortsFrom(kFirstRtpPort);
+}
+
+bool CBaseRTSPChannel::OpenPortsFrom(std::uint32_t first) {
     // Even RTP ports, with the RTCP reporter on the port above (RFC 3550, section 11).
-    return SearchPorts(2, [this](std::uint16_t port) {
+    return SearchPorts(first, 2, [this](std::uint16_t port) {
         if (m_rtcp->Open(static_cast<std::uint16_t>(port + 1)) && m_rtcp->Start()) {
             m_rtcpPort = static_cast<std::uint16_t>(port + 1);
             return PortVerdict::Keep;
@@ -88,10 +93,49 @@ bool CBaseRTSPChannel::StartStreaming() {
     if (m_stopEvent.IsSet() || !Step(kDescribe) || m_stopEvent.IsSet()) {
         return false;
     }
-    if (!OnDescribed() || !Step(kSetup) || m_stopEvent.IsSet()) {
+    if (!OnDescribed() || !AvoidStrays() || !Step(kSetup) || m_stopEvent.IsSet()) {
         return false;
     }
+    // The media may follow the PLAY request before its answer is read.
+    ExpectMedia(ExpectedMedia());
     return Step(kPlay);
+}
+
+bool CBaseRTSPChannel::AvoidStrays() {
+    if (!StraysSeen()) {
+        return true;
+    }
+    const std::uint32_t next = m_rtpPort + 2U;
+    m_source->Close();
+    if (m_rtcp) {
+        m_rtcp->RequestStop();
+        [[maybe_unused]] const bool ended = m_rtcp->Stop();
+    }
+    m_rtcp.reset(new (std::nothrow) CRTCPReporter(m_cameraAddress.load()));
+    ForgetStrays();
+    if (!m_rtcp || !OpenPortsFrom(next)) {
+        ReportAttemptFailure("no free local RTP port without another session's packets");
+        return false;
+    }
+    m_client->Settings().rtpPort = m_rtpPort;
+    m_client->Settings().rtcpPort = m_rtcpPort;
+    return true;
+}
+
+ExpectedSender CBaseRTSPChannel::ExpectedMedia() const {
+    const RTSPTransport& transport = m_client->State().transport;
+    ExpectedSender expected;
+    expected.addresses[0] = CameraAddress();
+    // The RTSP server's own address, which a redirection may have moved away from the camera's.
+    expected.addresses[2] = m_client->Settings().resolvedAddress;
+    expected.port = transport.serverRtpPort;
+    expected.ssrc = transport.ssrc;
+    if (!transport.source.empty()) {
+        // A source apart from the RTSP server is named by its address in practice; a host name
+        // would cost a lookup here and is left out.
+        expected.addresses[1] = platform::ParseIPv4(transport.source);
+    }
+    return expected;
 }
 
 std::string CBaseRTSPChannel::SessionUrl() const {

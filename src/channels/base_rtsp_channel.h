@@ -1,7 +1,10 @@
 // CBaseRTSPChannel: the RTSP conversation of a channel. Every connection attempt gets a new RTSP
 // client and RTCP reporter, an even local RTP port with RTCP on the next one, then DESCRIBE, SETUP
-// and PLAY; OPTIONS keeps the session alive while frames flow, TEARDOWN ends it. The stream path,
-// the RTSP port and the use of the session description come from the stream channels.
+// and PLAY; OPTIONS keeps the session alive while frames flow, TEARDOWN ends it. The port is
+// opened before the camera is configured; when another session's packets reach it meanwhile, the
+// next ports are taken before SETUP names them to the camera, and once SETUP is answered only the
+// sender it announced is listened to. The stream path, the RTSP port and the use of the session
+// description come from the stream channels.
 //
 // Threads: the channel thread; the RTCP reporter runs its own thread between OpenPorts and
 // CloseSession. Every wait of the client ends at once on the channel's stop event.
@@ -49,6 +52,14 @@ public:
 protected:
     // Step sends one request of the session; a failure is reported with its cause.
     bool Step(std::uint32_t method);
+    // OpenPortsFrom takes the first even local port from `first` on that opens, with the RTCP
+    // reporter on the port above.
+    bool OpenPortsFrom(std::uint32_t first);
+    // AvoidStrays moves to the next ports when packets of another session reached the port
+    // before the session was set up; true when the ports in use are clean (or were replaced).
+    bool AvoidStrays();
+    // ExpectedMedia is what the SETUP answer announced of the media's sender.
+    [[nodiscard]] ExpectedSender ExpectedMedia() const;
 
     std::unique_ptr<CBaseRTSPClient> m_client;
     std::unique_ptr<CRTCPReporter> m_rtcp;

@@ -23,13 +23,6 @@ void AppendEscaped(std::string& out, unsigned char c) {
 
 } // namespace
 
-bool IsTokenChar(char c) {
-    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
-        return true;
-    }
-    return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
-}
-
 std::string EscapeRequestObject(std::string_view object, bool escapeQuery) {
     std::string out;
     out.reserve(object.size());

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "text/text_utils.h"
+
 namespace Web {
 
 // Transport of HttpRequest::protocol; any other value means plain HTTP.
@@ -41,9 +43,8 @@ struct HttpRequest {
     std::uint32_t options = kDefaultOptions;
 };
 
-// IsTokenChar tells whether `c` may stand in an HTTP token (tchar, RFC 7230 section 3.2.6): the
-// characters of method names, header names and authentication schemes.
-bool IsTokenChar(char c);
+// The token rule of header names and authentication schemes is the text layer's.
+using norvane::IsTokenChar;
 
 // EscapeRequestObject percent-encodes the bytes of `object` that cannot stand in a request line
 // as they are: in the path every byte outside the printable ASCII range and the unsafe characters

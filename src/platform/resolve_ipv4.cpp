@@ -68,6 +68,10 @@ std::uint32_t ResolveIPv4(const std::string& host) {
     return Lookup(host, 0);
 }
 
+std::uint32_t ParseIPv4(const std::string& host) {
+    return host.empty() ? 0 : Lookup(host, AI_NUMERICHOST);
+}
+
 std::uint32_t ResolveIPv4Stoppable(const std::string& host, CEventHandle* stop, int timeoutMs) {
     if (host.empty()) {
         return 0;

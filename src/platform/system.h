@@ -19,6 +19,10 @@ std::uint32_t ResolveIPv4(const std::string& host);
 // by itself. 0 when the lookup fails, is stopped or times out.
 std::uint32_t ResolveIPv4Stoppable(const std::string& host, CEventHandle* stop, int timeoutMs);
 
+// ParseIPv4 reads a dotted IPv4 address (network byte order) without looking anything up; 0 for
+// anything else.
+std::uint32_t ParseIPv4(const std::string& host);
+
 // FormatIPv4 writes an address in network byte order as dotted text ("192.0.2.10").
 std::string FormatIPv4(std::uint32_t address);
 

@@ -102,7 +102,11 @@ std::string CBaseRTSPClient::TrackUrl() const {
         return control;
     }
     if (control == "*") {
-        return base;
+        return m_state.contentBase.empty() ? base : m_state.contentBase;
+    }
+    if (!m_state.contentBase.empty()) {
+        const std::string& named = m_state.contentBase;
+        return named.back() == '/' ? named + control : named + "/" + control;
     }
     return m_settings.path.empty() ? base + control : base + "/" + control;
 }
@@ -185,6 +189,63 @@ bool CBaseRTSPClient::Transact(std::uint32_t method) {
 }
 
 bool CBaseRTSPClient::Request(std::uint32_t method) {
+    bool ok = RequestAnswering(method);
+    for (int followed = 0; !ok && method == kDescribe && IsRedirection(m_state.statusCode) &&
+                           followed < kMaxRedirections;
+         ++followed) {
+        if (!FollowRedirection()) {
+            return false;
+        }
+        ok = RequestAnswering(method);
+    }
+    return ok;
+}
+
+bool CBaseRTSPClient::FollowRedirection() {
+    // rtsp://[user[:password]@]host[:port][/path]; the credentials of the settings stay in use.
+    std::string_view url = TrimBlanks(m_state.location);
+    if (!StartsWithNoCase(url, "rtsp://")) {
+        return false;
+    }
+    url.remove_prefix(7);
+    const std::size_t slash = url.find('/');
+    std::string_view authority = url.substr(0, slash);
+    const std::string_view path =
+            slash == std::string_view::npos ? std::string_view{} : url.substr(slash + 1);
+    if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
+        authority.remove_prefix(at + 1);
+    }
+    std::uint32_t port = 554;
+    const std::size_t colon = authority.find(':');
+    if (colon != std::string_view::npos) {
+        const auto number = ParseDecimal32(authority.substr(colon + 1));
+        if (!number || *number == 0 || *number > 0xFFFF) {
+            return false;
+        }
+        port = *number;
+    }
+    const std::string host(authority.substr(0, colon));
+    if (host.empty() || host.front() == '[') {
+        return false; // IPv6 literals are not reachable by this client
+    }
+    const std::uint32_t address =
+            platform::ResolveIPv4Stoppable(host, m_stopEvent, WaitMs(m_settings.connectTimeout));
+    if (address == 0) {
+        return false;
+    }
+    Disconnect();
+    RTSPSessionSettings moved = m_settings;
+    moved.address = host;
+    moved.resolvedAddress = address;
+    moved.port = static_cast<std::uint16_t>(port);
+    moved.path = std::string(path);
+    moved.authScheme = kAuthNone; // the new server challenges afresh
+    m_state.session.clear();
+    m_state.contentBase.clear();
+    return Connect(moved);
+}
+
+bool CBaseRTSPClient::RequestAnswering(std::uint32_t method) {
     bool ok = Transact(method);
     bool repeated = false;
     bool repeatedForStale = false;

@@ -65,9 +65,13 @@ public:
     // Request is Transact with the 401 rule: after a 401 whose scheme differs from the one in use,
     // or that is Digest (a fresh nonce), the request is repeated once; a Digest 401 marked stale
     // in answer to our Digest credentials (RFC 7616, section 3.3) earns one more repetition, as
-    // it does not refuse the credentials. True only when the final reply is a success (2xx);
-    // StatusCode tells which refusal it was otherwise.
+    // it does not refuse the credentials. A DESCRIBE redirected (301, 302, 303, 307) to another
+    // rtsp:// URL follows it, at most kMaxRedirections times: the connection moves to the new
+    // server and the URL of every later request is the new one. True only when the final reply
+    // is a success (2xx); StatusCode tells which refusal it was otherwise.
     [[nodiscard]] bool Request(std::uint32_t method);
+
+    static constexpr int kMaxRedirections = 3;
 
     [[nodiscard]] bool IsConnected() const { return m_connected; }
 
@@ -92,7 +96,8 @@ public:
     [[nodiscard]] const H265Description& H265() const { return m_state.h265; }
 
     // BaseUrl returns "rtsp://address:port/path"; TrackUrl the URL SETUP uses for the chosen track:
-    // an absolute control as it is, "*" as the base URL, a relative control joined to the base.
+    // an absolute control as it is, "*" as the base URL, a relative control joined to the base
+    // (the description's Content-Base or Content-Location when it named one).
     [[nodiscard]] std::string BaseUrl() const;
     [[nodiscard]] std::string TrackUrl() const;
 
@@ -104,6 +109,11 @@ protected:
 
 private:
     bool ReceiveReply(std::string& reply);
+    // RequestAnswering is Request without redirections.
+    bool RequestAnswering(std::uint32_t method);
+    // FollowRedirection reconnects to the URL of the last reply's Location; false when it is not
+    // an rtsp:// URL that can be reached.
+    bool FollowRedirection();
 
     platform::CEventHandle* m_stopEvent;
     std::function<std::string()> m_clientNonceSource;

@@ -1,6 +1,5 @@
 // Credentials for RTSP requests: the Basic and Digest Authorization lines (RFC 2617; Digest with
-// quality of protection "auth" and the SHA-256 algorithms of RFC 7616), with our own MD5 (RFC
-// 1321).
+// quality of protection "auth" and the SHA-256 algorithms of RFC 7616).
 //
 // Threads: stateless; any thread.
 #pragma once
@@ -13,9 +12,6 @@
 namespace norvane {
 
 struct RTSPChallenge;
-
-// Md5Hex returns the MD5 digest of the bytes of `text` as 32 lower-case hexadecimal digits.
-std::string Md5Hex(std::string_view text);
 
 // BasicCredentials returns the base64 text of "user:password" for the Basic line, or nothing when
 // the joined text is longer than 72 bytes (the encoded text must fit a 100-byte buffer).

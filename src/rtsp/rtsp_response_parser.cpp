@@ -1,6 +1,7 @@
 #include "rtsp/rtsp_response_parser.h"
 
 #include <array>
+#include <charconv>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -23,7 +24,7 @@ constexpr int kRankMd5Digest = 2;
 constexpr int kRankSha256Digest = 3;
 
 // The classified headers in table order.
-constexpr std::array<std::pair<std::string_view, RTSPHeader>, 13> kHeaderNames = {{
+constexpr std::array<std::pair<std::string_view, RTSPHeader>, 15> kHeaderNames = {{
         {"CSeq", kHeaderCSeq},
         {"Date", kHeaderDate},
         {"Content-Base", kHeaderContentBase},
@@ -37,6 +38,8 @@ constexpr std::array<std::pair<std::string_view, RTSPHeader>, 13> kHeaderNames =
         {"Accept-Ranges", kHeaderAcceptRanges},
         {"RTCP-Interval", kHeaderRtcpInterval},
         {"WWW-Authenticate", kHeaderWWWAuthenticate},
+        {"Location", kHeaderLocation},
+        {"Content-Location", kHeaderContentLocation},
 }};
 
 // HeaderValue returns the text after the colon of a header line, without surrounding blanks.
@@ -190,6 +193,17 @@ bool ParseSession(std::string_view value, RTSPReply& reply) {
     return !reply.session->empty();
 }
 
+// ParseHex32 reads one to eight hexadecimal digits and nothing else.
+std::optional<std::uint32_t> ParseHex32(std::string_view text) {
+    std::uint32_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value, 16);
+    if (text.empty() || text.size() > 8 || error != std::errc{} || stop != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 bool ParseHeader(std::string_view line, RTSPReply& reply, CChallengeChoice& challenges) {
     const std::string_view value = HeaderValue(line);
     switch (ClassifyHeader(line)) {
@@ -214,14 +228,71 @@ bool ParseHeader(std::string_view line, RTSPReply& reply, CChallengeChoice& chal
     }
     case kHeaderSession:
         return ParseSession(value, reply);
+    case kHeaderTransport:
+        // What the camera says of its sender only narrows the packets accepted; a Transport
+        // header that cannot be read refuses nothing.
+        reply.transport = ParseTransport(value);
+        return true;
     case kHeaderWWWAuthenticate:
         return challenges.Take(value, reply);
+    case kHeaderLocation:
+        reply.location = std::string(value);
+        return true;
+    case kHeaderContentBase:
+        reply.contentBase = std::string(value);
+        return true;
+    case kHeaderContentLocation:
+        // Content-Base, wherever it stands, takes precedence.
+        if (reply.contentBase.empty()) {
+            reply.contentBase = std::string(value);
+        }
+        return true;
     default:
         return true;
     }
 }
 
 } // namespace
+
+std::optional<RTSPTransport> ParseTransport(std::string_view value) {
+    // transport-spec *( ";" parameter ), several specs separated by commas; the answer to a
+    // SETUP names the one chosen, so only the first counts.
+    value = value.substr(0, value.find(','));
+    if (TrimBlanks(value.substr(0, value.find(';'))).empty()) {
+        return std::nullopt;
+    }
+    RTSPTransport transport;
+    std::size_t at = value.find(';');
+    while (at != std::string_view::npos) {
+        const std::size_t next = value.find(';', at + 1);
+        const std::string_view parameter = value.substr(
+                at + 1, next == std::string_view::npos ? std::string_view::npos : next - at - 1);
+        at = next;
+        const std::size_t equals = parameter.find('=');
+        if (equals == std::string_view::npos) {
+            continue;
+        }
+        const std::string_view name = TrimBlanks(parameter.substr(0, equals));
+        const std::string_view argument = TrimBlanks(parameter.substr(equals + 1));
+        if (EqualsNoCase(name, "server_port")) {
+            const auto port = LeadingDecimal32(argument);
+            if (port && *port > 0 && *port <= 0xFFFF) {
+                transport.serverRtpPort = static_cast<std::uint16_t>(*port);
+            }
+        } else if (EqualsNoCase(name, "ssrc")) {
+            transport.ssrc = ParseHex32(argument);
+        } else if (EqualsNoCase(name, "source")) {
+            transport.source = std::string(argument);
+        }
+    }
+    return transport;
+}
+
+bool IsRedirection(std::int32_t status) {
+    // 300 Multiple Choices names no single target; 304 Not Modified and 305 Use Proxy are not
+    // followed either.
+    return status == 301 || status == 302 || status == 303 || status == 307;
+}
 
 RTSPHeader ClassifyHeader(std::string_view line) {
     if (line.empty()) {
@@ -244,7 +315,8 @@ RTSPReply CRTSPResponseParser::Parse(std::string_view text, std::uint32_t method
     RTSPReply reply;
     std::size_t position = 0;
     if (!ParseStatusLine(NextLine(text, position), reply) ||
-        (reply.statusCode != kStatusOk && reply.statusCode != kStatusUnauthorized)) {
+        (reply.statusCode != kStatusOk && reply.statusCode != kStatusUnauthorized &&
+         !IsRedirection(*reply.statusCode))) {
         return reply;
     }
     CChallengeChoice challenges;
@@ -257,6 +329,9 @@ RTSPReply CRTSPResponseParser::Parse(std::string_view text, std::uint32_t method
             return reply;
         }
     }
+    if (method != kDescribe || reply.statusCode != kStatusOk) {
+        reply.contentBase.clear(); // only a description has a base for its controls
+    }
     // RFC 2326, section 12.14: a reply without Content-Length has no body.
     std::string_view body;
     if (position == std::string_view::npos) {
@@ -266,7 +341,8 @@ RTSPReply CRTSPResponseParser::Parse(std::string_view text, std::uint32_t method
     } else {
         body = text.substr(position, reply.contentLength);
     }
-    reply.accepted = method != kDescribe || ParseSessionDescription(body, reply.description);
+    reply.accepted = method != kDescribe || IsRedirection(*reply.statusCode) ||
+                     ParseSessionDescription(body, reply.description);
     return reply;
 }
 

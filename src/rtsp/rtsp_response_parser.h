@@ -33,7 +33,16 @@ enum RTSPHeader : int {
     kHeaderAcceptRanges = 12,
     kHeaderRtcpInterval = 13,
     kHeaderWWWAuthenticate = 14,
+    kHeaderLocation = 15,
+    kHeaderContentLocation = 16,
 };
+
+// ParseTransport reads the first transport of a Transport header's value; unset when it names
+// none. Parameters it does not use, and values it cannot read, are left out.
+std::optional<RTSPTransport> ParseTransport(std::string_view value);
+
+// IsRedirection tells the statuses whose Location the client follows: 301, 302, 303 and 307.
+[[nodiscard]] bool IsRedirection(std::int32_t status);
 
 // ClassifyHeader returns the RTSPHeader of a line by the name before its colon (case-insensitive),
 // kHeaderEmpty for an empty line and kHeaderUnknown for any other name or a line without a colon.
@@ -42,7 +51,8 @@ RTSPHeader ClassifyHeader(std::string_view line);
 // What one reply said. Items whose header the reply did not carry stay unset; when a reply is
 // refused, the items read before the refusal are set.
 struct RTSPReply {
-    bool accepted = false; // a well-formed 200 or 401 reply, and a usable description for DESCRIBE
+    // A well-formed 200, 401 or redirection (3xx) reply, and a usable description for DESCRIBE.
+    bool accepted = false;
     std::string version;
     std::optional<std::int32_t> statusCode; // set when the status line could be read
     std::string reason;                     // first word of the reason phrase
@@ -56,6 +66,10 @@ struct RTSPReply {
     // The challenge to answer, set when the reply carried WWW-Authenticate: Digest over Basic
     // within one reply, scheme kAuthNone when only other schemes were offered.
     std::optional<RTSPChallenge> challenge;
+    std::optional<RTSPTransport> transport; // set by a Transport header that could be read
+    std::string location;                   // where a redirection sends the request
+    // The base of relative controls: Content-Base, else Content-Location (RFC 2326, C.1.1).
+    std::string contentBase;
     SessionDescription description; // DESCRIBE only
 };
 

@@ -18,6 +18,11 @@ void RTSPSessionState::Apply(const RTSPReply& reply) {
     TakeIfSet(reply.session, session);
     TakeIfSet(reply.sessionTimeout, sessionTimeout);
     TakeIfSet(reply.challenge, challenge);
+    TakeIfSet(reply.transport, transport);
+    if (!reply.contentBase.empty()) {
+        contentBase = reply.contentBase;
+    }
+    location = reply.location;
     const SessionDescription& description = reply.description;
     TakeIfSet(description.videoControl, videoControl);
     TakeIfSet(description.audioControl, audioControl);

@@ -29,6 +29,9 @@ struct RTSPSessionState {
     std::string countedNonce;     // the nonce whose uses nonceCount counts
     std::uint32_t nonceCount = 0; // answers sent with countedNonce (RFC 7616, section 3.4: nc)
     std::string cnonce;           // the client nonce used with countedNonce
+    RTSPTransport transport;      // of the last SETUP answer that named one
+    std::string contentBase;      // base URL of the description's relative controls; empty: the URL
+    std::string location;         // the Location of the last reply (a redirection's target)
     std::vector<std::uint8_t> sps;
     std::vector<std::uint8_t> pps;
     H265Description h265;

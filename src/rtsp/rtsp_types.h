@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,14 @@ struct RTSPChallenge {
     std::string qop;       // the offered list as written ("auth,auth-int"); empty when none
     bool stale = false;    // the nonce expired, the credentials were right (RFC 7616, 3.3)
     bool userhash = false; // the server wants the user name hashed (RFC 7616, 3.4.4)
+};
+
+// RTSPTransport: what the Transport header of a SETUP answer says of the media's sender (RFC 2326,
+// section 12.39); items the answer did not name stay unset.
+struct RTSPTransport {
+    std::optional<std::uint16_t> serverRtpPort; // first port of server_port
+    std::optional<std::uint32_t> ssrc;          // the sender's SSRC
+    std::string source;                         // source address as written; empty when none
 };
 
 // RTSPMethod is the request kind passed to every client operation (RFC 2326, section 10).

@@ -11,13 +11,6 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// tchar of RFC 7230, section 3.2.6: any visible character except the separators.
-bool IsTokenChar(char c) {
-    constexpr std::string_view kSeparators = "()<>@,;:\\\"/[]?={} \t";
-    const auto u = static_cast<unsigned char>(c);
-    return u > 32 && u < 127 && kSeparators.find(c) == std::string_view::npos;
-}
-
 // token68 of RFC 7235, section 2.1, without its trailing "=" padding.
 bool IsToken68Char(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||

@@ -42,6 +42,13 @@ std::string Trim(std::string_view text) {
     return std::string(TrimBlanks(text));
 }
 
+bool IsTokenChar(char c) {
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+        return true;
+    }
+    return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+}
+
 std::string_view TrimBlanks(std::string_view text) {
     const std::size_t first = text.find_first_not_of(kBlanks);
     if (first == std::string_view::npos) {

@@ -37,6 +37,10 @@ std::string ToUpper(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 
+// IsTokenChar tells whether `c` may stand in a token (tchar, RFC 7230 section 3.2.6): the
+// characters of method names, header names, authentication schemes and their parameter names.
+[[nodiscard]] bool IsTokenChar(char c);
+
 // TrimBlanks is Trim without a copy: the view without leading and trailing blanks and tabs.
 std::string_view TrimBlanks(std::string_view text);
 

@@ -1,9 +1,11 @@
 // The RTP channel as the sink of its packet source: packets pushed through an in-memory source (no
 // socket, no receive thread) must come out as the same frames the parser makes of them alone.
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "platform/socket.h"
 #include "rtp/h264_rtp_media_parser.h"
 #include "rtp/rtp_test_support.h"
+#include "rtp/sender_lock.h"
 #include "rtp/test_packetizer.h"
 #include "support/fake_driver.h"
 #include "support/fakes.h"
@@ -141,6 +144,79 @@ TEST(CBaseRTPChannel, FramesFromAnInMemorySourceMatchTheParsersOwnAndStrangersAr
         EXPECT_EQ(frames[i].bytes, expected[i].bytes);
     }
     EXPECT_EQ(driver.allocator.Outstanding(), 0U);
+}
+
+// Which sender's packets belong to the session: strays before the media is expected stay out, then
+// the announced sender (or the first allowed one) is locked on.
+TEST(CSenderLock, AdmitsOnlyTheSessionsSender) {
+    const std::uint32_t camera = LoopbackAddress();
+    const std::uint32_t other = camera ^ 0x01000000U;
+    // The packet's SSRC as its four bytes stand (big-endian) in a 32-bit word.
+    const auto wire = [](std::uint32_t ssrc) {
+        const std::uint8_t bytes[4] = {
+                static_cast<std::uint8_t>(ssrc >> 24), static_cast<std::uint8_t>(ssrc >> 16),
+                static_cast<std::uint8_t>(ssrc >> 8), static_cast<std::uint8_t>(ssrc)};
+        std::uint32_t word = 0;
+        std::memcpy(&word, bytes, sizeof word);
+        return word;
+    };
+
+    struct Step {
+        SocketAddress from;
+        std::uint32_t ssrc;
+        bool admitted;
+    };
+
+    struct Case {
+        const char* name;
+        std::optional<std::uint16_t> port;
+        std::optional<std::uint32_t> ssrc;
+        std::vector<Step> steps; // after one stray of {camera, 6000} with SSRC 7
+    };
+
+    const std::vector<Case> cases = {
+            {"announced port",
+             6970,
+             {},
+             {{{camera, 6000}, 9, false}, // not the announced port
+              {{other, 6970}, 9, false},  // not the camera
+              {{camera, 6970}, 9, true},
+              {{camera, 6970}, 10, true}, // the locked sender restarted its encoder
+              {{camera, 6971}, 9, false},
+              {{camera, 6970}, 9, true}}},
+            {"announced SSRC",
+             {},
+             0xAABBCCDD,
+             {{{camera, 6000}, 9, false},
+              {{camera, 6002}, 0xAABBCCDD, true},
+              {{camera, 6000}, 0xAABBCCDD, false}}},
+            {"first sender",
+             {},
+             {},
+             {{{camera, 6000}, 7, false}, // the stray's packets stay out after the start
+              {{camera, 6000}, 8, true},  // a new session from the same server port
+              {{camera, 6000}, 7, false}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CSenderLock lock;
+        EXPECT_FALSE(lock.Admit({camera, 6000}, wire(7)));
+        EXPECT_TRUE(lock.StraysSeen());
+        ExpectedSender expected;
+        expected.addresses[0] = camera;
+        expected.port = c.port;
+        expected.ssrc = c.ssrc;
+        lock.Expect(expected);
+        std::uint64_t dropped = 1;
+        for (const Step& step : c.steps) {
+            EXPECT_EQ(lock.Admit(step.from, wire(step.ssrc)), step.admitted)
+                    << step.from.port << " " << step.ssrc;
+            dropped += step.admitted ? 0 : 1;
+        }
+        EXPECT_EQ(lock.ForeignPackets(), dropped);
+        lock.Reset();
+        EXPECT_FALSE(lock.StraysSeen());
+    }
 }
 
 // A camera named by host name behind a dead resolver: the stop ends the lookup at once instead of

@@ -218,33 +218,50 @@ TEST_F(ChannelEndToEnd, MjpegPicturesArriveAsCompleteJpegFiles) {
     EXPECT_NE(requests[1].uri.find("/vtl_media/second"), std::string::npos);
 }
 
+// Every Digest form of current firmware, on HTTP (through libcurl) and RTSP alike.
 TEST_F(ChannelEndToEnd, DigestCameraIsAnsweredWithDigest) {
-    sim::CameraSimConfig config;
-    config.httpAuth = sim::AuthMode::Digest;
-    config.rtspAuth = sim::AuthMode::Digest;
-    StartCamera(config);
-    OpenDriver(kStreamTypeH264);
-    test::FakeChannelParams params(640, 480, 40, 50);
-    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
-    ASSERT_TRUE(m_sink.WaitForFrames(5, 20s));
-    Video()->CloseChannel(0);
-    int describes = 0;
-    for (const auto& request : m_sim->Requests()) {
-        if (request.protocol == sim::LoggedRequest::Protocol::Rtsp &&
-            request.method == "DESCRIBE") {
-            ++describes;
-            if (describes == 1) {
-                EXPECT_EQ(request.text.find("Authorization:"), std::string::npos);
-            } else {
-                EXPECT_NE(request.text.find("Authorization: Digest username=\"admin\""),
-                          std::string::npos);
+    struct Case {
+        const char* algorithm;
+        bool rtspQop;
+    };
+
+    for (const Case& c : {Case{"MD5", false}, Case{"SHA-256", true}, Case{"MD5-sess", true},
+                          Case{"SHA-256-sess", true}}) {
+        SCOPED_TRACE(c.algorithm);
+        sim::CameraSimConfig config;
+        config.httpAuth = sim::AuthMode::Digest;
+        config.rtspAuth = sim::AuthMode::Digest;
+        config.rtspDigestQop = c.rtspQop;
+        config.digestAlgorithm = c.algorithm;
+        StartCamera(config);
+        OpenDriver(kStreamTypeH264);
+        test::FakeChannelParams params(640, 480, 40, 50);
+        test::FakeFrameSink sink;
+        ASSERT_TRUE(Video()->OpenChannel(0, &sink, &params));
+        ASSERT_TRUE(sink.WaitForFrames(5, 20s));
+        Video()->CloseChannel(0);
+        int describes = 0;
+        for (const auto& request : m_sim->Requests()) {
+            if (request.protocol == sim::LoggedRequest::Protocol::Rtsp &&
+                request.method == "DESCRIBE") {
+                ++describes;
+                if (describes == 1) {
+                    EXPECT_EQ(request.text.find("Authorization:"), std::string::npos);
+                } else {
+                    EXPECT_NE(request.text.find("Authorization: Digest username=\"admin\""),
+                              std::string::npos);
+                    EXPECT_EQ(request.text.find("qop=auth") != std::string::npos, c.rtspQop);
+                }
+            }
+            if (request.protocol == sim::LoggedRequest::Protocol::Rtsp &&
+                request.method == "PLAY") {
+                EXPECT_NE(request.text.find("Authorization: Digest"), std::string::npos);
             }
         }
-        if (request.protocol == sim::LoggedRequest::Protocol::Rtsp && request.method == "PLAY") {
-            EXPECT_NE(request.text.find("Authorization: Digest"), std::string::npos);
-        }
+        EXPECT_EQ(describes, 2) << "one refusal, one repetition";
+        m_driver.reset();
+        m_sim->Stop();
     }
-    EXPECT_EQ(describes, 2) << "one refusal, one repetition";
 }
 
 TEST_F(ChannelEndToEnd, SignalLossIsReportedAndStreamRecovers) {

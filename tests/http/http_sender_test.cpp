@@ -285,30 +285,34 @@ TEST(CHttpSenderLighttpd, RefusedBasicFailsOnceThen401IsAnAnswer) {
     }
 }
 
+// MD5 as older firmware asks for it, SHA-256 as current firmware does (RFC 7616).
 TEST(CHttpSenderLighttpd, DigestIsLearnedFromTheFirst401AndUsedAtOnce) {
-    CLighttpdServer server;
-    START_SERVER(server, Auth::Digest);
-    server.SetAnswer("a", "x=1\r\n");
-    server.SetAnswer("b", "x=2\r\n");
-    server.SetAnswer("c", "x=3\r\n");
-    Web::CHttpSender sender(
-            Camera(server.Port(), CLighttpdServer::kUser, CLighttpdServer::kPassword));
-    std::vector<std::uint8_t> answer;
-    EXPECT_EQ(HUtils::RequestGetRD(sender, Path("a"), answer).m_code, 0U);
-    EXPECT_EQ(Text(answer), std::string("x=1\r\n") + '\0');
-    EXPECT_EQ(sender.AuthScheme(), Web::kAuthSchemeDigest);
-    EXPECT_EQ(HUtils::RequestGetRD(sender, Path("b"), answer).m_code, 0U);
-    EXPECT_EQ(HUtils::RequestGetRD(sender, Path("c"), answer).m_code, 0U);
-    EXPECT_EQ(server.Requests(),
-              (std::vector<std::string>{"Digest|admin|vtl_api=a", "Digest|admin|vtl_api=b",
-                                        "Digest|admin|vtl_api=c"}));
-    const std::vector<std::string> log = server.StopAndReadAccessLog();
-    // The first request: Basic refused, then the Digest exchange; the later ones at once.
-    ASSERT_GE(log.size(), 4U);
-    EXPECT_EQ(log.front(), Logged("401", "a"));
-    EXPECT_EQ(log[log.size() - 3], Logged("200", "a"));
-    EXPECT_EQ(log[log.size() - 2], Logged("200", "b"));
-    EXPECT_EQ(log.back(), Logged("200", "c"));
+    for (const Auth auth : {Auth::Digest, Auth::DigestSha256}) {
+        SCOPED_TRACE(auth == Auth::Digest ? "MD5" : "SHA-256");
+        CLighttpdServer server;
+        START_SERVER(server, auth);
+        server.SetAnswer("a", "x=1\r\n");
+        server.SetAnswer("b", "x=2\r\n");
+        server.SetAnswer("c", "x=3\r\n");
+        Web::CHttpSender sender(
+                Camera(server.Port(), CLighttpdServer::kUser, CLighttpdServer::kPassword));
+        std::vector<std::uint8_t> answer;
+        EXPECT_EQ(HUtils::RequestGetRD(sender, Path("a"), answer).m_code, 0U);
+        EXPECT_EQ(Text(answer), std::string("x=1\r\n") + '\0');
+        EXPECT_EQ(sender.AuthScheme(), Web::kAuthSchemeDigest);
+        EXPECT_EQ(HUtils::RequestGetRD(sender, Path("b"), answer).m_code, 0U);
+        EXPECT_EQ(HUtils::RequestGetRD(sender, Path("c"), answer).m_code, 0U);
+        EXPECT_EQ(server.Requests(),
+                  (std::vector<std::string>{"Digest|admin|vtl_api=a", "Digest|admin|vtl_api=b",
+                                            "Digest|admin|vtl_api=c"}));
+        const std::vector<std::string> log = server.StopAndReadAccessLog();
+        // The first request: Basic refused, then the Digest exchange; the later ones at once.
+        ASSERT_GE(log.size(), 4U);
+        EXPECT_EQ(log.front(), Logged("401", "a"));
+        EXPECT_EQ(log[log.size() - 3], Logged("200", "a"));
+        EXPECT_EQ(log[log.size() - 2], Logged("200", "b"));
+        EXPECT_EQ(log.back(), Logged("200", "c"));
+    }
 }
 
 TEST(CHttpSenderLighttpd, RedirectsAreFollowedOnlyWhenAllowed) {

@@ -171,6 +171,10 @@ bool CLighttpdServer::WritePasswordFile(Auth auth) {
         const std::string hash = ReadFile(hashFile).substr(0, 32);
         WriteFile(m_dir + "/htdigest", std::string(kUser) + ":" + kRealm + ":" + hash + "\n");
     }
+    if (auth == Auth::DigestSha256) {
+        // SHA-256 needs the password itself: lighttpd's plain backend hashes it per algorithm.
+        WriteFile(m_dir + "/plain", std::string(kUser) + ":" + kPassword + "\n");
+    }
     return true;
 }
 
@@ -198,11 +202,13 @@ void CLighttpdServer::WriteConfig(Auth auth, bool tls) {
     }
     if (auth != Auth::None) {
         const bool basic = auth == Auth::Basic;
-        conf << "auth.backend = \"" << (basic ? "htpasswd" : "htdigest") << "\"\n"
-             << "auth.backend." << (basic ? "htpasswd" : "htdigest") << ".userfile = \"" << m_dir
-             << (basic ? "/htpasswd" : "/htdigest") << "\"\n"
+        const bool sha256 = auth == Auth::DigestSha256;
+        const char* backend = basic ? "htpasswd" : (sha256 ? "plain" : "htdigest");
+        conf << "auth.backend = \"" << backend << "\"\n"
+             << "auth.backend." << backend << ".userfile = \"" << m_dir << "/" << backend << "\"\n"
              << "auth.require = (\"/cgi-bin/\" => (\"method\" => \"" << (basic ? "basic" : "digest")
-             << "\", \"realm\" => \"" << kRealm << "\", \"require\" => \"valid-user\"))\n";
+             << "\", \"realm\" => \"" << kRealm << "\", \"require\" => \"valid-user\""
+             << (sha256 ? ", \"algorithm\" => \"SHA-256\"" : "") << "))\n";
     }
     WriteFile(m_dir + "/lighttpd.conf", conf.str());
 }

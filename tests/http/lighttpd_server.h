@@ -14,7 +14,8 @@ namespace norvane::test {
 
 class CLighttpdServer {
 public:
-    enum class Auth { None, Basic, Digest };
+    // DigestSha256: Digest with SHA-256 only (RFC 7616), as current camera firmware asks for it.
+    enum class Auth { None, Basic, Digest, DigestSha256 };
 
     // Realm of the protected CGI folder: blanks and a comma, as cameras write them.
     static constexpr const char* kRealm = "Login to 2M0123, IP Camera";

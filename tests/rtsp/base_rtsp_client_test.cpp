@@ -227,6 +227,57 @@ TEST(CBaseRTSPClient, OnlyASuccessfulReplyCompletesARequest) {
     }
 }
 
+// A camera that sends DESCRIBE elsewhere: the session moves to the new server, and the tracks are
+// named relative to the description's Content-Base; endless or unusable redirections fail.
+TEST(CBaseRTSPClient, RedirectionMovesTheSessionAndContentBaseNamesTheTracks) {
+    const auto moved = [](unsigned cseq, const std::string& location) {
+        return "RTSP/1.0 302 Moved\r\nCSeq: " + std::to_string(cseq) + "\r\nLocation: " + location +
+               "\r\n\r\n";
+    };
+    std::string described = SdpReply(2);
+    described.insert(described.find("Content-Type:"),
+                     "Content-Base: rtsp://192.0.2.9:8554/moved/\r\n");
+    {
+        CMemoryStream stream;
+        stream.Answer({moved(1, "rtsp://user:pw@192.0.2.9:8554/moved")});
+        stream.Answer({described});
+        stream.Answer({Ok(3, "Session: 1\r\n")});
+        CBaseRTSPClient client(nullptr, &stream);
+        ASSERT_TRUE(client.Connect(CameraSettings()));
+        EXPECT_TRUE(client.Request(kDescribe));
+        EXPECT_EQ(stream.Connects(), (std::vector<std::string>{"127.0.0.1:554", "192.0.2.9:8554"}));
+        EXPECT_EQ(client.BaseUrl(), "rtsp://192.0.2.9:8554/moved");
+        EXPECT_TRUE(client.Request(kSetup));
+        ASSERT_EQ(stream.Requests().size(), 3U);
+        EXPECT_EQ(stream.Requests()[1].rfind("DESCRIBE rtsp://192.0.2.9:8554/moved RTSP/1.0", 0),
+                  0U);
+        EXPECT_EQ(stream.Requests()[2].rfind("SETUP rtsp://192.0.2.9:8554/moved/trackID=1 ", 0),
+                  0U);
+    }
+
+    const struct {
+        const char* name;
+        std::vector<std::string> replies;
+    } failures[] = {
+            {"endless",
+             {moved(1, "rtsp://192.0.2.1/1"), moved(2, "rtsp://192.0.2.2/2"),
+              moved(3, "rtsp://192.0.2.3/3"), moved(4, "rtsp://192.0.2.4/4")}},
+            {"not rtsp", {moved(1, "http://192.0.2.9/x")}},
+            {"bad port", {moved(1, "rtsp://192.0.2.9:99999/x")}},
+    };
+
+    for (const auto& c : failures) {
+        CMemoryStream stream;
+        for (const std::string& reply : c.replies) {
+            stream.Answer({reply});
+        }
+        CBaseRTSPClient client(nullptr, &stream);
+        ASSERT_TRUE(client.Connect(CameraSettings()));
+        EXPECT_FALSE(client.Request(kDescribe)) << c.name;
+        EXPECT_EQ(client.StatusCode(), 302) << c.name;
+    }
+}
+
 // AuthorizationOf returns the Authorization header line of a request, or an empty text.
 std::string AuthorizationOf(const std::string& request) {
     const std::size_t start = request.find("\r\nAuthorization: ");

@@ -34,12 +34,15 @@ public:
 
     [[nodiscard]] bool IsOpen() const { return m_open; }
 
-    bool Connect(const std::string& /*host*/, std::uint16_t /*port*/,
-                 std::uint32_t /*receiveBufferSize*/, int /*timeoutMs*/,
-                 platform::CEventHandle* /*stop*/) override {
+    bool Connect(const std::string& host, std::uint16_t port, std::uint32_t /*receiveBufferSize*/,
+                 int /*timeoutMs*/, platform::CEventHandle* /*stop*/) override {
+        m_connects.push_back(host + ":" + std::to_string(port));
         m_open = true;
         return true;
     }
+
+    // Connects lists "host:port" of every Connect.
+    [[nodiscard]] const std::vector<std::string>& Connects() const { return m_connects; }
 
     void Close() override { m_open = false; }
 
@@ -90,6 +93,7 @@ private:
     std::deque<std::vector<std::string>> m_answers;
     std::deque<std::string> m_incoming;
     std::vector<std::string> m_requests;
+    std::vector<std::string> m_connects;
     std::size_t m_calls = 0;
     std::size_t m_failCall = 0;
     bool m_closeWhenDrained = false;

@@ -5,6 +5,7 @@
 
 #include "rtsp/rtsp_auth.h"
 #include "rtsp/rtsp_types.h"
+#include "text/md5.h"
 
 namespace norvane {
 namespace {

@@ -54,7 +54,9 @@ INSTANTIATE_TEST_SUITE_P(
                 ReplyCase{"Ok", "RTSP/1.0 200 OK\r\nCSeq: 1\r\n\r\n", true},
                 ReplyCase{"Unauthorized", "RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\n\r\n", true},
                 ReplyCase{"NotFound", "RTSP/1.0 404 Not Found\r\nCSeq: 1\r\n\r\n", false},
-                ReplyCase{"Redirect", "RTSP/1.0 302 Moved\r\nCSeq: 1\r\n\r\n", false},
+                // A redirection is read for its Location; 300 names no single target.
+                ReplyCase{"Redirect", "RTSP/1.0 302 Moved\r\nCSeq: 1\r\n\r\n", true},
+                ReplyCase{"MultipleChoices", "RTSP/1.0 300 Choose\r\nCSeq: 1\r\n\r\n", false},
                 ReplyCase{"NoReason", "RTSP/1.0 200\r\nCSeq: 1\r\n\r\n", false},
                 ReplyCase{"Empty", "", false},
                 ReplyCase{"SignedStatus", "RTSP/1.0 +200 OK\r\n\r\n", false},
@@ -112,6 +114,41 @@ TEST(CRTSPResponseParser, SessionTimeoutRules) {
         EXPECT_EQ(state.session, c.session) << c.header;
         EXPECT_EQ(state.sessionTimeout, c.timeout) << c.header;
     }
+}
+
+// What a SETUP answer says of the media's sender narrows the packets accepted; nothing in it is
+// ever a reason to refuse the answer.
+TEST(CRTSPResponseParser, TransportNamesTheSender) {
+    struct Case {
+        const char* header;
+        std::optional<std::uint16_t> port;
+        std::optional<std::uint32_t> ssrc;
+        const char* source;
+    };
+
+    const Case cases[] = {
+            {"Transport: RTP/AVP;unicast;client_port=3556-3557;server_port=6970-6971;"
+             "ssrc=1A2B3C4D;mode=\"PLAY\"",
+             6970, 0x1A2B3C4DU, ""},
+            {"transport: RTP/AVP/UDP;unicast;source=192.0.2.7;server_port=5000-5001;ssrc=ff", 5000,
+             0xFFU, "192.0.2.7"},
+            // Only the chosen (first) transport counts; unreadable values are left out.
+            {"Transport: RTP/AVP;server_port=0;ssrc=123456789,RTP/AVP;server_port=7000",
+             {},
+             {},
+             ""},
+            {"Transport: RTP/AVP;ssrc=0x12;server_port=70000;source", {}, {}, ""},
+    };
+    for (const Case& c : cases) {
+        const RTSPReply reply =
+                Parse(std::string("RTSP/1.0 200 OK\r\n") + c.header + "\r\n\r\n", kSetup);
+        EXPECT_TRUE(reply.accepted) << c.header;
+        ASSERT_TRUE(reply.transport.has_value()) << c.header;
+        EXPECT_EQ(reply.transport->serverRtpPort, c.port) << c.header;
+        EXPECT_EQ(reply.transport->ssrc, c.ssrc) << c.header;
+        EXPECT_EQ(reply.transport->source, c.source) << c.header;
+    }
+    EXPECT_FALSE(Parse("RTSP/1.0 200 OK\r\nTransport: ;ssrc=1\r\n\r\n", kSetup).transport);
 }
 
 TEST(CRTSPResponseParser, LoneLineFeedsKeepEveryCharacter) {

@@ -74,12 +74,13 @@ void CThreadSet::JoinAll() {
 // ---- CAuthenticator -------------------------------------------------------------------------
 
 CAuthenticator::CAuthenticator(AuthMode mode, std::string user, std::string password,
-                               std::string realm, bool offerQop)
+                               std::string realm, bool offerQop, std::string algorithm)
     : m_mode(mode)
     , m_user(std::move(user))
     , m_password(std::move(password))
     , m_realm(std::move(realm))
-    , m_offerQop(offerQop) {
+    , m_offerQop(offerQop)
+    , m_algorithm(std::move(algorithm)) {
     std::random_device device;
     m_nonceCounter = (static_cast<std::uint64_t>(device()) << 32) | device();
 }
@@ -99,7 +100,10 @@ std::string CAuthenticator::Challenge() {
     }
     std::string challenge = "Digest realm=\"" + m_realm + "\", nonce=\"" + nonce + "\"";
     if (m_offerQop) {
-        challenge += ", qop=\"auth\", algorithm=MD5";
+        challenge += ", qop=\"auth\"";
+    }
+    if (m_offerQop || !EqualsNoCase(m_algorithm, "MD5")) {
+        challenge += ", algorithm=" + m_algorithm;
     }
     return challenge;
 }
@@ -143,8 +147,10 @@ bool CAuthenticator::CheckDigest(const std::string& method, std::string_view tex
     const std::string nonce = get("nonce");
     const std::string uri = get("uri");
     const std::string algorithm = get("algorithm");
-    if (get("username") != m_user || get("realm") != m_realm || uri.empty() ||
-        (!algorithm.empty() && !EqualsNoCase(algorithm, "MD5"))) {
+    // An answer names the challenge's algorithm; only MD5 may be left unnamed.
+    const bool algorithmMatches = algorithm.empty() ? EqualsNoCase(m_algorithm, "MD5")
+                                                    : EqualsNoCase(algorithm, m_algorithm);
+    if (get("username") != m_user || get("realm") != m_realm || uri.empty() || !algorithmMatches) {
         return false;
     }
     {
@@ -154,19 +160,31 @@ bool CAuthenticator::CheckDigest(const std::string& method, std::string_view tex
         }
     }
     // RFC 7616 section 3.4.1; without qop the RFC 2069 form that RFC 2617 keeps.
-    const std::string ha1 = Md5Hex(m_user + ":" + m_realm + ":" + m_password);
-    const std::string ha2 = Md5Hex(method + ":" + uri);
+    const DigestHash hash =
+            StartsWithNoCase(m_algorithm, "SHA-256") ? DigestHash::Sha256 : DigestHash::Md5;
+    const auto h = [hash](const std::string& input) { return DigestHex(hash, input); };
+    const bool session =
+            m_algorithm.size() > 5 &&
+            EqualsNoCase(std::string_view(m_algorithm).substr(m_algorithm.size() - 5), "-sess");
     const std::string qop = get("qop");
+    const std::string nc = get("nc");
+    const std::string cnonce = get("cnonce");
+    std::string ha1 = h(m_user + ":" + m_realm + ":" + m_password);
+    if (session) {
+        if (cnonce.empty()) {
+            return false;
+        }
+        ha1 = h(ha1 + ":" + nonce + ":" + cnonce); // RFC 7616 section 3.4.2
+    }
+    const std::string ha2 = h(method + ":" + uri);
     std::string expected;
     if (qop.empty()) {
-        expected = Md5Hex(ha1 + ":" + nonce + ":" + ha2);
+        expected = h(ha1 + ":" + nonce + ":" + ha2);
     } else if (qop == "auth") {
-        const std::string nc = get("nc");
-        const std::string cnonce = get("cnonce");
         if (nc.empty() || cnonce.empty()) {
             return false;
         }
-        expected = Md5Hex(ha1 + ":" + nonce + ":" + nc + ":" + cnonce + ":" + qop + ":" + ha2);
+        expected = h(ha1 + ":" + nonce + ":" + nc + ":" + cnonce + ":" + qop + ":" + ha2);
     } else {
         return false;
     }

@@ -53,6 +53,8 @@ struct CameraSimConfig {
     bool httpDigestQop = true;  // the HTTP Digest challenge offers qop="auth"
     bool rtspDigestQop = false; // the RTSP Digest challenge offers qop="auth"
     std::string realm = "Vantrel Camera";
+    // Digest algorithm of both servers' challenges: MD5, MD5-sess, SHA-256 or SHA-256-sess.
+    std::string digestAlgorithm = "MD5";
     std::string brand = "Vantrel";
     std::string hwver = "VT-2M100";
     std::string swver = "2.4.1";

@@ -221,7 +221,7 @@ CgiAnswer AnswerCgi(const std::string& uri, const SimFaults& faults, const Camer
 CSimHttpServer::CSimHttpServer(CSimState& state)
     : m_state(state)
     , m_auth(state.Config().httpAuth, state.Config().user, state.Config().password,
-             state.Config().realm, state.Config().httpDigestQop) {}
+             state.Config().realm, state.Config().httpDigestQop, state.Config().digestAlgorithm) {}
 
 void CSimHttpServer::Serve(CConnection& connection) {
     while (true) {

@@ -47,13 +47,13 @@ private:
     std::list<Entry> m_threads;
 };
 
-// CAuthenticator checks Basic (RFC 7617) and Digest (RFC 7616/2617, MD5, with or without
-// qop=auth) credentials and words the challenge. Nonces stay valid while they are among the last
-// 64 issued. Threads: any; the nonce list is locked.
+// CAuthenticator checks Basic (RFC 7617) and Digest (RFC 7616/2617: MD5, MD5-sess, SHA-256 or
+// SHA-256-sess, with or without qop=auth) credentials and words the challenge. Nonces stay valid
+// while they are among the last 64 issued. Threads: any; the nonce list is locked.
 class CAuthenticator {
 public:
     CAuthenticator(AuthMode mode, std::string user, std::string password, std::string realm,
-                   bool offerQop);
+                   bool offerQop, std::string algorithm = "MD5");
 
     [[nodiscard]] AuthMode Mode() const { return m_mode; }
 
@@ -71,6 +71,7 @@ private:
     std::string m_password;
     std::string m_realm;
     bool m_offerQop;
+    std::string m_algorithm; // as the challenge names it
     std::mutex m_lock;
     std::deque<std::string> m_nonces;
     std::uint64_t m_nonceCounter = 0;

@@ -27,6 +27,8 @@ constexpr char kUsage[] =
         "  --http-qop on|off      HTTP Digest challenges offer qop=auth (default on)\n"
         "  --rtsp-qop on|off      RTSP Digest challenges offer qop=auth (default off)\n"
         "  --realm TEXT           authentication realm (default \"Vantrel Camera\")\n"
+        "  --digest-algorithm A   MD5, MD5-sess, SHA-256 or SHA-256-sess for both servers' Digest\n"
+        "                         challenges (default MD5)\n"
         "  --session-timeout S    RTSP session time-out in seconds (default 60)\n"
         "  --run-for S            stop by itself after S seconds (default: run until stopped)\n"
         "  --alarm-period S       switch the alarm input on and off every S seconds\n"
@@ -223,6 +225,17 @@ const OptionRule kOptions[] = {
         {"--rtsp-qop", true,
          [](Opts& o, Text v) { return SetOnOff(v, o.config.rtspDigestQop, "--rtsp-qop"); }},
         {"--realm", true, [](Opts& o, Text v) { return Take(o.config.realm, v); }},
+        {"--digest-algorithm", true,
+         [](Opts& o, Text v) -> std::string {
+             for (const char* known : {"MD5", "MD5-sess", "SHA-256", "SHA-256-sess"}) {
+                 if (v == known) {
+                     o.config.digestAlgorithm = known;
+                     return {};
+                 }
+             }
+             return "bad Digest algorithm (MD5, MD5-sess, SHA-256 or SHA-256-sess): " +
+                    std::string(v);
+         }},
         {"--session-timeout", true,
          [](Opts& o, Text v) {
              return SetNumber(v, 1, kMaxSeconds, o.config.sessionTimeoutSec,

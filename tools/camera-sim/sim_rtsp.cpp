@@ -177,7 +177,7 @@ const CSimRtspServer::MethodRule CSimRtspServer::kMethods[] = {
 CSimRtspServer::CSimRtspServer(CSimState& state)
     : m_state(state)
     , m_auth(state.Config().rtspAuth, state.Config().user, state.Config().password,
-             state.Config().realm, state.Config().rtspDigestQop) {}
+             state.Config().realm, state.Config().rtspDigestQop, state.Config().digestAlgorithm) {}
 
 void CSimRtspServer::SetEndpoint(std::uint32_t bindAddress, std::uint16_t port) {
     m_bindAddress = bindAddress;

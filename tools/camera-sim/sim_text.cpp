@@ -3,71 +3,11 @@
 #include <array>
 #include <cstring>
 
+#include <openssl/evp.h>
+
 namespace norvane::sim {
 
 namespace {
-
-// RFC 1321 section 3.4: per-round shift amounts and the sine-derived constants.
-constexpr std::array<std::uint32_t, 64> kShift = {
-        7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 5,  9,  14, 20, 5,  9,
-        14, 20, 5,  9,  14, 20, 5,  9,  14, 20, 4,  11, 16, 23, 4,  11, 16, 23, 4,  11, 16, 23,
-        4,  11, 16, 23, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21};
-
-constexpr std::array<std::uint32_t, 64> kSine = {
-        0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613,
-        0xfd469501, 0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193,
-        0xa679438e, 0x49b40821, 0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d,
-        0x02441453, 0xd8a1e681, 0xe7d3fbc8, 0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed,
-        0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a, 0xfffa3942, 0x8771f681, 0x6d9d6122,
-        0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70, 0x289b7ec6, 0xeaa127fa,
-        0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665, 0xf4292244,
-        0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
-        0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb,
-        0xeb86d391};
-
-std::uint32_t RotateLeft(std::uint32_t x, std::uint32_t n) {
-    return (x << n) | (x >> (32U - n));
-}
-
-void Md5Block(std::array<std::uint32_t, 4>& state, const std::uint8_t* block) {
-    std::array<std::uint32_t, 16> m{};
-    for (std::size_t i = 0; i < 16; ++i) {
-        m[i] = static_cast<std::uint32_t>(block[i * 4]) |
-               (static_cast<std::uint32_t>(block[i * 4 + 1]) << 8) |
-               (static_cast<std::uint32_t>(block[i * 4 + 2]) << 16) |
-               (static_cast<std::uint32_t>(block[i * 4 + 3]) << 24);
-    }
-    std::uint32_t a = state[0];
-    std::uint32_t b = state[1];
-    std::uint32_t c = state[2];
-    std::uint32_t d = state[3];
-    for (std::uint32_t i = 0; i < 64; ++i) {
-        std::uint32_t f = 0;
-        std::uint32_t g = 0;
-        if (i < 16) {
-            f = (b & c) | (~b & d);
-            g = i;
-        } else if (i < 32) {
-            f = (d & b) | (~d & c);
-            g = (5 * i + 1) % 16;
-        } else if (i < 48) {
-            f = b ^ c ^ d;
-            g = (3 * i + 5) % 16;
-        } else {
-            f = c ^ (b | ~d);
-            g = (7 * i) % 16;
-        }
-        const std::uint32_t next = d;
-        d = c;
-        c = b;
-        b = b + RotateLeft(a + f + kSine[i] + m[g], kShift[i]);
-        a = next;
-    }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-}
 
 constexpr char kBase64Alphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -110,39 +50,25 @@ char LowerChar(char c) {
 
 } // namespace
 
-std::string Md5Hex(std::string_view data) {
-    std::array<std::uint32_t, 4> state = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-    std::size_t offset = 0;
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
-    for (; offset + 64 <= data.size(); offset += 64) {
-        Md5Block(state, bytes + offset);
-    }
-    // Padding: one 1 bit, zeros to 56 mod 64 bytes, then the bit length little-endian.
-    std::array<std::uint8_t, 128> tail{};
-    const std::size_t rest = data.size() - offset;
-    if (rest > 0) {
-        std::memcpy(tail.data(), bytes + offset, rest);
-    }
-    tail[rest] = 0x80;
-    const std::size_t tailLength = rest < 56 ? 64 : 128;
-    const std::uint64_t bits = static_cast<std::uint64_t>(data.size()) * 8U;
-    for (std::size_t i = 0; i < 8; ++i) {
-        tail[tailLength - 8 + i] = static_cast<std::uint8_t>(bits >> (8 * i));
-    }
-    for (std::size_t i = 0; i < tailLength; i += 64) {
-        Md5Block(state, tail.data() + i);
+std::string DigestHex(DigestHash hash, std::string_view data) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    const EVP_MD* type = hash == DigestHash::Md5 ? EVP_md5() : EVP_sha256();
+    if (EVP_Digest(data.data(), data.size(), digest, &length, type, nullptr) != 1) {
+        return {};
     }
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
-    out.reserve(32);
-    for (std::uint32_t word : state) {
-        for (int i = 0; i < 4; ++i) {
-            const auto byte = static_cast<std::uint8_t>(word >> (8 * i));
-            out.push_back(kHex[byte >> 4]);
-            out.push_back(kHex[byte & 0x0F]);
-        }
+    out.reserve(2 * length);
+    for (unsigned int i = 0; i < length; ++i) {
+        out.push_back(kHex[digest[i] >> 4]);
+        out.push_back(kHex[digest[i] & 0x0F]);
     }
     return out;
+}
+
+std::string Md5Hex(std::string_view data) {
+    return DigestHex(DigestHash::Md5, data);
 }
 
 std::string Base64Encode(std::span<const std::uint8_t> data) {

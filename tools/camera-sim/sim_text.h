@@ -1,6 +1,6 @@
-// Text and hash helpers of the simulated camera: MD5 (RFC 1321), base64 (RFC 4648), header and
-// query parsing. The simulator keeps its own copies on purpose: it checks the driver's protocol
-// code, so it must not share a bug with it.
+// Text and hash helpers of the simulated camera: MD5 and SHA-256 (from OpenSSL), base64 (RFC 4648),
+// header and query parsing. The simulator keeps its own copies on purpose: it checks the driver's
+// protocol code, so it must not share a bug with it.
 //
 // Threads: pure functions, callable from any thread.
 #pragma once
@@ -15,6 +15,10 @@
 
 namespace norvane::sim {
 
+enum class DigestHash { Md5, Sha256 };
+
+// DigestHex returns the digest of `data` as lower-case hexadecimal digits.
+std::string DigestHex(DigestHash hash, std::string_view data);
 // Md5Hex returns the MD5 digest of `data` as 32 lower-case hexadecimal digits (RFC 1321).
 std::string Md5Hex(std::string_view data);
 
