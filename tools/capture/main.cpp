@@ -3,6 +3,8 @@
 // camera (or of the built-in simulated camera).
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,28 @@ void OnSignal(int /*signal*/) {
     vantrel::capture::StopRequested().store(true);
 }
 
+// ReadPassword takes the password from --password-file, or else from VANTREL_PASSWORD when
+// --password was not given, so that it need not appear in the process list.
+bool ReadPassword(vantrel::capture::Options& options, std::string& error) {
+    if (!options.passwordFile.empty()) {
+        std::ifstream file(options.passwordFile);
+        if (!file) {
+            error = "cannot read the password file '" + options.passwordFile + "'";
+            return false;
+        }
+        std::getline(file, options.password);
+        if (!options.password.empty() && options.password.back() == '\r') {
+            options.password.pop_back();
+        }
+        return true;
+    }
+    const char* fromEnvironment = std::getenv("VANTREL_PASSWORD");
+    if (!options.passwordGiven && fromEnvironment != nullptr) {
+        options.password = fromEnvironment;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -27,10 +51,20 @@ int main(int argc, char** argv) {
                      parsed.error.c_str());
         return kExitUsage;
     }
-    const Options& options = parsed.options;
+    Options options = parsed.options;
     if (options.command == Command::Help) {
         std::fputs(UsageText().c_str(), stdout);
         return kExitOk;
+    }
+    if (options.command == Command::Version) {
+        std::fputs(VersionText().c_str(), stdout);
+        return kExitOk;
+    }
+    ConsoleDebugSink::SetVerbosity(options.verbosity);
+    std::string error;
+    if (!ReadPassword(options, error)) {
+        std::fprintf(stderr, "vantrel-capture: error: %s\n", error.c_str());
+        return kExitUsage;
     }
 
     struct sigaction action {};
@@ -39,11 +73,12 @@ int main(int argc, char** argv) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A reader of --out - that goes away makes the next write fail, which ends the capture.
+    std::signal(SIGPIPE, SIG_IGN);
 
     Plugin plugin;
-    std::string error;
     if (!plugin.Load(options.plugin.empty() ? DefaultPluginPath() : options.plugin, error)) {
-        std::fprintf(stderr, "vantrel-capture: error: %s\n", error.c_str());
+        ReportFailure(options, kExitPlugin, error);
         return kExitPlugin;
     }
 
@@ -52,13 +87,13 @@ int main(int argc, char** argv) {
     if (options.cameraHost.empty()) {
         simulated = BuiltInCamera::Start(options, error);
         if (!simulated) {
-            std::fprintf(stderr, "vantrel-capture: error: %s\n", error.c_str());
+            ReportFailure(options, kExitCamera, error);
             return kExitCamera;
         }
         camera = simulated->Endpoint();
-        ConsoleDebugSink::Print("vantrel-capture: no --camera given: using the built-in simulated "
-                                "camera at " +
-                                camera.host + ":" + std::to_string(camera.httpPort));
+        ConsoleDebugSink::Info("vantrel-capture: no --camera given: using the built-in simulated "
+                               "camera at " +
+                               camera.host + ":" + std::to_string(camera.httpPort));
     } else {
         camera.host = options.cameraHost;
         camera.httpPort = options.httpPort;
