@@ -1,5 +1,6 @@
 #include "sim_media.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -47,6 +48,90 @@ constexpr std::array<std::uint8_t, 64> kChromaZigZag = {
         17, 18, 18, 24, 21, 24, 47, 26, 26, 47, 99, 66, 56, 66, 99, 99, 99, 99, 99, 99, 99, 99,
         99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
         99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
+
+// The Huffman tables of ITU-T T.81 Annex K (K.3 to K.6): code counts per length 1..16, then
+// the symbols. An RTP/JPEG receiver rebuilds every picture with these (RFC 2435 carries no
+// Huffman table), so a picture coded with other tables decodes to garbage there.
+struct HuffmanTable {
+    std::array<std::uint8_t, 16> counts;
+    std::vector<std::uint8_t> symbols;
+};
+
+const HuffmanTable& StandardHuffmanTable(bool ac, bool chroma) {
+    static const HuffmanTable kLumaDc{{0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
+                                      {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}};
+    static const HuffmanTable kChromaDc{{0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},
+                                        {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}};
+    static const HuffmanTable kLumaAc{
+            {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d},
+            {0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51,
+             0x61, 0x07, 0x22, 0x71, 0x14, 0x32, 0x81, 0x91, 0xa1, 0x08, 0x23, 0x42, 0xb1, 0xc1,
+             0x15, 0x52, 0xd1, 0xf0, 0x24, 0x33, 0x62, 0x72, 0x82, 0x09, 0x0a, 0x16, 0x17, 0x18,
+             0x19, 0x1a, 0x25, 0x26, 0x27, 0x28, 0x29, 0x2a, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39,
+             0x3a, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56, 0x57,
+             0x58, 0x59, 0x5a, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74, 0x75,
+             0x76, 0x77, 0x78, 0x79, 0x7a, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x92,
+             0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9a, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7,
+             0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3,
+             0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8,
+             0xd9, 0xda, 0xe1, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf1, 0xf2,
+             0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa}};
+    static const HuffmanTable kChromaAc{
+            {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77},
+            {0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41, 0x51, 0x07,
+             0x61, 0x71, 0x13, 0x22, 0x32, 0x81, 0x08, 0x14, 0x42, 0x91, 0xa1, 0xb1, 0xc1, 0x09,
+             0x23, 0x33, 0x52, 0xf0, 0x15, 0x62, 0x72, 0xd1, 0x0a, 0x16, 0x24, 0x34, 0xe1, 0x25,
+             0xf1, 0x17, 0x18, 0x19, 0x1a, 0x26, 0x27, 0x28, 0x29, 0x2a, 0x35, 0x36, 0x37, 0x38,
+             0x39, 0x3a, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56,
+             0x57, 0x58, 0x59, 0x5a, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74,
+             0x75, 0x76, 0x77, 0x78, 0x79, 0x7a, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89,
+             0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9a, 0xa2, 0xa3, 0xa4, 0xa5,
+             0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba,
+             0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6,
+             0xd7, 0xd8, 0xd9, 0xda, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf2,
+             0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa}};
+    if (ac) {
+        return chroma ? kChromaAc : kLumaAc;
+    }
+    return chroma ? kChromaDc : kLumaDc;
+}
+
+// StandardHuffmanTables tells whether every table of a DHT segment is the standard one for its
+// class (DC, AC) and slot (0 luminance, 1 chrominance).
+bool StandardHuffmanTables(std::span<const std::uint8_t> body) {
+    std::size_t at = 0;
+    while (at < body.size()) {
+        const std::uint8_t tableClass = body[at] >> 4;
+        const std::uint8_t slot = body[at] & 0x0F;
+        if (tableClass > 1 || slot > 1 || at + 17 > body.size()) {
+            return false;
+        }
+        const HuffmanTable& standard = StandardHuffmanTable(tableClass == 1, slot == 1);
+        std::size_t symbols = 0;
+        for (std::size_t i = 0; i < 16; ++i) {
+            symbols += body[at + 1 + i];
+        }
+        if (at + 17 + symbols > body.size() ||
+            !std::equal(standard.counts.begin(), standard.counts.end(),
+                        body.begin() + static_cast<std::ptrdiff_t>(at + 1)) ||
+            !std::equal(standard.symbols.begin(), standard.symbols.end(),
+                        body.begin() + static_cast<std::ptrdiff_t>(at + 17),
+                        body.begin() + static_cast<std::ptrdiff_t>(at + 17 + symbols))) {
+            return false;
+        }
+        at += 17 + symbols;
+    }
+    return true;
+}
+
+// StandardScanTables tells whether a scan header codes the luminance with Huffman tables 0 and
+// both chrominance components with tables 1, as an RTP/JPEG receiver decodes them.
+bool StandardScanTables(std::span<const std::uint8_t> body) {
+    if (body.empty() || body[0] != 3 || body.size() < 1 + 3 * 2) {
+        return false;
+    }
+    return body[2] == 0x00 && body[4] == 0x11 && body[6] == 0x11;
+}
 
 std::uint16_t ReadBE16(std::span<const std::uint8_t> data, std::size_t at) {
     return static_cast<std::uint16_t>((data[at] << 8) | data[at + 1]);
@@ -136,7 +221,18 @@ bool ParsePicture(std::span<const std::uint8_t> data, std::size_t& pos, JpegPict
                 return false;
             }
             picture.restartInterval = ReadBE16(body, 0);
+        } else if (marker == 0xC4) { // DHT: RTP/JPEG carries none, the receiver has its own
+            if (!StandardHuffmanTables(body)) {
+                *error = "JPEG: Huffman tables other than the standard ones (ITU-T T.81 Annex K) "
+                         "cannot be sent over RTP/JPEG (an encoder's optimised tables)";
+                return false;
+            }
         } else if (marker == 0xDA) { // SOS: the entropy-coded data follows the segment
+            if (!StandardScanTables(body)) {
+                *error =
+                        "JPEG: the scan must code Y with Huffman tables 0 and Cb, Cr with tables 1";
+                return false;
+            }
             pos += 2 + length;
             break;
         }

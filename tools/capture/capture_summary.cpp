@@ -23,7 +23,9 @@ JsonObject& AddDelivered(JsonObject& json, const CaptureSummary& s) {
 } // namespace
 
 double CaptureSummary::Fps() const {
-    return streamingSeconds > 0 ? static_cast<double>(frames) / streamingSeconds : 0;
+    // The streaming time starts with the first frame: the frames after it make the rate.
+    return streamingSeconds > 0 && frames > 1 ? static_cast<double>(frames - 1) / streamingSeconds
+                                              : 0;
 }
 
 double CaptureSummary::KbitPerSecond() const {
