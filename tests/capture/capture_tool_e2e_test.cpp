@@ -1,5 +1,6 @@
 // End-to-end tests of vantrel-capture: the program runs as a user runs it, against the built-in
 // simulated camera or one started by the test, and its output is checked with a real decoder.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -223,12 +224,30 @@ TEST_F(CaptureTool, MjpegCaptureToFolderGivesSourcePictures) {
 // What the camera delivers is told when it is not what was asked, and standard output takes
 // the video for a player.
 TEST_F(CaptureTool, OtherSizeIsToldAndStandardOutputCarriesTheVideo) {
-    const RunResult mjpeg = RunCommand(Tool() + " --stream mjpeg --frames 2");
-    EXPECT_EQ(mjpeg.exitCode, 0) << mjpeg.output;
-    EXPECT_NE(mjpeg.output.find("asking 127.0.0.1:"), std::string::npos);
-    EXPECT_NE(mjpeg.output.find("warning: the camera delivers 704x576, not the 640x480 asked for"),
+    const RunResult mjpeg = RunCommand(Tool() + " --stream mjpeg --frames 2 -v --progress", true);
+    EXPECT_EQ(mjpeg.exitCode, 0) << mjpeg.errors;
+    EXPECT_NE(mjpeg.errors.find("asking 127.0.0.1:"), std::string::npos);
+    EXPECT_NE(mjpeg.errors.find("warning: the camera delivers 704x576, not the 640x480 asked for"),
               std::string::npos)
+            << mjpeg.errors;
+    EXPECT_NE(mjpeg.errors.find("[driver info]"), std::string::npos) << "-v shows more";
+    // --progress: one JSON object per line and second on stdout.
+    std::string lines = mjpeg.output;
+    while (!lines.empty() && lines.back() == '\n') {
+        lines.pop_back();
+    }
+    std::replace(lines.begin(), lines.end(), '\n', ',');
+    EXPECT_EQ(CheckJson("[" + lines + "]", R"(
+assert len(d) >= 2, d
+for p in d:
+    assert p["state"] in ("connecting", "streaming")
+    assert type(p["elapsed_seconds"]) in (int, float) and type(p["frames"]) is int
+assert [p["elapsed_seconds"] for p in d] == sorted(p["elapsed_seconds"] for p in d)
+)"),
+              "")
             << mjpeg.output;
+    const RunResult quiet = RunCommand(Tool() + " --stream mjpeg --frames 2");
+    EXPECT_EQ(quiet.output.find("[driver info]"), std::string::npos) << quiet.output;
 
     const fs::path video = m_dir / "piped.h264";
     const RunResult piped = RunCommand(

@@ -77,10 +77,12 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     Plugin plugin;
-    if (!plugin.Load(options.plugin.empty() ? DefaultPluginPath() : options.plugin, error)) {
+    const std::string pluginPath = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
+    if (!plugin.Load(pluginPath, error)) {
         ReportFailure(options, kExitPlugin, error);
         return kExitPlugin;
     }
+    ConsoleDebugSink::Detail("vantrel-capture: plug-in " + pluginPath);
 
     CameraEndpoint camera;
     std::unique_ptr<BuiltInCamera> simulated;

@@ -350,7 +350,8 @@ I/O:
 
 Other:
   --plugin PATH               the driver plug-in to load (default: the one built with this tool)
-  -q, --quiet                 errors only: no status line, no progress lines
+  -q, --quiet                 errors, warnings and the summary only on standard error: no
+                              status line, no information lines
   -v, --verbose               also the driver's information messages and the tool's details
   -h, --help                  this text
   --version                   the tool's version
