@@ -379,6 +379,10 @@ for c in d["codecs"]:
                         "assert d['exit_code'] == 5 and 'refused the credentials' in d['error']"),
               "")
             << refused.output;
+    const RunResult usage = RunCommand(Tool() + " probe --json --camera [::1]:80", true);
+    EXPECT_EQ(usage.exitCode, 2);
+    EXPECT_EQ(CheckJson(usage.output, "assert d['exit_code'] == 2 and 'IPv6' in d['error']"), "")
+            << usage.output;
 }
 
 TEST_F(CaptureTool, IoSeesInputChangesAndSwitchesTheRelay) {

@@ -499,6 +499,15 @@ TEST_F(ChannelEndToEnd, UnreachableAndSilentCamerasAreToldApart) {
                                         " (connection refused or host unreachable)",
                                 20s));
     Video()->CloseChannel(0);
+
+    // The camera takes its configuration, but nothing listens on the RTSP port.
+    StartCamera();
+    OpenDriverAt(m_sim->HttpPort(), closedPort, kStreamTypeH264, 1500, 1500);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    EXPECT_TRUE(m_debug.WaitFor("cannot connect to rtsp://127.0.0.1:" + std::to_string(closedPort) +
+                                        "/vtl_media/main: connection refused or host unreachable",
+                                20s));
+    Video()->CloseChannel(0);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // vantrel-capture: a command-line host of the Vantrel capture driver. It loads the plug-in like a
 // recording server, implements the host's objects, and captures, probes or drives the I/O of a
 // camera (or of the built-in simulated camera).
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include "builtin_camera.h"
 #include "commands.h"
 #include "host_objects.h"
+#include "json_text.h"
 
 namespace {
 
@@ -49,6 +51,14 @@ int main(int argc, char** argv) {
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "vantrel-capture: error: %s\nTry 'vantrel-capture --help'.\n",
                      parsed.error.c_str());
+        // A script that asked for JSON gets its error as JSON too.
+        if (std::find(arguments.begin(), arguments.end(), "--json") != arguments.end()) {
+            std::printf("%s\n", JsonObject()
+                                        .Add("exit_code", kExitUsage)
+                                        .Add("error", parsed.error)
+                                        .Text()
+                                        .c_str());
+        }
         return kExitUsage;
     }
     Options options = parsed.options;

@@ -108,6 +108,80 @@ std::string SetSwitch(Options& o, const std::string& text) {
     return "";
 }
 
+// Setters shared by many rows.
+template <std::string Options::*kField>
+std::string SetText(Options& o, const std::string& v) {
+    o.*kField = v;
+    return Check(!v.empty());
+}
+
+template <bool Options::*kField>
+std::string SetFlag(Options& o, const std::string&) {
+    o.*kField = true;
+    return "";
+}
+
+template <std::uint16_t Options::*kField, std::uint16_t kMinimum, std::uint16_t kMaximum>
+std::string SetNumber(Options& o, const std::string& v) {
+    return Check(ParseNumber<std::uint16_t>(v, o.*kField, kMinimum, kMaximum));
+}
+
+template <double Options::*kField>
+std::string SetSeconds(Options& o, const std::string& v) {
+    return Check(ParseSeconds(v, o.*kField));
+}
+
+template <int kLevel>
+std::string SetVerbosity(Options& o, const std::string&) {
+    o.verbosity = kLevel;
+    return "";
+}
+
+template <Command kCommand>
+std::string SetCommand(Options& o, const std::string&) {
+    o.command = kCommand;
+    return "";
+}
+
+std::string SetUser(Options& o, const std::string& v) {
+    o.user = v; // may be empty: no user
+    return "";
+}
+
+std::string SetPassword(Options& o, const std::string& v) {
+    o.password = v;
+    o.passwordGiven = true;
+    return "";
+}
+
+std::string SetRtspPort(Options& o, const std::string& v) {
+    std::uint16_t port = 0;
+    const bool ok = ParseNumber<std::uint16_t>(v, port, 1, 65535);
+    o.rtspPort = port;
+    return Check(ok);
+}
+
+std::string SetStream(Options& o, const std::string& v) {
+    o.stream = v == "mjpeg" ? StreamKind::Mjpeg : StreamKind::H264;
+    return Check(v == "h264" || v == "mjpeg");
+}
+
+std::string SetSize(Options& o, const std::string& v) {
+    return Check(ParseSize(v, o.width, o.height));
+}
+
+std::string SetFrames(Options& o, const std::string& v) {
+    return Check(
+            ParseNumber<std::uint64_t>(v, o.frames, 1, std::numeric_limits<std::uint64_t>::max()));
+}
+
+std::string SetStallTimeout(Options& o, const std::string& v) {
+    double seconds = 0;
+    const bool ok = v == "0" || ParseSeconds(v, seconds);
+    o.stallTimeoutSeconds = seconds;
+    return Check(ok);
+}
+
 struct OptionSpec {
     const char* name;      // long name with its dashes
     const char* shortName; // or null
@@ -119,87 +193,30 @@ struct OptionSpec {
 // One row per option: adding an option is adding a row.
 const OptionSpec kOptions[] = {
         {"--camera", nullptr, true, kAll, SetCamera},
-        {"--user", nullptr, true, kAll,
-         [](Options& o, const std::string& v) { return o.user = v, std::string(); }},
-        {"--password", nullptr, true, kAll,
-         [](Options& o, const std::string& v) {
-             o.password = v;
-             o.passwordGiven = true;
-             return std::string();
-         }},
-        {"--password-file", nullptr, true, kAll,
-         [](Options& o, const std::string& v) { return o.passwordFile = v, Check(!v.empty()); }},
-        {"--rtsp-port", nullptr, true, kCapture | kProbe,
-         [](Options& o, const std::string& v) {
-             std::uint16_t port = 0;
-             const bool ok = ParseNumber<std::uint16_t>(v, port, 1, 65535);
-             o.rtspPort = port;
-             return Check(ok);
-         }},
-        {"--ntsc", nullptr, false, kAll,
-         [](Options& o, const std::string&) { return o.ntsc = true, std::string(); }},
-        {"--connect-timeout", nullptr, true, kAll,
-         [](Options& o, const std::string& v) {
-             return Check(ParseSeconds(v, o.connectTimeoutSeconds));
-         }},
-        {"--stream", nullptr, true, kCapture,
-         [](Options& o, const std::string& v) {
-             o.stream = v == "mjpeg" ? StreamKind::Mjpeg : StreamKind::H264;
-             return Check(v == "h264" || v == "mjpeg");
-         }},
-        {"--size", nullptr, true, kCapture,
-         [](Options& o, const std::string& v) { return Check(ParseSize(v, o.width, o.height)); }},
-        {"--fps", nullptr, true, kCapture,
-         [](Options& o, const std::string& v) {
-             return Check(ParseNumber<std::uint16_t>(v, o.fps, 1, 60));
-         }},
-        {"--quality", nullptr, true, kCapture,
-         [](Options& o, const std::string& v) {
-             return Check(ParseNumber<std::uint16_t>(v, o.quality, 0, 100));
-         }},
-        {"--duration", nullptr, true, kCapture | kIO,
-         [](Options& o, const std::string& v) {
-             return Check(ParseSeconds(v, o.durationSeconds));
-         }},
-        {"--frames", nullptr, true, kCapture,
-         [](Options& o, const std::string& v) {
-             return Check(ParseNumber<std::uint64_t>(v, o.frames, 1,
-                                                     std::numeric_limits<std::uint64_t>::max()));
-         }},
-        {"--out", nullptr, true, kCapture,
-         [](Options& o, const std::string& v) { return o.out = v, Check(!v.empty()); }},
-        {"--overwrite", "-y", false, kCapture,
-         [](Options& o, const std::string&) { return o.overwrite = true, std::string(); }},
-        {"--stall-timeout", nullptr, true, kCapture,
-         [](Options& o, const std::string& v) {
-             double seconds = 0;
-             const bool ok = v == "0" || ParseSeconds(v, seconds);
-             o.stallTimeoutSeconds = seconds;
-             return Check(ok);
-         }},
-        {"--keep-trying", nullptr, false, kCapture,
-         [](Options& o, const std::string&) { return o.keepTrying = true, std::string(); }},
-        {"--json", nullptr, false, kCapture | kProbe,
-         [](Options& o, const std::string&) { return o.json = true, std::string(); }},
-        {"--progress", nullptr, false, kCapture,
-         [](Options& o, const std::string&) { return o.progress = true, std::string(); }},
+        {"--user", nullptr, true, kAll, SetUser},
+        {"--password", nullptr, true, kAll, SetPassword},
+        {"--password-file", nullptr, true, kAll, SetText<&Options::passwordFile>},
+        {"--rtsp-port", nullptr, true, kCapture | kProbe, SetRtspPort},
+        {"--ntsc", nullptr, false, kAll, SetFlag<&Options::ntsc>},
+        {"--connect-timeout", nullptr, true, kAll, SetSeconds<&Options::connectTimeoutSeconds>},
+        {"--stream", nullptr, true, kCapture, SetStream},
+        {"--size", nullptr, true, kCapture, SetSize},
+        {"--fps", nullptr, true, kCapture, SetNumber<&Options::fps, 1, 60>},
+        {"--quality", nullptr, true, kCapture, SetNumber<&Options::quality, 0, 100>},
+        {"--duration", nullptr, true, kCapture | kIO, SetSeconds<&Options::durationSeconds>},
+        {"--frames", nullptr, true, kCapture, SetFrames},
+        {"--out", nullptr, true, kCapture, SetText<&Options::out>},
+        {"--overwrite", "-y", false, kCapture, SetFlag<&Options::overwrite>},
+        {"--stall-timeout", nullptr, true, kCapture, SetStallTimeout},
+        {"--keep-trying", nullptr, false, kCapture, SetFlag<&Options::keepTrying>},
+        {"--json", nullptr, false, kCapture | kProbe, SetFlag<&Options::json>},
+        {"--progress", nullptr, false, kCapture, SetFlag<&Options::progress>},
         {"--set", nullptr, true, kIO, SetSwitch},
-        {"--plugin", nullptr, true, kAll,
-         [](Options& o, const std::string& v) { return o.plugin = v, Check(!v.empty()); }},
-        {"--quiet", "-q", false, kAll,
-         [](Options& o, const std::string&) {
-             return o.verbosity = kVerbosityQuiet, std::string();
-         }},
-        {"--verbose", "-v", false, kAll,
-         [](Options& o, const std::string&) {
-             return o.verbosity = kVerbosityVerbose, std::string();
-         }},
-        {"--help", "-h", false, kAll,
-         [](Options& o, const std::string&) { return o.command = Command::Help, std::string(); }},
-        {"--version", nullptr, false, kAll,
-         [](Options& o, const std::string&) {
-             return o.command = Command::Version, std::string();
-         }},
+        {"--plugin", nullptr, true, kAll, SetText<&Options::plugin>},
+        {"--quiet", "-q", false, kAll, SetVerbosity<kVerbosityQuiet>},
+        {"--verbose", "-v", false, kAll, SetVerbosity<kVerbosityVerbose>},
+        {"--help", "-h", false, kAll, SetCommand<Command::Help>},
+        {"--version", nullptr, false, kAll, SetCommand<Command::Version>},
 };
 
 const char* CommandName(unsigned command) {
