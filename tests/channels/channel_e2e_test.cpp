@@ -508,6 +508,16 @@ TEST_F(ChannelEndToEnd, UnreachableAndSilentCamerasAreToldApart) {
                                         "/vtl_media/main: connection refused or host unreachable",
                                 20s));
     Video()->CloseChannel(0);
+
+    // An RTSP port that takes no connection: no answer, with the time waited.
+    SilentListener full(true);
+    OpenDriverAt(m_sim->HttpPort(), full.Port(), kStreamTypeH264, 1500, 1500);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    EXPECT_TRUE(
+            m_debug.WaitFor("cannot connect to rtsp://127.0.0.1:" + std::to_string(full.Port()) +
+                                    "/vtl_media/main: no answer within 1500 ms",
+                            20s));
+    Video()->CloseChannel(0);
 }
 
 } // namespace
