@@ -348,7 +348,8 @@ Capture:
   --frames N                  stop after N frames
   --stall-timeout SECONDS     give up when no frame came for this long after the first (default
                               10 with --duration or --frames, else never; 0: never)
-  --keep-trying               never give up: not on time-outs, refused credentials or an
+  --keep-trying               never give up: not on time-outs (--connect-timeout and
+                              --stall-timeout are not used), refused credentials or an
                               unreachable camera, as a recording server runs the driver
   --out PATH                  FILE.h264 (Annex-B), FILE.mjpeg, a folder for NNNNNN.jpg pictures,
                               or - for standard output; an existing file is refused
@@ -378,9 +379,10 @@ place; otherwise a status line is logged every 5 s.
 
 Exit status:
   0    success
-  2    bad arguments
+  2    bad arguments (also: an existing output file without -y, a relay the camera lacks)
   3    plug-in not loadable, or the driver refused to start
-  4    camera unreachable, no frames, or the stream stalled before the run's limit
+  4    camera unreachable, no frame (whatever ended the run), the stream stalled before the
+       run's limit, or an I/O switch the camera did not confirm
   5    credentials refused (HTTP or RTSP)
   6    the output was not fully written (write or close failed)
   130  interrupted (Ctrl-C, SIGTERM) before the first frame
