@@ -182,7 +182,7 @@ std::string SetStallTimeout(Options& o, const std::string& v) {
     return Check(ok);
 }
 
-struct OptionSpec {
+struct OptionRow {
     const char* name;      // long name with its dashes
     const char* shortName; // or null
     bool takesValue;
@@ -191,7 +191,7 @@ struct OptionSpec {
 };
 
 // One row per option: adding an option is adding a row.
-const OptionSpec kOptions[] = {
+const OptionRow kOptions[] = {
         {"--camera", nullptr, true, kAll, SetCamera},
         {"--user", nullptr, true, kAll, SetUser},
         {"--password", nullptr, true, kAll, SetPassword},
@@ -260,36 +260,36 @@ ParseResult ParseOptions(const std::vector<std::string>& arguments) {
         const std::string& arg = arguments[i];
         const std::size_t eq = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
         const std::string name = arg.substr(0, eq);
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& candidate : kOptions) {
+        const OptionRow* row = nullptr;
+        for (const OptionRow& candidate : kOptions) {
             if (name == candidate.name ||
                 (candidate.shortName != nullptr && name == candidate.shortName)) {
-                spec = &candidate;
+                row = &candidate;
             }
         }
-        if (spec == nullptr) {
+        if (row == nullptr) {
             return fail(name.rfind('-', 0) == 0 ? "unknown option " + name
                                                 : "unexpected argument '" + arg + "'");
         }
-        if ((spec->commands & command) == 0) {
-            return fail("option " + std::string(spec->name) + " is not an option of " +
+        if ((row->commands & command) == 0) {
+            return fail("option " + std::string(row->name) + " is not an option of " +
                         CommandName(command));
         }
         std::string value;
-        if (!spec->takesValue) {
+        if (!row->takesValue) {
             if (eq != std::string::npos) {
-                return fail("option " + std::string(spec->name) + " takes no value");
+                return fail("option " + std::string(row->name) + " takes no value");
             }
         } else if (eq != std::string::npos) {
             value = arg.substr(eq + 1);
         } else if (i + 1 < arguments.size()) {
             value = arguments[++i];
         } else {
-            return fail("option " + std::string(spec->name) + " needs a value");
+            return fail("option " + std::string(row->name) + " needs a value");
         }
-        const std::string refusal = spec->set(o, value);
+        const std::string refusal = row->set(o, value);
         if (!refusal.empty()) {
-            return fail("invalid value '" + value + "' for " + spec->name +
+            return fail("invalid value '" + value + "' for " + row->name +
                         (refusal == "-" ? "" : refusal));
         }
         if (o.command == Command::Help || o.command == Command::Version) {
