@@ -259,6 +259,12 @@ assert [p["elapsed_seconds"] for p in d] == sorted(p["elapsed_seconds"] for p in
     ASSERT_GT(bytes.size(), 1000U);
     EXPECT_TRUE(bytes[0] == 0 && bytes[1] == 0 && (bytes[2] == 1 || bytes[3] == 1))
             << "standard output starts with an Annex-B start code";
+    // A reader that goes away ends the capture at the next frame, not after 2000 frames.
+    const RunResult gone = RunCommand("bash -c 'set -o pipefail; " + Tool() +
+                                      " --frames 2000 -q --out - | head -c 100 > /dev/null'");
+    EXPECT_EQ(gone.exitCode, 6) << gone.output;
+    EXPECT_NE(gone.output.find("cannot write to standard output: Broken pipe"), std::string::npos)
+            << gone.output;
 }
 
 // Each way a capture fails: its exit code, one clear line, and no file left behind by a run

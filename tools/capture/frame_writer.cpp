@@ -60,7 +60,15 @@ public:
         }
         m_heldDelimiter = length >= kDelimiter && std::memcmp(data + length - kDelimiter,
                                                               kTrailingDelimiter, kDelimiter) == 0;
-        return Put(data, m_heldDelimiter ? length - kDelimiter : length);
+        if (!Put(data, m_heldDelimiter ? length - kDelimiter : length)) {
+            return false;
+        }
+        // A player reading standard output gets every frame as it comes, not a block later.
+        if (m_file == stdout && std::fflush(m_file) != 0) {
+            SetError("cannot write to " + Describe() + ": " + std::strerror(errno));
+            return false;
+        }
+        return true;
     }
 
     bool Finish() override {
@@ -74,7 +82,7 @@ public:
         const bool closed = Close();
         if (!flushed || !closed) {
             errno = flushed ? errno : flushError;
-            SetError("cannot write to " + m_path + ": " + std::strerror(errno));
+            SetError("cannot write to " + Describe() + ": " + std::strerror(errno));
             return false;
         }
         return true;
@@ -95,7 +103,7 @@ public:
 private:
     bool Put(const std::uint8_t* data, std::size_t length) {
         if (std::fwrite(data, 1, length, m_file) != length) {
-            SetError("cannot write to " + m_path + ": " + std::strerror(errno));
+            SetError("cannot write to " + Describe() + ": " + std::strerror(errno));
             return false;
         }
         return true;
