@@ -3,12 +3,6 @@
 #include "diagnose.h"
 
 namespace vantrel::capture {
-namespace {
-
-// How long the camera's HTTP port may take to answer the diagnosis of a failed query.
-constexpr int kDiagnoseTimeoutMs = 3000;
-
-} // namespace
 
 CaptureEnd QueryCapabilities(Plugin& plugin, const CameraEndpoint& camera, bool ntsc,
                              double timeoutSeconds, CapabilityResults& results) {

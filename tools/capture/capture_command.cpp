@@ -16,9 +16,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long the camera's HTTP port may take to answer the diagnosis.
-constexpr int kDiagnoseTimeoutMs = 3000;
-
 // The driver's numbered parameters: video standard, RTSP port, firmware text.
 std::vector<std::string> DriverParameters(const Options& options, const CameraEndpoint& camera) {
     std::vector<std::string> parameters{options.ntsc ? "1" : "0"};
