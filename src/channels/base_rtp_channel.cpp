@@ -46,6 +46,11 @@ std::int32_t CBaseRTPChannel::Run() {
         if (stop) {
             break;
         }
+        if (GetState() == kStateStreaming) {
+            ReportAttemptFailure(
+                    FormatString("stream stalled: no frame from the camera for %d ms (%s)",
+                                 info.dataTimeout, SessionUrl().c_str()));
+        }
         SetState(kStateSignalLost);
         if (WithinLossGrace()) {
             continue;

@@ -85,9 +85,19 @@ bool CBaseRTSPChannel::StartStreaming() {
     settings.rtpPort = m_rtpPort;
     settings.rtcpPort = m_rtcpPort;
     FillSessionSettings(settings);
+    const std::uint64_t connecting = platform::MonotonicMs();
     if (!m_client->Connect(settings)) {
-        ReportAttemptFailure(FormatString("cannot connect to %s: connection refused or timed out",
-                                          SessionUrl().c_str()));
+        // The client tells no cause; a failure that used up the time-out is one of no answer.
+        const std::uint64_t elapsed = platform::MonotonicMs() - connecting;
+        if (settings.connectTimeout > 0 && elapsed + elapsed / 10 >= settings.connectTimeout) {
+            ReportAttemptFailure(FormatString("cannot connect to %s: no answer within %u ms",
+                                              SessionUrl().c_str(),
+                                              static_cast<unsigned>(settings.connectTimeout)));
+        } else {
+            ReportAttemptFailure(
+                    FormatString("cannot connect to %s: connection refused or host unreachable",
+                                 SessionUrl().c_str()));
+        }
         return false;
     }
     if (m_stopEvent.IsSet() || !Step(kDescribe) || m_stopEvent.IsSet()) {

@@ -61,7 +61,8 @@ public:
 
     [[nodiscard]] bool IsAborted() const { return m_aborted.load(); }
 
-    // StatusCode is the status of the last response head received; 0 before the first.
+    // StatusCode is the status of the response head the last Send received; 0 when it received
+    // none.
     [[nodiscard]] std::uint32_t StatusCode() const { return m_statusCode; }
 
     // AuthScheme is 0 until a 401 named the camera's first scheme, then that scheme's value.

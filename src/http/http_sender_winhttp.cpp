@@ -219,6 +219,7 @@ CHttpSender::CHttpSender(const norvane::DEVICE_INFO& settings) : m_deviceInfo(se
 CHttpSender::~CHttpSender() = default;
 
 bool CHttpSender::Send(const HttpRequest& request) {
+    m_statusCode = 0; // a status left from an earlier request would be taken for this one's
     if (!m_transfer) {
         return false;
     }

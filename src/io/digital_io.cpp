@@ -38,7 +38,8 @@ std::optional<std::uint32_t> CDigitalIO::InputStateFromStatus(std::string_view a
 }
 
 bool CDigitalIO::WriteOutput(std::uint32_t /*index*/, std::uint32_t state) {
-    return HUtils::RequestSet(*m_outputHttp, SwitchRequest(state), nullptr);
+    // A refusal is told with its status, so that a host can tell refused credentials.
+    return HUtils::RequestSet(*m_outputHttp, SwitchRequest(state), m_driver);
 }
 
 bool CDigitalIO::PollInputs() {

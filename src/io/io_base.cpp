@@ -84,7 +84,9 @@ void CIOBase::InitializeIO() {
             std::lock_guard<std::mutex> guard(m_stateLock);
             m_outputStates[index] = kIOStateInactive;
         }
-        if (!WriteOutput(index, kIOStateInactive)) {
+        if (WriteOutput(index, kIOStateInactive)) {
+            ReportSwitched(index, kIOStateInactive);
+        } else {
             ReportFailure();
         }
     }
@@ -149,8 +151,17 @@ void CIOBase::ProcessOutput(thread::CWorkItemThread::IWorkItem& item) {
         }
         found->second = request.state;
     }
-    if (!WriteOutput(request.index, request.state)) {
+    if (WriteOutput(request.index, request.state)) {
+        ReportSwitched(request.index, request.state);
+    } else {
         ReportFailure();
+    }
+}
+
+void CIOBase::ReportSwitched(std::uint32_t index, std::uint32_t state) {
+    // The host's only word that a switch took place: SetOutput itself only queues it.
+    if (m_driver != nullptr && !m_stopping.load()) {
+        m_driver->DebugMessage(2, "CIOBase: the camera took output %u state %u", index, state);
     }
 }
 

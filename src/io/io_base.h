@@ -135,6 +135,8 @@ private:
         CIOBase& m_owner;
     };
 
+    // ReportSwitched tells at level 2 that the camera accepted an output's new state.
+    void ReportSwitched(std::uint32_t index, std::uint32_t state);
     // ProcessOutput carries out one output request on the output worker.
     void ProcessOutput(thread::CWorkItemThread::IWorkItem& item);
     // PollOnce reads the inputs once on the input poller.

@@ -1,10 +1,13 @@
 // Pure parts of the simulated camera: its command line, hashes, encodings, media splitting and
 // the packetizers. The packetizer tests rebuild the media with an independent reading of RFC 6184
 // and RFC 2435.
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
+#include "camera_sim.h"
 #include "sim_media.h"
 #include "sim_options.h"
 #include "sim_packetizer.h"
@@ -325,6 +328,32 @@ TEST(SimMedia, MjpegRejectsPicturesThatRtpJpegCannotCarry) {
     EXPECT_FALSE(ParseMjpeg(picture, &error));
     EXPECT_NE(error.find("progressive"), std::string::npos);
     EXPECT_FALSE(ParseMjpeg(std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF}, &error));
+
+    // Optimised Huffman tables (ffmpeg's default): the last symbol of the first DHT changed.
+    picture = EmbeddedMjpeg_704x576()->pictures[0].file;
+    bool changed = false;
+    for (std::size_t i = 0; i + 4 < picture.size() && !changed; ++i) {
+        if (picture[i] == 0xFF && picture[i + 1] == 0xC4) {
+            const std::size_t end = i + 2 + ((picture[i + 2] << 8) | picture[i + 3]);
+            picture[end - 1] ^= 0x01;
+            changed = true;
+        }
+    }
+    ASSERT_TRUE(changed) << "the embedded picture carries its Huffman tables";
+    EXPECT_FALSE(ParseMjpeg(picture, &error));
+    EXPECT_NE(error.find("Huffman tables other than the standard ones"), std::string::npos);
+    // A camera given such a clip refuses to start and says how to make a suitable one.
+    const std::string path = test::UniqueTempPath("optimised.mjpeg");
+    std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(picture.data()),
+                   static_cast<std::streamsize>(picture.size()));
+    CameraSimConfig config;
+    config.mjpegFile = path;
+    CCameraSim camera(config);
+    EXPECT_FALSE(camera.Start(&error));
+    EXPECT_NE(error.find("Huffman"), std::string::npos) << error;
+    EXPECT_NE(error.find("ffmpeg -i INPUT -an -c:v mjpeg -huffman default"), std::string::npos);
+    std::remove(path.c_str());
 }
 
 std::vector<std::vector<std::uint8_t>> Depacketize(const std::vector<RtpPayload>& payloads) {

@@ -279,6 +279,11 @@ TEST_F(ChannelEndToEnd, SignalLossIsReportedAndStreamRecovers) {
     ASSERT_TRUE(Video()->GetChannelStatus(0, &state, &reserved, nullptr, 0));
     EXPECT_EQ(state, 2);
     ASSERT_TRUE(m_debug.WaitFor("Signal was lost for camera 127.0.0.1", 5s));
+    EXPECT_EQ(
+            m_debug.CountContaining("stream stalled: no frame from the camera for 1500 ms (rtsp://"
+                                    "127.0.0.1:" +
+                                    std::to_string(m_sim->RtspPort()) + "/vtl_media/main)"),
+            1U);
     const std::size_t before = m_sink.FrameCount();
     m_sim->SetFaults({});
     ASSERT_TRUE(Eventually([&] { return m_sink.FrameCount() > before + 5; }, 30s));
@@ -319,11 +324,9 @@ TEST_F(ChannelEndToEnd, FailedAttemptsTellTheirCauseOncePerChange) {
     ASSERT_TRUE(m_debug.WaitFor(configuration, 20s));
     const std::size_t gets = RequestCount("GET");
     ASSERT_TRUE(Eventually([&] { return RequestCount("GET") >= gets + 4; }, 30s));
-    EXPECT_EQ(m_debug.CountContaining(configuration +
-                                      "norvane::HUtils::RequestGetRD: device "
-                                      "127.0.0.1:" +
-                                      std::to_string(m_sim->HttpPort()) +
-                                      " does not process request"),
+    EXPECT_EQ(m_debug.CountContaining(configuration + "HTTP status 401 (credentials refused) for " +
+                                      m_sim->HttpUrl("/cgi-bin/action.fcgi?vtl_api=") +
+                                      "set_setup.video.codec"),
               1U);
     Video()->CloseChannel(0);
 }
@@ -559,6 +562,54 @@ TEST_F(ChannelEndToEnd, CloseChannelDuringAHangingConfigurationRequest) {
     ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
     ASSERT_TRUE(camera.AcceptAndRead(5s)) << "the configuration request was sent";
     CloseChannelTimed(Video(), "the configuration request hangs");
+}
+
+// A camera whose HTTP port refuses connections and one that takes the request but never answers
+// are told apart, each with its address.
+TEST_F(ChannelEndToEnd, UnreachableAndSilentCamerasAreToldApart) {
+    {
+        SilentListener camera(false);
+        OpenDriverAt(camera.Port(), camera.Port(), kStreamTypeH264, 1500, 1500);
+        test::FakeChannelParams params(640, 480, 40, 50);
+        ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+        EXPECT_TRUE(
+                m_debug.WaitFor("camera configuration failed: no answer from http://127.0.0.1:" +
+                                        std::to_string(camera.Port()) + " within 1500 ms",
+                                20s));
+        Video()->CloseChannel(0);
+    }
+    std::uint16_t closedPort = 0;
+    {
+        SilentListener gone(false);
+        closedPort = gone.Port(); // nobody listens there once it is gone
+    }
+    OpenDriverAt(closedPort, closedPort, kStreamTypeH264, 1500, 1500);
+    test::FakeChannelParams params(640, 480, 40, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    EXPECT_TRUE(m_debug.WaitFor("camera configuration failed: cannot connect to http://127.0.0.1:" +
+                                        std::to_string(closedPort) +
+                                        " (connection refused or host unreachable)",
+                                20s));
+    Video()->CloseChannel(0);
+
+    // The camera takes its configuration, but nothing listens on the RTSP port.
+    StartCamera();
+    OpenDriverAt(m_sim->HttpPort(), closedPort, kStreamTypeH264, 1500, 1500);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    EXPECT_TRUE(m_debug.WaitFor("cannot connect to rtsp://127.0.0.1:" + std::to_string(closedPort) +
+                                        "/vtl_media/main: connection refused or host unreachable",
+                                20s));
+    Video()->CloseChannel(0);
+
+    // An RTSP port that takes no connection: no answer, with the time waited.
+    SilentListener full(true);
+    OpenDriverAt(m_sim->HttpPort(), full.Port(), kStreamTypeH264, 1500, 1500);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    EXPECT_TRUE(
+            m_debug.WaitFor("cannot connect to rtsp://127.0.0.1:" + std::to_string(full.Port()) +
+                                    "/vtl_media/main: no answer within 1500 ms",
+                            20s));
+    Video()->CloseChannel(0);
 }
 
 } // namespace

@@ -78,6 +78,11 @@ bool CSimState::LoadMedia(std::string* error) {
     }
     if (!m_config.mjpegFile.empty()) {
         m_jpegClip = LoadFile<JpegClip>(m_config.mjpegFile, ParseMjpeg, error);
+        if (!m_jpegClip) {
+            // Nothing is re-encoded here: the user makes a clip that RTP/JPEG can carry.
+            *error += ". Make a suitable clip with: ffmpeg -i INPUT -an -c:v mjpeg -huffman "
+                      "default -pix_fmt yuvj420p -q:v 5 -f mjpeg clip.mjpeg";
+        }
         return m_jpegClip != nullptr;
     }
     m_jpegClip = EmbeddedMjpeg_704x576();

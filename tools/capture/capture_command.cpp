@@ -1,21 +1,21 @@
 // capture: open the driver like a recording server, open channel 0 and write every frame.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
 
+#include "capture_summary.h"
 #include "capture_verdict.h"
 #include "commands.h"
 #include "diagnose.h"
 #include "host_objects.h"
+#include "json_text.h"
 #include "reception_text.h"
 
 namespace vantrel::capture {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// How long the camera's HTTP port may take to answer the diagnosis.
-constexpr int kDiagnoseTimeoutMs = 3000;
 
 // The driver's numbered parameters: video standard, RTSP port, firmware text.
 std::vector<std::string> DriverParameters(const Options& options, const CameraEndpoint& camera) {
@@ -26,41 +26,58 @@ std::vector<std::string> DriverParameters(const Options& options, const CameraEn
     return parameters;
 }
 
+double SecondsBetween(std::int64_t fromNs, std::int64_t toNs) {
+    return static_cast<double>(toNs - fromNs) / 1e9;
+}
+
+std::int64_t Nanoseconds(Clock::time_point time) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+}
+
+// Snapshot reads the running totals as they stand at `now`.
+CaptureSummary Snapshot(const CaptureStats& stats, Clock::time_point opened, Clock::time_point now,
+                        const std::string& output) {
+    CaptureSummary s;
+    s.frames = stats.frames.load();
+    s.keyFrames = stats.keyFrames.load();
+    s.bytes = stats.bytes.load();
+    s.width = stats.width.load();
+    s.height = stats.height.load();
+    s.signalLossReports = stats.signalLost.load();
+    s.output = output;
+    const std::int64_t first = stats.firstFrameNs.load();
+    if (first == 0) {
+        s.setupSeconds = SecondsBetween(Nanoseconds(opened), Nanoseconds(now));
+    } else {
+        s.state = "streaming";
+        s.setupSeconds = SecondsBetween(Nanoseconds(opened), first);
+        s.streamingSeconds = SecondsBetween(first, Nanoseconds(now));
+    }
+    return s;
+}
+
 // StatusLine shows the frame count, rate and bit rate: on a terminal one line redrawn in place
 // twice a second, in a log one line every 5 s.
 class StatusLine {
 public:
     explicit StatusLine(Clock::time_point start) : m_last(start) {}
 
-    void Update(Clock::time_point now, double elapsed, const CaptureStats& stats,
-                norvane::ipcapture::IIPVideoCaptureEx& video, bool quiet,
+    void Update(Clock::time_point now, double elapsed, const CaptureSummary& s,
                 const std::string& reception) {
         const double since = std::chrono::duration<double>(now - m_last).count();
         if (since < (ConsoleDebugSink::IsTerminal() ? 0.5 : 5.0)) {
             return;
         }
-        const std::uint64_t frames = stats.frames.load();
-        const std::uint64_t bytes = stats.bytes.load();
-        const double fps = static_cast<double>(frames - m_frames) / since;
-        const double kbps = static_cast<double>(bytes - m_bytes) * 8 / 1000 / since;
-        m_frames = frames;
-        m_bytes = bytes;
+        const double fps = static_cast<double>(s.frames - m_frames) / since;
+        const double kbps = static_cast<double>(s.bytes - m_bytes) * 8 / 1000 / since;
+        m_frames = s.frames;
+        m_bytes = s.bytes;
         m_last = now;
-        if (quiet) {
-            return;
-        }
-        int32_t state = 2;
-        int32_t reserved = 0;
-        video.GetChannelStatus(0, &state, &reserved, nullptr, 0);
-        std::fprintf(
-                stderr,
-                ConsoleDebugSink::IsTerminal()
-                        ? "\r\033[K%s  frames %llu (key %llu)  %s fps  %s kbit/s  %ux%u%s  %s s"
-                        : "%s  frames %llu (key %llu)  %s fps  %s kbit/s  %ux%u%s  %s s\n",
-                state == 0 ? "streaming" : "connecting", static_cast<unsigned long long>(frames),
-                static_cast<unsigned long long>(stats.keyFrames.load()), FixedText(fps, 1).c_str(),
-                FixedText(kbps, 0).c_str(), stats.width.load(), stats.height.load(),
-                reception.c_str(), FixedText(elapsed, 1).c_str());
+        ConsoleDebugSink::Status(s.state + "  frames " + std::to_string(s.frames) + " (key " +
+                                 std::to_string(s.keyFrames) + ")  " + FixedText(fps, 1) +
+                                 " fps  " + FixedText(kbps, 0) + " kbit/s  " +
+                                 std::to_string(s.width) + "x" + std::to_string(s.height) +
+                                 reception + "  " + FixedText(elapsed, 1) + " s");
     }
 
 private:
@@ -69,37 +86,79 @@ private:
     std::uint64_t m_bytes = 0;
 };
 
+// TellDeliveredSize says once, at the first frame, what the camera delivers, and warns when it
+// is not the size asked for (a camera picks its nearest size without a word).
+void TellDeliveredSize(const Options& options, const CaptureSummary& s) {
+    const std::string delivered = std::to_string(s.width) + "x" + std::to_string(s.height);
+    ConsoleDebugSink::Info("vantrel-capture: first frame after " + FixedText(s.setupSeconds, 1) +
+                           " s of setup: " + delivered);
+    if (s.width != 0 && (s.width != options.width || s.height != options.height)) {
+        ConsoleDebugSink::Print("vantrel-capture: warning: the camera delivers " + delivered +
+                                ", not the " + std::to_string(options.width) + "x" +
+                                std::to_string(options.height) + " asked for");
+    }
+}
+
 // WatchCapture waits for the end of an open channel's capture and reports on the way.
-CaptureEnd WatchCapture(const Options& options, const CameraEndpoint& camera,
-                        const CaptureStats& stats, const ConsoleDebugSink& debugSink,
-                        norvane::ipcapture::IIPVideoCaptureEx& video, const std::string& output,
+CaptureEnd WatchCapture(const Options& options, const CameraEndpoint& camera, CaptureStats& stats,
+                        const ConsoleDebugSink& debugSink, const FrameWriter& writer,
                         Clock::time_point start, const ReceptionReader& reception) {
     StatusLine status(start);
     // The loop only watches and reports: a terminal's status line is redrawn twice a second, a
     // log gets a line every 5 s, so a slower tick there saves wake-ups without delaying anything
     // but Ctrl-C (by at most the tick).
     const auto tick = std::chrono::milliseconds(ConsoleDebugSink::IsTerminal() ? 250 : 500);
+    auto nextProgress = start + std::chrono::seconds(1);
+    bool told = false;
+    auto wait = tick;
     while (true) {
-        std::this_thread::sleep_for(tick);
+        stats.WaitForLimit(wait);
         const auto now = Clock::now();
+        const CaptureSummary s = Snapshot(stats, start, now, writer.Describe());
         CaptureProgress progress;
         progress.elapsedSeconds = std::chrono::duration<double>(now - start).count();
-        progress.frames = stats.frames.load();
+        progress.streamingSeconds = s.streamingSeconds;
+        if (s.frames > 0) {
+            progress.sinceFrameSeconds = SecondsBetween(stats.lastFrameNs.load(), Nanoseconds(now));
+        }
+        progress.frames = s.frames;
         progress.stopRequested = StopRequested();
         progress.writeFailed = stats.writeFailed;
         progress.credentialsRefused = debugSink.CredentialsRefused();
         progress.sendFailed = debugSink.Unreachable();
+        if (!told && s.frames > 0) {
+            TellDeliveredSize(options, s);
+            told = true;
+        }
         const CaptureOutcome outcome = JudgeCapture(progress, options);
         if (outcome != CaptureOutcome::Running) {
-            const CameraDiagnosis diagnosis =
+            CaptureEndContext context;
+            context.diagnosis =
                     outcome == CaptureOutcome::SendFailed
                             ? DiagnoseCamera(camera.host, camera.httpPort, kDiagnoseTimeoutMs)
                             : CameraDiagnosis::Answers;
-            return CaptureEndOf(outcome, diagnosis, debugSink.LastError(), output,
-                                options.connectTimeoutSeconds);
+            context.lastError = debugSink.LastError();
+            context.output = writer.Describe();
+            context.connectTimeoutSeconds = options.connectTimeoutSeconds;
+            context.stallTimeoutSeconds = StallTimeout(options);
+            context.frames = s.frames;
+            return CaptureEndOf(outcome, context);
         }
-        status.Update(now, progress.elapsedSeconds, stats, video, options.quiet,
-                      reception.Text(true));
+        if (options.progress && now >= nextProgress) {
+            nextProgress += std::chrono::seconds(1);
+            std::printf("%s\n", ProgressJson(s, progress.elapsedSeconds).c_str());
+            std::fflush(stdout);
+        }
+        status.Update(now, progress.elapsedSeconds, s, reception.Text(true));
+        // The last wait of a timed run ends with its duration, not up to a tick later.
+        wait = tick;
+        if (options.durationSeconds > 0 && s.frames > 0) {
+            const auto left =
+                    std::chrono::duration<double>(options.durationSeconds - s.streamingSeconds);
+            wait = std::max(
+                    std::chrono::milliseconds(1),
+                    std::min(tick, std::chrono::duration_cast<std::chrono::milliseconds>(left)));
+        }
     }
 }
 
@@ -110,17 +169,27 @@ std::atomic<bool>& StopRequested() {
     return stop;
 }
 
+void ReportFailure(const Options& options, int exitCode, const std::string& message) {
+    ConsoleDebugSink::Print("vantrel-capture: error: " + message);
+    if (options.json) {
+        std::printf("%s\n",
+                    JsonObject().Add("exit_code", exitCode).Add("error", message).Text().c_str());
+    }
+}
+
 int RunCapture(const Options& options, Plugin& plugin, const CameraEndpoint& camera) {
     const bool jpeg = options.stream == StreamKind::Mjpeg;
-    std::string error;
     const bool h265 = options.stream == StreamKind::H265;
-    std::unique_ptr<FrameWriter> writer = MakeWriter(options.out, jpeg, error, h265);
+    const char* const codec = jpeg ? "MJPEG" : h265 ? "H.265" : "H.264";
+    std::string error;
+    std::unique_ptr<FrameWriter> writer =
+            MakeWriter(options.out, jpeg, options.overwrite, error, h265);
     if (!writer) {
-        ConsoleDebugSink::Print("vantrel-capture: error: " + error);
+        ReportFailure(options, kExitUsage, error);
         return kExitUsage;
     }
 
-    ConsoleDebugSink debugSink(options.quiet ? 1 : options.verbosity);
+    ConsoleDebugSink debugSink;
     PoolAllocator allocator;
     OpenParams params;
     params.connection.address = camera.host;
@@ -137,11 +206,13 @@ int RunCapture(const Options& options, Plugin& plugin, const CameraEndpoint& cam
     // Declared after every host object it is handed, so that it goes before them on every path.
     DriverHandle driver = plugin.CreateDriver();
     if (!driver) {
-        ConsoleDebugSink::Print("vantrel-capture: error: the plug-in could not create a driver");
+        writer->Discard();
+        ReportFailure(options, kExitPlugin, "the plug-in could not create a driver");
         return kExitPlugin;
     }
     if (!driver->Open(&debugSink, &allocator, &params) || driver->GetVideoCapture() == nullptr) {
-        ConsoleDebugSink::Print("vantrel-capture: error: the driver could not be opened");
+        writer->Discard();
+        ReportFailure(options, kExitPlugin, "the driver could not be opened");
         return kExitPlugin;
     }
 
@@ -152,40 +223,50 @@ int RunCapture(const Options& options, Plugin& plugin, const CameraEndpoint& cam
     channelParams.quality = options.quality;
     norvane::ipcapture::IIPVideoCaptureEx* video = driver->GetVideoCapture();
 
-    ConsoleDebugSink::Print("vantrel-capture: " +
-                            std::string(jpeg   ? "MJPEG"
-                                        : h265 ? "H.265"
-                                               : "H.264") +
-                            " " + std::to_string(options.width) + "x" +
-                            std::to_string(options.height) + " at " + std::to_string(options.fps) +
-                            " fps from " + camera.host + ":" + std::to_string(camera.httpPort) +
-                            " to " + writer->Describe());
+    const std::string cameraText = camera.host + ":" + std::to_string(camera.httpPort);
+    ConsoleDebugSink::Info("vantrel-capture: asking " + cameraText + " for " + codec + " " +
+                           std::to_string(options.width) + "x" + std::to_string(options.height) +
+                           " at " + std::to_string(options.fps) +
+                           " fps; output: " + writer->Describe());
     const bool opened = video->OpenChannel(0, &frameSink, &channelParams);
     const auto start = Clock::now();
     const ReceptionReader reception{plugin.reception, driver.get()};
-    const CaptureEnd end =
-            opened ? WatchCapture(options, camera, stats, debugSink, *video, writer->Describe(),
-                                  start, reception)
-                   : CaptureEndOf(CaptureOutcome::ChannelNotStarted, CameraDiagnosis::Answers, "",
-                                  writer->Describe(), options.connectTimeoutSeconds);
+    CaptureEnd end =
+            opened ? WatchCapture(options, camera, stats, debugSink, *writer, start, reception)
+                   : CaptureEndOf(CaptureOutcome::ChannelNotStarted, {});
     const std::string receptionSummary = reception.Text(false);
     video->CloseChannel(0);
     driver.reset(); // no frame arrives after this: the summary's counts are final
 
-    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    const std::uint64_t frames = stats.frames.load();
-    ConsoleDebugSink::Print("vantrel-capture: " + std::to_string(frames) + " frames (" +
-                            std::to_string(stats.keyFrames.load()) + " key), " +
-                            FixedText(static_cast<double>(stats.bytes.load()) / 1e6, 1) +
-                            " MB in " + FixedText(elapsed, 1) + " s, " +
-                            FixedText(elapsed > 0 ? static_cast<double>(frames) / elapsed : 0, 1) +
-                            " fps, " + std::to_string(stats.signalLost.load()) +
-                            " signal-loss reports; output: " + writer->Describe());
+    CaptureSummary summary = Snapshot(stats, start, Clock::now(), writer->Describe());
+    if (summary.frames > 0) {
+        // The streaming time ends with the last frame, not with the tear-down.
+        summary.streamingSeconds =
+                SecondsBetween(stats.firstFrameNs.load(), stats.lastFrameNs.load());
+    }
+    if (stats.writeFailed || (summary.frames > 0 && !writer->Finish())) {
+        end = {kExitOutput, "the output is not complete: " + writer->Error()};
+    }
+    if (summary.frames == 0) {
+        writer->Discard(); // a run that wrote nothing leaves no file behind
+        if (end.exitCode == kExitOk) {
+            end = {kExitCamera, "no frame arrived"};
+        }
+    }
+    ConsoleDebugSink::Print("vantrel-capture: " + SummaryText(summary));
     if (!receptionSummary.empty()) {
         ConsoleDebugSink::Print("vantrel-capture: " + receptionSummary);
     }
     if (end.exitCode != kExitOk) {
         ConsoleDebugSink::Print("vantrel-capture: error: " + end.reason);
+    }
+    if (options.json) {
+        CaptureRequest request{cameraText,
+                               jpeg   ? "mjpeg"
+                               : h265 ? "h265"
+                                      : "h264",
+                               options.width, options.height, options.fps};
+        std::printf("%s\n", SummaryJson(summary, request, end.exitCode, end.reason).c_str());
     }
     return end.exitCode;
 }

@@ -14,9 +14,13 @@ CaptureOutcome JudgeCapture(const CaptureProgress& progress, const Options& opti
     if (progress.writeFailed) {
         return CaptureOutcome::WriteFailed;
     }
-    if ((options.frames > 0 && progress.frames >= options.frames) ||
-        (options.durationSeconds > 0 && progress.elapsedSeconds >= options.durationSeconds)) {
+    if (!noFrame &&
+        ((options.frames > 0 && progress.frames >= options.frames) ||
+         (options.durationSeconds > 0 && progress.streamingSeconds >= options.durationSeconds))) {
         return CaptureOutcome::Finished;
+    }
+    if (options.keepTrying) {
+        return CaptureOutcome::Running;
     }
     if (noFrame && progress.credentialsRefused) {
         return CaptureOutcome::CredentialsRefused;
@@ -27,12 +31,15 @@ CaptureOutcome JudgeCapture(const CaptureProgress& progress, const Options& opti
     if (noFrame && progress.elapsedSeconds >= options.connectTimeoutSeconds) {
         return CaptureOutcome::NoFrameInTime;
     }
+    const double stall = StallTimeout(options);
+    if (!noFrame && stall > 0 && progress.sinceFrameSeconds >= stall) {
+        return CaptureOutcome::Stalled;
+    }
     return CaptureOutcome::Running;
 }
 
-CaptureEnd CaptureEndOf(CaptureOutcome outcome, CameraDiagnosis diagnosis,
-                        const std::string& lastError, const std::string& output,
-                        double connectTimeoutSeconds) {
+CaptureEnd CaptureEndOf(CaptureOutcome outcome, const CaptureEndContext& context) {
+    const std::string cause = context.lastError.empty() ? "" : " (" + context.lastError + ")";
     switch (outcome) {
     case CaptureOutcome::Running:
     case CaptureOutcome::Finished:
@@ -42,25 +49,28 @@ CaptureEnd CaptureEndOf(CaptureOutcome outcome, CameraDiagnosis diagnosis,
     case CaptureOutcome::Interrupted:
         return {kExitInterrupted, "interrupted before the first frame"};
     case CaptureOutcome::WriteFailed:
-        return {kExitCamera, "cannot write to " + output};
+        return {kExitOutput, "cannot write to " + context.output};
     case CaptureOutcome::CredentialsRefused:
-        return {kExitCredentials, "the camera refused the credentials (" + lastError + ")"};
+        return {kExitCredentials, "the camera refused the credentials" + cause};
     case CaptureOutcome::SendFailed:
         // Either nobody answers, or the camera refused the credentials before answering (a
         // refused Basic login is not retried).
-        switch (diagnosis) {
+        switch (context.diagnosis) {
         case CameraDiagnosis::NeedsCredentials:
             return {kExitCredentials,
                     "the camera refused the credentials: check --user and --password"};
         case CameraDiagnosis::Unreachable:
-            return {kExitCamera, "the camera cannot be reached (" + lastError + ")"};
+            return {kExitCamera, "the camera cannot be reached" + cause};
         default:
-            return {kExitCamera,
-                    "the camera does not take the driver's requests (" + lastError + ")"};
+            return {kExitCamera, "the camera does not take the driver's requests" + cause};
         }
     case CaptureOutcome::NoFrameInTime:
-        return {kExitCamera, "no frame arrived within " + FixedText(connectTimeoutSeconds, 0) +
-                                     " s" + (lastError.empty() ? "" : " (" + lastError + ")")};
+        return {kExitCamera, "no frame arrived within " +
+                                     FixedText(context.connectTimeoutSeconds, 0) + " s" + cause};
+    case CaptureOutcome::Stalled:
+        return {kExitCamera, "the stream stalled: no frame for " +
+                                     FixedText(context.stallTimeoutSeconds, 0) + " s after " +
+                                     std::to_string(context.frames) + " frames" + cause};
     }
     return {kExitCamera, "unknown end of the capture"};
 }

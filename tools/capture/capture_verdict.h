@@ -14,6 +14,8 @@ namespace vantrel::capture {
 // What a running capture has seen, read once per tick.
 struct CaptureProgress {
     double elapsedSeconds = 0;       // since the channel was opened
+    double streamingSeconds = 0;     // since the first frame; 0 before it
+    double sinceFrameSeconds = 0;    // since the last frame; 0 before the first
     std::uint64_t frames = 0;        // frames received
     bool stopRequested = false;      // SIGINT or SIGTERM
     bool writeFailed = false;        // the output refused a frame
@@ -30,11 +32,13 @@ enum class CaptureOutcome {
     CredentialsRefused, // refused credentials before the first frame
     SendFailed,         // no request reached the camera before the first frame: diagnose why
     NoFrameInTime,      // no frame within the connect time-out
+    Stalled,            // frames came, then none for the stall time-out
 };
 
 // JudgeCapture decides whether the capture goes on. A stop comes first, then a write failure,
-// then the frame and time limits; the reasons a camera sends nothing count only before the first
-// frame, refused credentials before a failed send and both before the connect time-out.
+// then the frame and streaming-time limits; with --keep-trying nothing else ends a run. The
+// reasons a camera sends nothing count only before the first frame, refused credentials before
+// a failed send and both before the connect time-out; the stall time-out only after it.
 [[nodiscard]] CaptureOutcome JudgeCapture(const CaptureProgress& progress, const Options& options);
 
 // How a capture ended, for the user: the exit status and, for a failure, the reason.
@@ -43,11 +47,18 @@ struct CaptureEnd {
     std::string reason; // empty when the capture succeeded
 };
 
-// CaptureEndOf words `outcome`. `diagnosis` (what the camera's HTTP port answers) is read only
-// for SendFailed; `lastError` is the driver's last error message, `output` names the output.
-[[nodiscard]] CaptureEnd CaptureEndOf(CaptureOutcome outcome, CameraDiagnosis diagnosis,
-                                      const std::string& lastError, const std::string& output,
-                                      double connectTimeoutSeconds);
+// What the wording of an end needs besides the outcome.
+struct CaptureEndContext {
+    CameraDiagnosis diagnosis = CameraDiagnosis::Answers; // read only for SendFailed
+    std::string lastError;                                // the driver's last error message
+    std::string output;                                   // names the output
+    double connectTimeoutSeconds = 30;
+    double stallTimeoutSeconds = 0;
+    std::uint64_t frames = 0;
+};
+
+// CaptureEndOf words `outcome`.
+[[nodiscard]] CaptureEnd CaptureEndOf(CaptureOutcome outcome, const CaptureEndContext& context);
 
 // FixedText writes `value` with `decimals` digits after the point, as the tool's lines show
 // rates, sizes and times.

@@ -17,6 +17,7 @@ constexpr int kExitUsage = 2;
 constexpr int kExitPlugin = 3;
 constexpr int kExitCamera = 4;
 constexpr int kExitCredentials = 5;
+constexpr int kExitOutput = 6; // the output was not fully written
 constexpr int kExitInterrupted = 130;
 
 // Where the camera is: the one on the command line or the built-in simulated camera.
@@ -31,6 +32,10 @@ struct CameraEndpoint {
 
 // Set by SIGINT and SIGTERM; every command polls it.
 std::atomic<bool>& StopRequested();
+
+// ReportFailure tells an error that ends a command: a line on stderr and, with --json, an
+// object {"exit_code": N, "error": "..."} on stdout.
+void ReportFailure(const Options& options, int exitCode, const std::string& message);
 
 int RunCapture(const Options& options, Plugin& plugin, const CameraEndpoint& camera);
 int RunProbe(const Options& options, Plugin& plugin, const CameraEndpoint& camera);

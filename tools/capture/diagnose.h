@@ -15,6 +15,9 @@ enum class CameraDiagnosis {
     NotHttp,          // something answers, but not with an HTTP status line
 };
 
+// How long the camera's HTTP port may take to answer the diagnosis.
+constexpr int kDiagnoseTimeoutMs = 3000;
+
 // DiagnoseCamera sends one request without credentials to the camera's CGI interface and reads
 // the status line, within `timeoutMs`.
 CameraDiagnosis DiagnoseCamera(const std::string& host, std::uint16_t port, int timeoutMs);

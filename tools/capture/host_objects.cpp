@@ -1,25 +1,87 @@
 #include "host_objects.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 
 #include <unistd.h>
 
+#include "options.h"
+
 namespace vantrel::capture {
+
+namespace {
 
 std::mutex& ConsoleMutex() {
     static std::mutex mutex;
     return mutex;
 }
 
+std::atomic<int>& VerbosityLevel() {
+    static std::atomic<int> verbosity{kVerbosityNormal};
+    return verbosity;
+}
+
+// TimeOfDay is the local time as HH:MM:SS.mmm.
+std::string TimeOfDay() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+            1000;
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
+                  local.tm_sec, static_cast<int>(millis));
+    return text;
+}
+
+} // namespace
+
 bool ConsoleDebugSink::IsTerminal() {
     static const bool terminal = ::isatty(STDERR_FILENO) == 1;
     return terminal;
 }
 
+void ConsoleDebugSink::SetVerbosity(int verbosity) {
+    VerbosityLevel().store(verbosity);
+}
+
+int ConsoleDebugSink::Verbosity() {
+    return VerbosityLevel().load();
+}
+
 void ConsoleDebugSink::Print(const std::string& line) {
+    const std::string stamped = TimeOfDay() + " " + line;
     std::lock_guard<std::mutex> guard(ConsoleMutex());
-    std::fprintf(stderr, IsTerminal() ? "\r\033[K%s\n" : "%s\n", line.c_str());
+    std::fprintf(stderr, IsTerminal() ? "\r\033[K%s\n" : "%s\n", stamped.c_str());
+}
+
+void ConsoleDebugSink::Info(const std::string& line) {
+    if (Verbosity() >= kVerbosityNormal) {
+        Print(line);
+    }
+}
+
+void ConsoleDebugSink::Detail(const std::string& line) {
+    if (Verbosity() >= kVerbosityVerbose) {
+        Print(line);
+    }
+}
+
+void ConsoleDebugSink::Status(const std::string& line) {
+    if (Verbosity() < kVerbosityNormal) {
+        return;
+    }
+    if (!IsTerminal()) {
+        Print(line);
+        return;
+    }
+    std::lock_guard<std::mutex> guard(ConsoleMutex());
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
 }
 
 void ConsoleDebugSink::OnDebugInfo(CDebugInfoIf* info) {
@@ -37,9 +99,16 @@ void ConsoleDebugSink::OnDebugInfo(CDebugInfoIf* info) {
         std::lock_guard<std::mutex> guard(m_mutex);
         m_lastError = text;
     }
-    if (static_cast<int>(level) <= m_verbosity || level == 3) {
-        static const char* const kNames[] = {"", "error", "info", "request"};
-        Print(std::string("[driver ") + (level <= 3 ? kNames[level] : "?") + "] " + text);
+    if (m_observer) {
+        m_observer(level, text);
+    }
+    static const char* const kNames[] = {"", "error", "info", "not sent"};
+    const std::string line =
+            std::string("[driver ") + (level <= 3 ? kNames[level] : "?") + "] " + text;
+    if (level == 2) {
+        Detail(line);
+    } else {
+        Print(line);
     }
 }
 
@@ -105,8 +174,18 @@ bool FrameSink::OnFrame(norvane::IHostSample* hostSample) {
         ++m_stats.keyFrames;
     }
     m_stats.bytes += length;
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count();
+    if (m_stats.firstFrameNs.load() == 0) {
+        m_stats.firstFrameNs = now;
+    }
+    m_stats.lastFrameNs = now;
     m_stats.width = sample->width;
     m_stats.height = sample->height;
+    if (m_frameLimit != 0 && m_stats.frames.load() >= m_frameLimit) {
+        m_stats.SignalLimit();
+    }
     return true;
 }
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,10 +22,12 @@
 namespace vantrel::capture {
 
 // Prints the driver's messages with their level to stderr and remembers what they said about
-// refused credentials and unreachable cameras.
+// refused credentials and unreachable cameras. Every line starts with the time of day.
 class ConsoleDebugSink : public norvane::IDebugSink {
 public:
-    explicit ConsoleDebugSink(int verbosity) : m_verbosity(verbosity) {}
+    // The driver's errors (levels 1 and 3) are always printed, its information (level 2) from
+    // kVerbosityVerbose on.
+    ConsoleDebugSink() = default;
 
     void OnDebugInfo(CDebugInfoIf* info) override;
 
@@ -33,17 +36,33 @@ public:
     [[nodiscard]] bool Unreachable() const { return m_unreachable.load(); }
 
     [[nodiscard]] std::string LastError() const;
-    // Print writes a line of the tool's own on stderr, clearing the status line first.
+
+    // SetObserver hands every message text to `observer` too (from the driver's threads); set
+    // before the driver is opened.
+    void SetObserver(std::function<void(unsigned level, const std::string& text)> observer) {
+        m_observer = std::move(observer);
+    }
+
+    // SetVerbosity chooses what Info and Detail print (kVerbosityQuiet ... kVerbosityVerbose).
+    static void SetVerbosity(int verbosity);
+    static int Verbosity();
+    // Print writes a line on stderr whatever the verbosity (errors, the summary), clearing the
+    // status line first.
     static void Print(const std::string& line);
+    // Info prints from the normal verbosity on, Detail only when verbose.
+    static void Info(const std::string& line);
+    static void Detail(const std::string& line);
+    // Status shows the status line: on a terminal redrawn in place, otherwise logged as a line.
+    static void Status(const std::string& line);
     // IsTerminal tells whether stderr is a terminal (the status line is then kept in place).
     static bool IsTerminal();
 
 private:
-    int m_verbosity;
     std::atomic<bool> m_credentialsRefused{false};
     std::atomic<bool> m_unreachable{false};
     mutable std::mutex m_mutex;
     std::string m_lastError;
+    std::function<void(unsigned, const std::string&)> m_observer;
 };
 
 // A host sample: a growable buffer and its attributes.
@@ -166,6 +185,29 @@ struct CaptureStats {
     std::atomic<std::uint32_t> width{0};
     std::atomic<std::uint32_t> height{0};
     std::atomic<bool> writeFailed{false};
+    // Steady-clock times of the first and the last frame in nanoseconds; 0 before the first.
+    std::atomic<std::int64_t> firstFrameNs{0};
+    std::atomic<std::int64_t> lastFrameNs{0};
+
+    // WaitForLimit sleeps up to `wait`, or less when the frame limit is reached meanwhile: a run
+    // of --frames ends with its last frame, not up to a tick later.
+    void WaitForLimit(std::chrono::milliseconds wait) {
+        std::unique_lock<std::mutex> lock(m_wakeMutex);
+        m_wake.wait_for(lock, wait, [this] { return m_limitReached; });
+    }
+
+    void SignalLimit() {
+        {
+            std::lock_guard<std::mutex> lock(m_wakeMutex);
+            m_limitReached = true;
+        }
+        m_wake.notify_all();
+    }
+
+private:
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wake;
+    bool m_limitReached = false;
 };
 
 // Writes every frame to the output and counts it; with a frame limit, frames after it are taken

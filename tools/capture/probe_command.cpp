@@ -1,251 +1,158 @@
-// probe: the capability query, as a host asks it before adding a camera.
-#include <chrono>
-#include <condition_variable>
+// probe: the capability query, as a host asks it before adding a camera, shown as a table or as
+// typed JSON with named keys.
 #include <cstdio>
-#include <map>
-#include <mutex>
-#include <thread>
-#include <vector>
+#include <set>
 
+#include "capability_query.h"
 #include "commands.h"
 #include "host_objects.h"
+#include "json_text.h"
 
 namespace vantrel::capture {
 namespace {
 
-// Collects what the driver reports into plain values.
-class Results : public norvane::ICapabilityResults {
-public:
-    struct Property {
-        std::string name;
-        std::string text;
-        uint32_t flag = 0;
-    };
-
-    struct Resolution {
-        std::string text;
-        uint32_t width = 0;
-        uint32_t height = 0;
-        uint32_t interval = 0;
-    };
-
-    void SetValue(uint32_t id, uint32_t value) override { values[id] = value; }
-
-    void SetModelName(const char* name) override { model = name != nullptr ? name : ""; }
-
-    norvane::ICapabilityField* GetConnectionField(uint32_t index) override {
-        return &m_fields[index < m_fields.size() ? index : 0];
-    }
-
-    norvane::ICapabilityProperty* GetProperty(uint32_t index) override {
-        return &m_properties[index < m_properties.size() ? index : 0];
-    }
-
-    norvane::IResolutionList* GetResolutionList() override { return &m_resolutions; }
-
-    norvane::IFrameIntervalList* GetFrameIntervalList(uint32_t) override { return &m_intervals; }
-
+// What the query found, in the words a user reads.
+struct Capabilities {
     std::string model;
-    std::map<uint32_t, uint32_t> values;
-    std::vector<Resolution> resolutions;
-    std::vector<uint32_t> intervals;
-    uint32_t defaultInterval = 0;
+    std::string firmware; // empty when the camera names none
+    std::string address;
+    std::uint16_t httpPort = 80;
+    std::uint16_t rtspPort = 554;
+    std::uint32_t inputs = 0;
+    std::uint32_t outputs = 0;
+    std::string videoStandard; // "50 Hz" or "60 Hz"
 
-    [[nodiscard]] std::string Field(std::size_t index) const { return m_fields[index].text; }
-
-    [[nodiscard]] const Property& PropertyAt(std::size_t index) const {
-        return m_properties[index].value;
-    }
-
-private:
-    struct FieldItem : norvane::ICapabilityField {
-        void SetText(const char* value) override { text = value != nullptr ? value : ""; }
-
-        std::string text;
+    struct Codec {
+        std::string name;      // h264, h265 or mjpeg
+        std::string streamUrl; // where the driver takes it from
     };
 
-    struct PropertyItem : norvane::ICapabilityProperty {
-        void SetText(const char* text) override { value.text = text != nullptr ? text : ""; }
-
-        void SetFlag(uint32_t flag) override { value.flag = flag; }
-
-        void SetName(const char* name) override { value.name = name != nullptr ? name : ""; }
-
-        void SetKind(uint32_t) override {}
-
-        Property value;
-    };
-
-    struct ResolutionItems : norvane::IResolutionList {
-        explicit ResolutionItems(Results& owner) : results(owner) {}
-
-        void Add(const char* text, uint32_t width, uint32_t height, uint32_t interval) override {
-            results.resolutions.push_back({text != nullptr ? text : "", width, height, interval});
-        }
-
-        Results& results;
-    };
-
-    struct IntervalItems : norvane::IFrameIntervalList {
-        explicit IntervalItems(Results& owner) : results(owner) {}
-
-        void SetDefault(uint32_t interval) override { results.defaultInterval = interval; }
-
-        void Add(uint32_t interval) override { results.intervals.push_back(interval); }
-
-        Results& results;
-    };
-
-    std::vector<FieldItem> m_fields = std::vector<FieldItem>(5);
-    std::vector<PropertyItem> m_properties = std::vector<PropertyItem>(4);
-    ResolutionItems m_resolutions{*this};
-    IntervalItems m_intervals{*this};
+    std::vector<Codec> codecs;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes; // width, height
+    std::vector<std::uint32_t> frameRates;                      // frames per second
+    std::uint32_t defaultFrameRate = 0;
 };
 
-class Callback : public norvane::ICapabilityCallback {
-public:
-    void OnSucceeded() override { Finish(true, 0, ""); }
-
-    void OnFailed(int32_t failureCode, const char* text) override {
-        Finish(false, failureCode, text != nullptr ? text : "");
-    }
-
-    bool Wait(std::chrono::milliseconds timeout) {
-        std::unique_lock<std::mutex> guard(m_mutex);
-        return m_changed.wait_for(guard, timeout, [&] { return done; });
-    }
-
-    bool done = false;
-    bool succeeded = false;
-    int32_t code = 0;
-    std::string message;
-
-private:
-    void Finish(bool ok, int32_t failureCode, std::string text) {
-        {
-            std::lock_guard<std::mutex> guard(m_mutex);
-            done = true;
-            succeeded = ok;
-            code = failureCode;
-            message = std::move(text);
-        }
-        m_changed.notify_all();
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-};
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
+std::uint32_t RateOfInterval(std::uint32_t intervalMs) {
+    return intervalMs == 0 ? 0 : (1000 + intervalMs / 2) / intervalMs;
 }
 
-void PrintJson(const Results& r) {
-    std::printf("{\n  \"model\": %s,\n", JsonString(r.model).c_str());
-    std::printf("  \"address\": %s,\n  \"port\": %s,\n", JsonString(r.Field(1)).c_str(),
-                JsonString(r.Field(2)).c_str());
-    std::printf("  \"alarmInput\": %s,\n  \"alarmOutput\": %s,\n",
-                r.values.count(2) != 0U ? "true" : "false",
-                r.values.count(3) != 0U ? "true" : "false");
-    std::printf("  \"h265\": %s,\n",
-                r.values.count(norvane::kCapabilityH265) != 0U ? "true" : "false");
-    std::printf("  \"properties\": {");
-    for (std::size_t i = 1; i <= 3; ++i) {
-        std::printf("%s%s: %s", i > 1 ? ", " : "", JsonString(r.PropertyAt(i).name).c_str(),
-                    JsonString(r.PropertyAt(i).text).c_str());
+Capabilities Describe(const CapabilityResults& r, const CameraEndpoint& camera) {
+    Capabilities c;
+    c.model = r.model;
+    c.firmware = r.PropertyAt(kPropertyFirmware).text;
+    if (c.firmware == "(none)") {
+        c.firmware.clear();
     }
-    std::printf("},\n  \"resolutions\": [");
-    for (std::size_t i = 0; i < r.resolutions.size(); ++i) {
-        const auto& res = r.resolutions[i];
-        std::printf("%s\n    {\"size\": %s, \"width\": %u, \"height\": %u, \"minInterval\": %u}",
-                    i > 0 ? "," : "", JsonString(res.text).c_str(), res.width, res.height,
-                    res.interval);
+    c.address = camera.host;
+    c.httpPort = camera.httpPort;
+    c.rtspPort = camera.rtspPort.value_or(554);
+    c.inputs = r.values.count(kCapabilityAlarmInput) != 0U ? r.values.at(kCapabilityAlarmInput) : 0;
+    c.outputs =
+            r.values.count(kCapabilityAlarmOutput) != 0U ? r.values.at(kCapabilityAlarmOutput) : 0;
+    c.videoStandard = r.PropertyAt(kPropertyVideoStandard).text == "1" ? "60 Hz" : "50 Hz";
+    const std::string base = "rtsp://" + camera.host + ":" + std::to_string(c.rtspPort) + "/";
+    if (r.values.count(kCapabilityH264) != 0U) {
+        c.codecs.push_back({"h264", base + "vtl_media/main"});
     }
-    std::printf("\n  ],\n  \"frameIntervals\": [");
-    for (std::size_t i = 0; i < r.intervals.size(); ++i) {
-        std::printf("%s%u", i > 0 ? ", " : "", r.intervals[i]);
+    if (r.values.count(norvane::kCapabilityH265) != 0U) {
+        c.codecs.push_back({"h265", base + "vtl_media/main"}); // the main stream, coded H.265
     }
-    std::printf("],\n  \"defaultInterval\": %u,\n  \"values\": {", r.defaultInterval);
-    bool first = true;
-    for (const auto& [id, value] : r.values) {
-        std::printf("%s\"%u\": %u", first ? "" : ", ", id, value);
-        first = false;
+    if (r.values.count(kCapabilityMjpeg) != 0U) {
+        c.codecs.push_back({"mjpeg", base + "vtl_media/second"});
     }
-    std::printf("}\n}\n");
-}
-
-void PrintTable(const Results& r) {
-    std::printf("Model           %s\n", r.model.c_str());
-    std::printf("Address         %s:%s\n", r.Field(1).c_str(), r.Field(2).c_str());
-    for (std::size_t i = 1; i <= 3; ++i) {
-        std::printf("%-15s %s\n", r.PropertyAt(i).name.c_str(), r.PropertyAt(i).text.c_str());
-    }
-    std::printf("Alarm input     %s\nAlarm output    %s\n", r.values.count(2) != 0U ? "yes" : "no",
-                r.values.count(3) != 0U ? "yes" : "no");
-    std::printf("H.265           %s\n",
-                r.values.count(norvane::kCapabilityH265) != 0U ? "yes" : "not reported");
-    std::printf("Resolutions    ");
     for (const auto& res : r.resolutions) {
-        std::printf(" %s", res.text.c_str());
+        c.sizes.emplace_back(res.width, res.height);
     }
-    std::printf("\nIntervals (ms) ");
-    for (const uint32_t interval : r.intervals) {
-        std::printf(" %u", interval);
+    std::set<std::uint32_t> rates;
+    for (const std::uint32_t interval : r.intervals) {
+        rates.insert(RateOfInterval(interval));
     }
-    std::printf(" (default %u)\n", r.defaultInterval);
+    c.frameRates.assign(rates.begin(), rates.end());
+    c.defaultFrameRate = RateOfInterval(r.defaultInterval);
+    return c;
+}
+
+std::string Json(const Capabilities& c) {
+    std::string sizes = "[";
+    for (const auto& [width, height] : c.sizes) {
+        sizes += (sizes.size() > 1 ? ", " : "") +
+                 JsonObject().Add("width", width).Add("height", height).Text();
+    }
+    sizes += "]";
+    std::string rates = "[";
+    for (const std::uint32_t rate : c.frameRates) {
+        rates += (rates.size() > 1 ? ", " : "") + std::to_string(rate);
+    }
+    rates += "]";
+    // Every codec of this camera offers every size and rate.
+    std::string codecs = "[";
+    for (const auto& codec : c.codecs) {
+        codecs += (codecs.size() > 1 ? ", " : "") +
+                  JsonObject()
+                          .Add("codec", codec.name)
+                          .Add("stream_url", codec.streamUrl)
+                          .AddRaw("sizes", sizes)
+                          .AddRaw("frame_rates", rates)
+                          .Add("default_frame_rate", c.defaultFrameRate)
+                          .Text();
+    }
+    codecs += "]";
+    JsonObject json;
+    json.Add("model", c.model);
+    if (c.firmware.empty()) {
+        json.AddNull("firmware");
+    } else {
+        json.Add("firmware", c.firmware);
+    }
+    // The driver's query reads no serial number.
+    return json.AddNull("serial")
+            .Add("address", c.address)
+            .AddRaw("ports", JsonObject().Add("http", c.httpPort).Add("rtsp", c.rtspPort).Text())
+            .Add("inputs", c.inputs)
+            .Add("outputs", c.outputs)
+            .Add("video_standard", c.videoStandard)
+            .AddRaw("codecs", codecs)
+            .Text();
+}
+
+void PrintTable(const Capabilities& c) {
+    std::printf("Model           %s\n", c.model.c_str());
+    std::printf("Firmware        %s\n", c.firmware.empty() ? "(not given)" : c.firmware.c_str());
+    std::printf("Serial number   (not read by the driver)\n");
+    std::printf("HTTP            %s:%u\n", c.address.c_str(), static_cast<unsigned>(c.httpPort));
+    std::printf("RTSP port       %u\n", static_cast<unsigned>(c.rtspPort));
+    std::printf("Alarm inputs    %u\nRelay outputs   %u\n", c.inputs, c.outputs);
+    std::printf("Video standard  %s\n", c.videoStandard.c_str());
+    for (const auto& codec : c.codecs) {
+        std::printf("Stream          %-6s %s\n", codec.name.c_str(), codec.streamUrl.c_str());
+    }
+    std::printf("Sizes          ");
+    for (const auto& [width, height] : c.sizes) {
+        std::printf(" %ux%u", width, height);
+    }
+    std::printf("\nFrame rates    ");
+    for (const std::uint32_t rate : c.frameRates) {
+        std::printf(" %u", rate);
+    }
+    std::printf(" fps (default %u)\n", c.defaultFrameRate);
 }
 
 } // namespace
 
 int RunProbe(const Options& options, Plugin& plugin, const CameraEndpoint& camera) {
-    Callback callback;
-    Results results;
-    if (plugin.initQuery(&callback, options.ntsc ? 1 : 0) != 1) {
-        ConsoleDebugSink::Print("vantrel-capture: error: a capability query is already running");
-        return kExitPlugin;
+    CapabilityResults results;
+    const CaptureEnd end =
+            QueryCapabilities(plugin, camera, options.ntsc, options.connectTimeoutSeconds, results);
+    if (end.exitCode != kExitOk) {
+        ReportFailure(options, end.exitCode, end.reason);
+        return end.exitCode;
     }
-    if (plugin.startQuery(camera.host.c_str(), camera.httpPort, camera.user.c_str(),
-                          camera.password.c_str(), &results) != 1) {
-        plugin.uninitQuery();
-        ConsoleDebugSink::Print("vantrel-capture: error: the capability query could not start");
-        return kExitPlugin;
-    }
-    const auto deadline =
-            std::chrono::steady_clock::now() +
-            std::chrono::milliseconds(static_cast<long long>(options.connectTimeoutSeconds * 1000));
-    bool finished = false;
-    while (!finished && !StopRequested() && std::chrono::steady_clock::now() < deadline) {
-        finished = callback.Wait(std::chrono::milliseconds(100));
-    }
-    plugin.uninitQuery(); // after this no callback comes
-    if (!finished) {
-        ConsoleDebugSink::Print(
-                std::string("vantrel-capture: error: ") +
-                (StopRequested() ? "interrupted" : "the camera did not answer in time"));
-        return StopRequested() ? kExitInterrupted : kExitCamera;
-    }
-    if (!callback.succeeded) {
-        ConsoleDebugSink::Print("vantrel-capture: error: " + callback.message + " (code " +
-                                std::to_string(callback.code) + ")");
-        return kExitCamera;
-    }
+    const Capabilities capabilities = Describe(results, camera);
     if (options.json) {
-        PrintJson(results);
+        std::printf("%s\n", Json(capabilities).c_str());
     } else {
-        PrintTable(results);
+        PrintTable(capabilities);
     }
     return kExitOk;
 }
