@@ -8,6 +8,11 @@ of current firmware. Each round starts `vantrel-capture --frames 1` and then
 start of the process to its exit (both end right after their first frame). With --simulated the
 peer is the product's simulated camera instead. The medians of --repeat rounds are printed.
 
+--restart measures reconnection instead: vantrel-capture --keep-trying -v streams from the
+simulated camera on fixed ports; the camera is ended, left down past twice the driver's 10 s data
+time-out (so that the driver tells the camera offline), and started again on the same ports. The time from the camera answering again (its
+start-up line) to the driver's next "is online" line (told at the first frame) is one round.
+
 Every wait is bounded; only processes started here are ended, by their PID.
 """
 
@@ -112,6 +117,71 @@ def start_simulated(args):
     return proc, http, rtsp
 
 
+def start_simulated_at(args, http, rtsp):
+    proc = subprocess.Popen([str(args.build / "tools/camera-sim/vantrel-camera-sim"),
+                             "--http-port", str(http), "--rtsp-port", str(rtsp)],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    line = proc.stdout.readline()  # the first line comes once both servers listen
+    if not line:
+        end(proc)
+        sys.exit("the simulated camera did not start")
+    return proc
+
+
+def run_restart(args, tool):
+    """Rounds of camera down (past the data time-out) and up again; the reconnection times."""
+    import threading
+    http, rtsp = free_port(), free_port()
+    camera = start_simulated_at(args, http, rtsp)
+    capture = subprocess.Popen([str(tool), "--camera", f"127.0.0.1:{http}", "--rtsp-port", str(rtsp),
+                                "--keep-trying", "-v"],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    online = []  # monotonic arrival times of "is online" lines
+    condition = threading.Condition()
+
+    def read():
+        for line in capture.stderr:
+            if args.log:
+                args.log.write(line)
+                args.log.flush()
+            if " is online" in line:
+                with condition:
+                    online.append(time.monotonic())
+                    condition.notify_all()
+
+    reader = threading.Thread(target=read, daemon=True)
+    reader.start()
+
+    def wait_online(count, timeout):
+        with condition:
+            return condition.wait_for(lambda: len(online) >= count, timeout)
+
+    results = []
+    try:
+        if not wait_online(1, 20):
+            sys.exit("no first frame from the simulated camera")
+        for _ in range(args.repeat):
+            time.sleep(2)
+            end(camera)
+            time.sleep(22)  # past twice the data time-out: offline, and reconnecting in rounds
+            count = len(online)
+            camera = start_simulated_at(args, http, rtsp)
+            answering = time.monotonic()
+            if args.log:
+                args.log.write(f"-- camera answering again at {time.strftime('%H:%M:%S')}\n")
+            if not wait_online(count + 1, 30):
+                print("failed: no frame within 30 s of the camera's restart", flush=True)
+                continue
+            results.append(online[count] - answering)
+    finally:
+        end(capture)
+        end(camera)
+    if results:
+        print(f"reconnection after a restart: median {statistics.median(results):.3f} s, "
+              f"min {min(results):.3f} s, max {max(results):.3f} s "
+              f"({len(results)} of {args.repeat} rounds)")
+
+
 def timed(command, timeout):
     start = time.monotonic()
     proc = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
@@ -138,10 +208,17 @@ def main():
     parser.add_argument("--repeat", type=int, default=10)
     parser.add_argument("--simulated", action="store_true",
                         help="the product's simulated camera instead of GStreamer and lighttpd")
+    parser.add_argument("--restart", action="store_true",
+                        help="reconnection after a restart of the simulated camera")
+    parser.add_argument("--log", type=argparse.FileType("w"),
+                        help="with --restart: write vantrel-capture's messages here")
     args = parser.parse_args()
     tool = args.build / "tools/capture/vantrel-capture"
     if not tool.exists() or not shutil.which("ffmpeg"):
         sys.exit(f"needs {tool} and ffmpeg")
+    if args.restart:
+        run_restart(args, tool)
+        return
     work = Path(tempfile.mkdtemp(prefix="norvane-startup-"))
     peers = []
     try:
