@@ -21,7 +21,7 @@ std::int32_t CBaseRTPChannel::Run() {
             CheckKeepAlive();
         } else {
             m_dataEvent.Reset();
-            if (Connect()) {
+            if (Connect() && AwaitFirstPacket()) {
                 const DEVICE_INFO info = m_driver->GetDeviceInfo();
                 const int woke = WaitAny(m_stopEvent, m_dataEvent, info.dataTimeout);
                 if (woke == 1) {
@@ -63,6 +63,21 @@ std::int32_t CBaseRTPChannel::Run() {
     CloseSession();
     SetCameraState(false);
     return 0;
+}
+
+bool CBaseRTPChannel::AwaitFirstPacket() {
+    const int waitMs = UdpProofWaitMs();
+    if (waitMs <= 0) {
+        return true;
+    }
+    m_packetEvent.Reset();
+    m_probingPort.store(true, std::memory_order_relaxed);
+    const int woke = WaitAny(m_stopEvent, m_packetEvent, waitMs);
+    m_probingPort.store(false, std::memory_order_relaxed);
+    if (woke == -1) {
+        OnUdpSilent();
+    }
+    return woke == 1;
 }
 
 void CBaseRTPChannel::ReportAttemptFailure(const std::string& cause) {

@@ -57,6 +57,13 @@ public:
     virtual bool StartStreaming() { return true; }
 
     virtual bool OpenPorts();
+
+    // UdpProofWaitMs: how long after a started session the first RTP packet may take before
+    // OnUdpSilent ends the attempt; 0 when the attempt does not wait for that proof.
+    [[nodiscard]] virtual int UdpProofWaitMs() const { return 0; }
+
+    virtual void OnUdpSilent() {}
+
     virtual bool ConfigureCamera() = 0;
     virtual void SendKeepAlive() = 0;
     // FeedParser gives one RTP packet from the camera to the channel's parser (receive thread).
@@ -87,6 +94,9 @@ public:
 protected:
     // Connect runs one connection attempt; on failure everything it created is released.
     bool Connect();
+    // AwaitFirstPacket waits UdpProofWaitMs for the session's first RTP packet, if it is to;
+    // false after a stop or when none came (then OnUdpSilent has been called).
+    bool AwaitFirstPacket();
     // ReportAttemptFailure tells the host at level 1 why an attempt failed, once per change of
     // cause: a camera that keeps failing the same way is not reported again on every retry, and
     // a stream that ran makes the next failure reported again. Not during a stop.

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "channels/interleaved_packet_source.h"
 #include "platform/clock.h"
 #include "text/text_utils.h"
 
@@ -28,6 +29,9 @@ const char* RtspRefusalMeaning(std::int32_t status) {
     }
 }
 
+// How long an RTCP answer or BYE inside the connection may wait for room to be sent.
+constexpr int kInterleavedRtcpSendMs = 100;
+
 } // namespace
 
 CBaseRTSPChannel::CBaseRTSPChannel(IDriver* driver, std::uint32_t channelIndex, IFrameSink* sink)
@@ -43,16 +47,77 @@ std::unique_ptr<CBaseRTSPClient> CBaseRTSPChannel::CreateClient() {
                                                     CBaseRTSPClient(m_stopEvent.Handle()));
 }
 
+void CBaseRTSPChannel::OnStarting() {
+    m_interleavedChosen = false; // a started channel tries UDP again
+}
+
+TransportMode CBaseRTSPChannel::Mode() const {
+    TransportMode mode = TransportMode::Auto;
+    return ParseTransportMode(m_driver->GetStringParameter(kParamTransport), mode)
+                   ? mode
+                   : TransportMode::Auto;
+}
+
+std::unique_ptr<IPacketSource> CBaseRTSPChannel::CreatePacketSource() {
+    const TransportMode mode = Mode();
+    m_interleaved =
+            mode == TransportMode::Tcp || (mode == TransportMode::Auto && m_interleavedChosen);
+    if (!m_interleaved) {
+        return CBaseRTPChannel::CreatePacketSource();
+    }
+    return std::unique_ptr<IPacketSource>(new (std::nothrow) CInterleavedPacketSource());
+}
+
+int CBaseRTSPChannel::UdpProofWaitMs() const {
+    return !m_interleaved && Mode() == TransportMode::Auto ? kAutoTransportUdpWaitMs : 0;
+}
+
+void CBaseRTSPChannel::OnUdpSilent() {
+    ChooseInterleaved("no UDP packets from the camera after PLAY");
+}
+
+void CBaseRTSPChannel::ChooseInterleaved(const char* reason) {
+    if (m_interleavedChosen || m_stopEvent.IsSet()) {
+        return;
+    }
+    m_interleavedChosen = true;
+    m_driver->DebugMessage(2,
+                           "norvane::CBaseRTSPChannel::StartStreaming: %s; using RTP over the RTSP "
+                           "connection (%s)",
+                           reason, SessionUrl().c_str());
+}
+
+void CBaseRTSPChannel::OnRtcpPacket(std::span<const std::uint8_t> data,
+                                    const platform::SocketAddress& from) {
+    CBaseRTPChannel::OnRtcpPacket(data, from);
+    if (!m_interleaved || !m_rtcp || !m_client) {
+        return;
+    }
+    const auto answer = m_rtcp->Answer(data, from);
+    if (answer) {
+        [[maybe_unused]] const bool sent = m_client->SendInterleaved(
+                CBaseRTSPClient::kRtcpChannel, *answer, kInterleavedRtcpSendMs);
+    }
+}
+
 bool CBaseRTSPChannel::CreateSession() {
     m_client = CreateClient();
     if (!m_client) {
         return false;
     }
     m_rtcp.reset(new (std::nothrow) CRTCPReporter(m_cameraAddress.load()));
+    if (m_rtcp && m_interleaved) {
+        m_rtcp->UseConnection();
+    }
     return m_rtcp != nullptr;
 }
 
 bool CBaseRTSPChannel::OpenPorts() {
+    if (m_interleaved) {
+        m_rtpPort = 0; // the media comes inside the RTSP connection: no port to search
+        m_rtcpPort = 0;
+        return true;
+    }
     // Even RTP ports, with the RTCP reporter on the port above (RFC 3550, section 11).
     return SearchPorts(2, [this](std::uint16_t port) {
         if (m_rtcp->Open(static_cast<std::uint16_t>(port + 1)) && m_rtcp->Start()) {
@@ -79,6 +144,7 @@ bool CBaseRTSPChannel::StartStreaming() {
             static_cast<std::uint32_t>(info.requestTimeout > 0 ? info.requestTimeout : 0);
     settings.rtpPort = m_rtpPort;
     settings.rtcpPort = m_rtcpPort;
+    settings.interleaved = m_interleaved;
     FillSessionSettings(settings);
     if (!m_client->Connect(settings)) {
         ReportAttemptFailure(FormatString("cannot connect to %s: connection refused or timed out",
@@ -89,10 +155,28 @@ bool CBaseRTSPChannel::StartStreaming() {
         return false;
     }
     OnDescribed();
-    if (!Step(kSetup) || m_stopEvent.IsSet()) {
+    if (!m_client->Request(kSetup)) {
+        if (m_client->StatusCode() == 461 && !m_interleaved && Mode() == TransportMode::Auto) {
+            ChooseInterleaved("the camera refused RTP over UDP (461 Unsupported Transport)");
+        } else {
+            ReportRefusal(kSetup);
+        }
         return false;
     }
-    return Step(kPlay);
+    if (m_stopEvent.IsSet() || !Step(kPlay)) {
+        return false;
+    }
+    if (!m_interleaved) {
+        return true;
+    }
+    // The reader takes the connection over once PLAY is answered; frames that came in behind the
+    // reply are still buffered and reach the sink first.
+    auto* source = dynamic_cast<CInterleavedPacketSource*>(m_source.get());
+    if (source == nullptr) {
+        return false;
+    }
+    source->Bind(m_client.get(), {CameraAddress(), m_client->Settings().port});
+    return source->Open(0);
 }
 
 std::string CBaseRTSPChannel::SessionUrl() const {
@@ -103,6 +187,11 @@ bool CBaseRTSPChannel::Step(std::uint32_t method) {
     if (m_client->Request(method)) {
         return true;
     }
+    ReportRefusal(method);
+    return false;
+}
+
+void CBaseRTSPChannel::ReportRefusal(std::uint32_t method) {
     // Every earlier step succeeded, so a status that is not a success is this request's reply;
     // anything else means that no usable reply came.
     const std::int32_t status = m_client->StatusCode();
@@ -115,7 +204,6 @@ bool CBaseRTSPChannel::Step(std::uint32_t method) {
         ReportAttemptFailure(FormatString("%s %s: no usable reply (timed out, closed or malformed)",
                                           name.c_str(), SessionUrl().c_str()));
     }
-    return false;
 }
 
 std::uint64_t CBaseRTSPChannel::KeepAliveIntervalMs() const {
@@ -138,6 +226,12 @@ void CBaseRTSPChannel::CloseSession() {
             // Stopping: the TEARDOWN still goes out, but its reply is awaited only briefly.
             m_client->SetStopEvent(nullptr);
             m_client->Settings().ioTimeout = kStopTeardownReplyMs;
+        }
+        if (m_interleaved && m_rtcp && m_rtcp->CameraHeard()) {
+            // RFC 3550, 6.6: a receiver that leaves says BYE, here inside the connection.
+            [[maybe_unused]] const bool sent =
+                    m_client->SendInterleaved(CBaseRTSPClient::kRtcpChannel,
+                                              BuildRtcpBye(m_rtcp->Ssrc()), kInterleavedRtcpSendMs);
         }
         [[maybe_unused]] const bool answered = m_client->Request(kTeardown);
         m_client->Disconnect();

@@ -25,6 +25,7 @@ void CCommonChannelRTSP::OnStopRequested() {
 }
 
 void CCommonChannelRTSP::OnStarting() {
+    CBaseRTSPChannel::OnStarting();
     m_http->Rearm();
 }
 

@@ -25,6 +25,15 @@ public:
     virtual void OnRtcpPacket(std::span<const std::uint8_t> packet,
                               const platform::SocketAddress& from) = 0;
 
+    // HoldTimeoutMs tells the source how long it may wait for the next packet before it must call
+    // OnHoldTimeout, in milliseconds from now; -1 while the sink holds nothing back. The source
+    // asks before each wait, on its receive thread.
+    virtual int HoldTimeoutMs() { return -1; }
+
+    // OnHoldTimeout: the time HoldTimeoutMs asked for has passed without a packet; the sink
+    // releases what it has held back too long.
+    virtual void OnHoldTimeout() {}
+
 protected:
     ~IPacketSink() = default;
 };

@@ -122,8 +122,18 @@ bool CRTCPReporter::Open(std::uint16_t port) {
         return false;
     }
     m_socket = std::move(socket);
-    m_stop.store(false);
     m_stopEvent->Reset();
+    ChooseIdentity();
+    return true;
+}
+
+void CRTCPReporter::UseConnection() {
+    ChooseIdentity();
+}
+
+void CRTCPReporter::ChooseIdentity() {
+    m_stop.store(false);
+    m_cameraHeard.store(false);
     std::random_device seed;
     std::mt19937 generator(seed());
     m_ssrc = 0;
@@ -137,7 +147,22 @@ bool CRTCPReporter::Open(std::uint16_t port) {
     m_cname.fill('\0');
     m_cnameLength = std::min(name.size(), m_cname.size() - 1);
     std::copy_n(name.data(), m_cnameLength, m_cname.data());
-    return true;
+}
+
+std::optional<std::array<std::uint8_t, kRtcpAnswerSize>>
+CRTCPReporter::Answer(std::span<const std::uint8_t> packet, const platform::SocketAddress& from) {
+    if (m_stop.load() || from.address == 0 || from.address != m_cameraAddress.load()) {
+        return std::nullopt; // not the camera: neither answered nor obeyed
+    }
+    m_cameraHeard.store(true);
+    if (IsRtcpGoodbye(packet)) {
+        m_stop.store(true);
+        return std::nullopt;
+    }
+    if (packet.size() <= kShortDatagram) {
+        return std::nullopt; // too short for a report, and not a goodbye: dropped
+    }
+    return BuildRtcpAnswer(packet, m_ssrc, m_highestSeq, Cname());
 }
 
 bool CRTCPReporter::Start() {
@@ -168,7 +193,6 @@ void CRTCPReporter::Run() {
     m_threadRunning.store(true);
     std::array<std::uint8_t, kReceiveSize> buffer{};
     platform::SocketAddress camera{};
-    bool cameraHeard = false;
     while (!m_stop.load()) {
         // No time limit: a stop request sets the stop event, which ends the wait, so a quiet
         // camera costs no wake-ups.
@@ -198,24 +222,16 @@ void CRTCPReporter::Run() {
                 continue;
             }
         }
-        if (from.address == 0 || from.address != m_cameraAddress.load()) {
-            continue; // not the camera: neither answered nor obeyed
+        if (from.address != 0 && from.address == m_cameraAddress.load()) {
+            camera = from;
         }
-        camera = from;
-        cameraHeard = true;
-        const auto datagram = std::span(buffer).first(result.bytes);
-        if (IsRtcpGoodbye(datagram)) {
-            m_stop.store(true);
-            continue;
+        const auto answer = Answer(std::span(buffer).first(result.bytes), from);
+        if (answer) {
+            static_cast<void>(m_socket.SendTo(*answer, camera)); // send errors are ignored
         }
-        if (result.bytes <= kShortDatagram) {
-            continue; // too short for a report, and not a goodbye: dropped
-        }
-        const auto answer = BuildRtcpAnswer(datagram, m_ssrc, m_highestSeq, Cname());
-        static_cast<void>(m_socket.SendTo(answer, camera)); // send errors are ignored
     }
     if (m_socket.IsValid()) {
-        if (cameraHeard) {
+        if (m_cameraHeard.load()) {
             static_cast<void>(m_socket.SendTo(BuildRtcpBye(m_ssrc), camera));
         }
         m_socket.Close();

@@ -64,6 +64,7 @@ struct RTSPSessionSettings {
     std::uint32_t authScheme = kAuthNone; // scheme of the Authorization header (AuthScheme)
     std::string path;                     // stream path after the port, without a leading "/"
     std::uint32_t track = 0;              // SDP control used by SETUP: 0 video, 1 audio, 2 metadata
+    bool interleaved = false; // media inside the RTSP connection (RFC 2326, 10.12), not over UDP
 };
 
 } // namespace norvane

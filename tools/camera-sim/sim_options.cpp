@@ -58,6 +58,9 @@ constexpr char kUsage[] =
         "  --reply-delay MS       wait MS ms before every reply\n"
         "  --short-timeout S      announce and enforce an RTSP session time-out of S seconds\n"
         "  --alternate-source     send RTP from 127.0.0.2\n"
+        "  --block-udp            drop all media over UDP (a camera behind a firewall);\n"
+        "                         media inside the RTSP connection still flows\n"
+        "  --udp-only             refuse SETUP of RTP inside the RTSP connection (461)\n"
         "  --help                 show this text\n";
 
 constexpr char kDefaultCgiRefusal[] = "0x80000002";
@@ -283,6 +286,9 @@ const OptionRule kOptions[] = {
          }},
         {"--alternate-source", false,
          [](Opts& o, Text) { return Raise(o.config.faults.alternateSource); }},
+        {"--block-udp", false, [](Opts& o, Text) { return Raise(o.config.faults.blockUdpMedia); }},
+        {"--udp-only", false,
+         [](Opts& o, Text) { return Raise(o.config.faults.refuseInterleaved); }},
 };
 
 } // namespace

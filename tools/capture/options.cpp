@@ -149,6 +149,9 @@ ParseResult ParseOptions(const std::vector<std::string>& arguments) {
             std::uint16_t port = 0;
             ok = ParseNumber<std::uint16_t>(value, port, 1, 65535);
             o.rtspPort = port;
+        } else if (arg == "--transport") {
+            ok = value == "auto" || value == "udp" || value == "tcp";
+            o.transport = value;
         } else if (arg == "--duration") {
             ok = ParseSeconds(value, o.durationSeconds);
         } else if (arg == "--frames") {
@@ -185,6 +188,8 @@ Camera:
   --user NAME, --password PW  credentials
   --rtsp-port PORT            RTSP port (default 554)
   --ntsc                      60 Hz camera (default 50 Hz)
+  --transport auto|udp|tcp    RTP over UDP, inside the RTSP connection, or UDP falling back to
+                              the connection when it does not arrive (default auto)
   --connect-timeout SECONDS   give up when no frame arrived by then (default 30)
 
 Capture:

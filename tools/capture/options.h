@@ -25,6 +25,7 @@ struct Options {
     std::uint16_t quality = 50;
     std::optional<std::uint16_t> rtspPort;
     bool ntsc = false;
+    std::string transport;      // "auto", "udp" or "tcp"; empty: the driver's default (auto)
     double durationSeconds = 0; // 0: until the frame limit or Ctrl-C
     std::uint64_t frames = 0;   // 0: no frame limit
     std::string out;            // .h264 file, .mjpeg file, or a folder for .jpg pictures
