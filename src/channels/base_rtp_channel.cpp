@@ -21,7 +21,12 @@ std::int32_t CBaseRTPChannel::Run() {
             CheckKeepAlive();
         } else {
             m_dataEvent.Reset();
-            if (Connect() && AwaitFirstPacket()) {
+            m_reconnectAtOnce = false;
+            const bool connected = Connect() && AwaitFirstPacket();
+            if (!connected && m_reconnectAtOnce && !m_stopEvent.IsSet()) {
+                continue; // the attempt chose another transport: no pause before it
+            }
+            if (connected) {
                 const DEVICE_INFO info = m_driver->GetDeviceInfo();
                 const int woke = WaitAny(m_stopEvent, m_dataEvent, info.dataTimeout);
                 if (woke == 1) {

@@ -121,7 +121,8 @@ protected:
     CManualEvent m_packetEvent;
     std::atomic<bool> m_probingPort{false}; // the port probe is watching m_packetEvent
     CManualEvent m_dataEvent;
-    std::string m_lastFailure; // the cause last reported; channel thread only
+    std::string m_lastFailure;      // the cause last reported; channel thread only
+    bool m_reconnectAtOnce = false; // the failed attempt changed how to connect; channel thread
     std::atomic<std::uint32_t> m_cameraAddress{0};
 };
 

@@ -81,6 +81,7 @@ void CBaseRTSPChannel::ChooseInterleaved(const char* reason) {
         return;
     }
     m_interleavedChosen = true;
+    m_reconnectAtOnce = true;
     m_driver->DebugMessage(2,
                            "norvane::CBaseRTSPChannel::StartStreaming: %s; using RTP over the RTSP "
                            "connection (%s)",

@@ -44,6 +44,7 @@ struct SimFaults {
     // connection still flows.
     bool blockUdpMedia = false;
     bool refuseInterleaved = false; // SETUP asking for RTP inside the connection gets 461
+    bool refuseUdp = false;         // SETUP asking for RTP over UDP gets 461
 };
 
 struct CameraSimConfig {

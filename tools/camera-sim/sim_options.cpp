@@ -61,6 +61,7 @@ constexpr char kUsage[] =
         "  --block-udp            drop all media over UDP (a camera behind a firewall);\n"
         "                         media inside the RTSP connection still flows\n"
         "  --udp-only             refuse SETUP of RTP inside the RTSP connection (461)\n"
+        "  --tcp-only             refuse SETUP of RTP over UDP (461)\n"
         "  --help                 show this text\n";
 
 constexpr char kDefaultCgiRefusal[] = "0x80000002";
@@ -289,6 +290,7 @@ const OptionRule kOptions[] = {
         {"--block-udp", false, [](Opts& o, Text) { return Raise(o.config.faults.blockUdpMedia); }},
         {"--udp-only", false,
          [](Opts& o, Text) { return Raise(o.config.faults.refuseInterleaved); }},
+        {"--tcp-only", false, [](Opts& o, Text) { return Raise(o.config.faults.refuseUdp); }},
 };
 
 } // namespace

@@ -340,7 +340,8 @@ void CSimRtspServer::Setup(Exchange& x) {
             !x.faults.refuseInterleaved && InterleavedChannels(transport, rtpChannel, rtcpChannel);
     if (!target.valid) {
         x.status = 404;
-    } else if (!interleaved && !ClientPorts(transport, clientRtp, clientRtcp)) {
+    } else if (!interleaved &&
+               (x.faults.refuseUdp || !ClientPorts(transport, clientRtp, clientRtcp))) {
         x.status = 461;
     } else if (x.session) {
         x.status = 455; // one track per session: a second SETUP has nothing to add
