@@ -137,9 +137,11 @@ std::string Describe(const FrameMatch& match) {
 struct CaptureCase {
     const char* name;
     std::int32_t streamType;
-    const char* rtspAuth;     // the GStreamer server's mode: none, basic, digest, both
-    std::size_t framesToTake; // frames collected before the channel is closed
-    std::size_t minimumRun;   // decoded frames that must follow the source one for one
+    const char* rtspAuth;          // the GStreamer server's mode: none, basic, digest, both
+    std::size_t framesToTake;      // frames collected before the channel is closed
+    std::size_t minimumRun;        // decoded frames that must follow the source one for one
+    const char* transport = "";    // the driver's transport parameter; empty: its default (auto)
+    const char* protocols = "udp"; // what the server offers: udp, tcp (UDP refused) or both
 };
 
 // The camera driver, with a shorter data time-out when a test asks for one.
@@ -237,7 +239,8 @@ protected:
         m_http.SetAnswer("set_setup.video.codec", kAnswerOk);
         ASSERT_TRUE(m_http.Start()) << m_http.Error();
         ASSERT_TRUE(m_rtsp.Start({kPython, NORVANE_GST_RTSP_SERVER_SCRIPT, GetParam().rtspAuth,
-                                  kUser, kPassword, H264() ? "--h264" : "--mjpeg", source},
+                                  kUser, kPassword, H264() ? "--h264" : "--mjpeg", source,
+                                  "--protocols", GetParam().protocols},
                                  m_dir + "/gst.log"));
         const std::optional<std::string> ready = m_rtsp.ReadLine(30000);
         ASSERT_TRUE(ready && ready->rfind("READY ", 0) == 0)
@@ -253,7 +256,7 @@ protected:
         m_params.connection.streamType = GetParam().streamType;
         m_params.connection.userName = kUser;
         m_params.connection.password = kPassword;
-        m_params.parameters = {"0", std::to_string(m_rtspPort)};
+        m_params.parameters = {"0", std::to_string(m_rtspPort), "", GetParam().transport};
         ASSERT_TRUE(m_driver->Open(&m_debug, &m_allocator, &m_params));
     }
 
@@ -363,6 +366,11 @@ TEST_P(CaptureInterop, DeliveredFramesDecodeToTheSourceFrames) {
     EXPECT_NE(requests[0].find(H264() ? "&codec0=h264&" : "&codec1=mjpeg&"), std::string::npos)
             << requests[0];
     EXPECT_GE(m_debug.CountContaining("Camera 127.0.0.1 is online"), 1U);
+    if (std::string(GetParam().transport) == "auto") {
+        EXPECT_EQ(m_debug.CountContaining("the camera refused RTP over UDP (461 Unsupported "
+                                          "Transport); using RTP over the RTSP connection"),
+                  1U);
+    }
 }
 
 const CaptureCase kCases[] = {
@@ -372,6 +380,11 @@ const CaptureCase kCases[] = {
         {"Mjpeg", kStreamTypeMjpeg, "none", 20, 10},
         {"MjpegBasic", kStreamTypeMjpeg, "basic", 12, 10},
         {"MjpegDigestPreferred", kStreamTypeMjpeg, "both", 12, 10},
+        // RTP inside the RTSP connection, asked for, or found by auto mode when UDP is refused.
+        {"H264Interleaved", kStreamTypeH264, "none", 50, 25, "tcp", "tcp"},
+        {"H264DigestInterleaved", kStreamTypeH264, "digest", 30, 25, "tcp", "both"},
+        {"MjpegInterleaved", kStreamTypeMjpeg, "none", 20, 10, "tcp", "tcp"},
+        {"H264AutoAfterRefusedUdp", kStreamTypeH264, "none", 30, 25, "auto", "tcp"},
 };
 
 INSTANTIATE_TEST_SUITE_P(GStreamerAndLighttpd, CaptureInterop, testing::ValuesIn(kCases),
