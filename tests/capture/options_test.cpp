@@ -81,6 +81,7 @@ TEST(CaptureOptions, BadArgumentsGiveClearErrors) {
             {{"--duration", "-1"}, "invalid value '-1' for --duration"},
             {{"--quality", "101"}, "invalid value '101' for --quality"},
             {{"--set", "0=maybe"}, "invalid value '0=maybe' for --set"},
+            {{"--transport", "quic"}, "invalid value 'quic' for --transport"},
             {{"--bogus", "1"}, "unknown option --bogus"},
             {{"--camera"}, "option --camera needs a value"},
             {{"stray"}, "unexpected argument 'stray'"},
