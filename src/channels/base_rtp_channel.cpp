@@ -17,7 +17,11 @@ CBaseRTPChannel::~CBaseRTPChannel() {
 std::int32_t CBaseRTPChannel::Run() {
     MarkDataTime(); // the first time-outs count from the thread's start
     for (;;) {
-        if (GetState() == kStateStreaming) {
+        if (GetState() == kStateStreaming && TransportLost()) {
+            ReportAttemptFailure(FormatString("the connection that carried the media ended (%s)",
+                                              SessionUrl().c_str()));
+            SetState(kStateStopped); // the next pass connects again
+        } else if (GetState() == kStateStreaming) {
             CheckKeepAlive();
         } else {
             m_dataEvent.Reset();

@@ -64,6 +64,10 @@ public:
 
     virtual void OnUdpSilent() {}
 
+    // TransportLost tells whether the packet source can bring no more packets (its connection
+    // closed), so that the channel connects again without waiting for the data time-out.
+    [[nodiscard]] virtual bool TransportLost() const { return false; }
+
     virtual bool ConfigureCamera() = 0;
     virtual void SendKeepAlive() = 0;
     // FeedParser gives one RTP packet from the camera to the channel's parser (receive thread).

@@ -72,6 +72,11 @@ int CBaseRTSPChannel::UdpProofWaitMs() const {
     return !m_interleaved && Mode() == TransportMode::Auto ? kAutoTransportUdpWaitMs : 0;
 }
 
+bool CBaseRTSPChannel::TransportLost() const {
+    const auto* source = dynamic_cast<const CInterleavedPacketSource*>(m_source.get());
+    return m_interleaved && source != nullptr && source->Lost();
+}
+
 void CBaseRTSPChannel::OnUdpSilent() {
     ChooseInterleaved("no UDP packets from the camera after PLAY");
 }

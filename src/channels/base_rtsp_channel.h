@@ -39,6 +39,7 @@ public:
     void OnStarting() override;
     std::unique_ptr<IPacketSource> CreatePacketSource() override;
     [[nodiscard]] int UdpProofWaitMs() const override;
+    [[nodiscard]] bool TransportLost() const override;
     void OnUdpSilent() override;
 
     // The camera's RTCP inside the RTSP connection is answered over that connection.

@@ -566,6 +566,37 @@ TEST_F(ChannelEndToEnd, CloseChannelReturnsPromptlyInEveryState) {
     m_sim->SetFaults({});
 }
 
+// A camera that closes the connection carrying the media is connected again at once, not after
+// the data time-out, and the host sees no loss of signal.
+TEST_F(ChannelEndToEnd, ClosedInterleavedConnectionIsReestablishedAtOnce) {
+    sim::CameraSimConfig config;
+    config.sessionTimeoutSec = 2; // a keep-alive every second
+    StartCamera(config);
+    m_transport = "tcp";
+    OpenDriver(kStreamTypeH264, 10000, 10000);
+    test::FakeChannelParams params(640, 480, 40, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sink.WaitForFrames(5, 20s));
+    sim::SimFaults faults;
+    faults.closeRtspConnection = true; // the next keep-alive closes the connection
+    m_sim->SetFaults(faults);
+    m_sim->ClearRequests();
+    ASSERT_TRUE(m_sim->WaitForRequest(
+            [](const sim::LoggedRequest& r) { return r.method == "OPTIONS"; }, 5s));
+    m_sim->SetFaults({});
+    const auto ended = Clock::now();
+    const std::size_t before = m_sink.FrameCount();
+    ASSERT_TRUE(Eventually([&] { return m_sink.FrameCount() > before + 5; }, 9s));
+    std::printf("frames again %lld ms after the camera closed the connection\n",
+                static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - ended)
+                                .count()));
+    Video()->CloseChannel(0);
+    EXPECT_EQ(m_sink.SignalLostCount(), 0);
+    EXPECT_EQ(RequestCount("PLAY"), 1U) << "one new session";
+    EXPECT_EQ(m_debug.CountContaining("the connection that carried the media ended"), 1U);
+}
+
 TEST_F(ChannelEndToEnd, CloseInterleavedChannelPromptlyInEveryState) {
     sim::CameraSimConfig config;
     config.sessionTimeoutSec = 2; // a keep-alive every second
