@@ -583,6 +583,7 @@ TEST_F(ChannelEndToEnd, ClosedInterleavedConnectionIsReestablishedAtOnce) {
     m_sim->ClearRequests();
     ASSERT_TRUE(m_sim->WaitForRequest(
             [](const sim::LoggedRequest& r) { return r.method == "OPTIONS"; }, 5s));
+    ASSERT_TRUE(Eventually([&] { return m_sim->ActiveSessionCount() == 0; }, 5s));
     m_sim->SetFaults({});
     const auto ended = Clock::now();
     const std::size_t before = m_sink.FrameCount();
