@@ -124,8 +124,9 @@ class IConnectionSettings {
 // kOpenParamTransport: how the video travels from the camera.
 //   "auto" (or empty, the default): RTP over UDP first; when the camera refuses that transport
 //           (RTSP 461) or no RTP packet arrives within kAutoTransportUdpWaitMs after PLAY, RTP
-//           inside the RTSP connection (RTSP interleaved), for as long as the channel runs; the
-//           switch is reported once at level 2 with its reason.
+//           inside the RTSP connection (RTSP interleaved), for as long as the channel runs
+//           (unless the camera refuses that too, with 461: then UDP again); each switch is
+//           reported once at level 2 with its reason.
 //   "udp":  RTP over UDP only.
 //   "tcp":  RTP inside the RTSP connection only (for cameras behind a firewall or NAT).
 constexpr uint32_t kOpenParamTransport = 4;

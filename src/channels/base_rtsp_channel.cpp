@@ -49,6 +49,7 @@ std::unique_ptr<CBaseRTSPClient> CBaseRTSPChannel::CreateClient() {
 
 void CBaseRTSPChannel::OnStarting() {
     m_interleavedChosen = false; // a started channel tries UDP again
+    m_toldTransport[0] = m_toldTransport[1] = false;
 }
 
 TransportMode CBaseRTSPChannel::Mode() const {
@@ -78,19 +79,25 @@ bool CBaseRTSPChannel::TransportLost() const {
 }
 
 void CBaseRTSPChannel::OnUdpSilent() {
-    ChooseInterleaved("no UDP packets from the camera after PLAY");
+    ChooseInterleaved(true, "no UDP packets from the camera after PLAY");
 }
 
-void CBaseRTSPChannel::ChooseInterleaved(const char* reason) {
-    if (m_interleavedChosen || m_stopEvent.IsSet()) {
+void CBaseRTSPChannel::ChooseInterleaved(bool interleaved, const char* reason) {
+    if (m_interleavedChosen == interleaved || m_stopEvent.IsSet()) {
         return;
     }
-    m_interleavedChosen = true;
+    m_interleavedChosen = interleaved;
     m_reconnectAtOnce = true;
-    m_driver->DebugMessage(2,
-                           "norvane::CBaseRTSPChannel::StartStreaming: %s; using RTP over the RTSP "
-                           "connection (%s)",
-                           reason, SessionUrl().c_str());
+    // A camera that sends nothing at all and refuses interleaving would make the choice swing
+    // back and forth; each direction is told once per start of the channel.
+    bool& told = m_toldTransport[interleaved ? 1 : 0];
+    if (!told) {
+        told = true;
+        m_driver->DebugMessage(2, "norvane::CBaseRTSPChannel::StartStreaming: %s; using %s (%s)",
+                               reason,
+                               interleaved ? "RTP over the RTSP connection" : "RTP over UDP",
+                               SessionUrl().c_str());
+    }
 }
 
 void CBaseRTSPChannel::OnRtcpPacket(std::span<const std::uint8_t> data,
@@ -162,8 +169,14 @@ bool CBaseRTSPChannel::StartStreaming() {
     }
     OnDescribed();
     if (!m_client->Request(kSetup)) {
-        if (m_client->StatusCode() == 461 && !m_interleaved && Mode() == TransportMode::Auto) {
-            ChooseInterleaved("the camera refused RTP over UDP (461 Unsupported Transport)");
+        if (m_client->StatusCode() == 461 && Mode() == TransportMode::Auto) {
+            // Auto mode takes the other transport; back to UDP only when the camera refuses
+            // interleaving after UDP brought nothing.
+            ChooseInterleaved(!m_interleaved,
+                              m_interleaved ? "the camera refused RTP over the RTSP connection "
+                                              "(461 Unsupported Transport)"
+                                            : "the camera refused RTP over UDP (461 Unsupported "
+                                              "Transport)");
         } else {
             ReportRefusal(kSetup);
         }

@@ -7,7 +7,8 @@
 // is opened: the media arrives inside the RTSP connection, read by a CInterleavedPacketSource,
 // and the RTCP reporter answers over the same connection. In auto mode an attempt over UDP that
 // the camera refuses (461) or that brings no RTP packet within kAutoTransportUdpWaitMs makes
-// every later attempt interleaved until the channel is started again.
+// every later attempt interleaved until the channel is started again; a camera that then refuses
+// interleaving (461) is tried over UDP again.
 //
 // Threads: the channel thread; the RTCP reporter runs its own thread between OpenPorts and
 // CloseSession over UDP; with interleaved transport OnRtcpPacket runs on the reader's thread.
@@ -69,8 +70,9 @@ protected:
     // Step sends one request of the session; a failure is reported with its cause.
     bool Step(std::uint32_t method);
     void ReportRefusal(std::uint32_t method);
-    // ChooseInterleaved makes every later attempt interleaved and tells the host why, once.
-    void ChooseInterleaved(const char* reason);
+    // ChooseInterleaved makes every later attempt of auto mode interleaved (or UDP again) and
+    // tells the host why, once per direction.
+    void ChooseInterleaved(bool interleaved, const char* reason);
     [[nodiscard]] TransportMode Mode() const;
 
     std::unique_ptr<CBaseRTSPClient> m_client;
@@ -78,6 +80,7 @@ protected:
     std::uint16_t m_rtcpPort = 0;
     bool m_interleaved = false;       // this attempt; set before its reader starts
     bool m_interleavedChosen = false; // auto mode fell back; kept until the channel restarts
+    bool m_toldTransport[2] = {};     // the switch to UDP [0] or interleaved [1] was told
 };
 
 } // namespace norvane

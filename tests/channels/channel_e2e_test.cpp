@@ -566,6 +566,29 @@ TEST_F(ChannelEndToEnd, CloseChannelReturnsPromptlyInEveryState) {
     m_sim->SetFaults({});
 }
 
+// A camera that sends nothing after PLAY and refuses interleaving is not left on the transport it
+// refuses: once it sends again, its frames arrive over UDP. Each switch is told once.
+TEST_F(ChannelEndToEnd, AutoTransportReturnsToUdpWhenInterleavingIsRefused) {
+    sim::CameraSimConfig config;
+    config.faults.stopMedia = true;
+    config.faults.refuseInterleaved = true;
+    StartCamera(config);
+    OpenDriver(kStreamTypeH264, 10000, 10000);
+    test::FakeChannelParams params(640, 480, 40, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_debug.WaitFor("the camera refused RTP over the RTSP connection (461 "
+                                "Unsupported Transport); using RTP over UDP",
+                                20s));
+    // Another round of both switches, told no more.
+    ASSERT_TRUE(Eventually([&] { return SetupTransports(*m_sim).size() >= 5; }, 30s));
+    m_sim->SetFaults({});
+    ASSERT_TRUE(m_sink.WaitForFrames(10, 20s));
+    Video()->CloseChannel(0);
+    EXPECT_EQ(SetupTransports(*m_sim).back().rfind("RTP/AVP/UDP", 0), 0U);
+    EXPECT_EQ(m_debug.CountContaining("using RTP over UDP"), 1U);
+    EXPECT_EQ(m_debug.CountContaining("using RTP over the RTSP connection"), 1U);
+}
+
 // A camera that closes the connection carrying the media is connected again at once, not after
 // the data time-out, and the host sees no loss of signal.
 TEST_F(ChannelEndToEnd, ClosedInterleavedConnectionIsReestablishedAtOnce) {
