@@ -6,6 +6,12 @@ namespace norvane {
 namespace {
 
 constexpr std::string_view kReplyStart = "RTSP/"; // every reply's status line (RFC 2326, 7.1)
+constexpr std::string_view kRequestVersion = " RTSP/1.";
+constexpr std::size_t kMaxRequestLine = 4096; // a longer first line is no request we skip whole
+
+bool IsMethodCharacter(std::uint8_t byte) {
+    return (byte >= 'A' && byte <= 'Z') || byte == '_' || byte == '-';
+}
 
 } // namespace
 
@@ -42,8 +48,16 @@ SplitStatus CInterleavedSplitter::Next() {
         if (available == 0) {
             return SplitStatus::NeedMore;
         }
+        if (m_inGarbage) {
+            Resync(true);
+            continue;
+        }
         if (m_inReply) {
-            return NextReply();
+            const SplitStatus status = NextReply();
+            if (status == SplitStatus::Reply && m_reply.empty()) {
+                continue; // a request from the server, skipped whole
+            }
+            return status;
         }
         const std::uint8_t* at = m_buffer.data() + m_start;
         if (at[0] == kFrameMarker) {
@@ -65,6 +79,19 @@ SplitStatus CInterleavedSplitter::Next() {
             m_payload = std::span(at + kFrameHeaderBytes, length);
             Consume(kFrameHeaderBytes + length);
             return SplitStatus::Frame;
+        }
+        if (IsMethodCharacter(at[0])) {
+            const std::optional<bool> request = RequestStart();
+            if (!request) {
+                return SplitStatus::NeedMore;
+            }
+            if (*request) {
+                m_inReply = true;
+                m_isRequest = true;
+                m_replyFed = 0;
+                m_framer.Reset();
+                continue;
+            }
         }
         const std::size_t compared = std::min(available, kReplyStart.size());
         if (std::equal(kReplyStart.begin(), kReplyStart.begin() + static_cast<long>(compared),
@@ -95,6 +122,12 @@ SplitStatus CInterleavedSplitter::NextReply() {
         Consume(m_reply.size());
         m_inReply = false;
         m_replyFed = 0;
+        if (m_isRequest) {
+            m_isRequest = false;
+            ++m_skippedRequests;
+            m_skippedBytes += m_reply.size();
+            m_reply = {};
+        }
         return SplitStatus::Reply;
     case FrameStatus::TooLarge:
     case FrameStatus::Malformed:
@@ -104,11 +137,37 @@ SplitStatus CInterleavedSplitter::NextReply() {
     return SplitStatus::Failed;
 }
 
-void CInterleavedSplitter::Resync() {
+std::optional<bool> CInterleavedSplitter::RequestStart() const {
+    // A request line is a method, a space, then text without control characters up to its LF;
+    // anything else is decided at its first byte that breaks that form.
     const auto begin = m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start);
-    const auto next = std::find_if(begin + 1, m_buffer.end(), [](std::uint8_t byte) {
-        return byte == kFrameMarker || byte == static_cast<std::uint8_t>(kReplyStart[0]);
+    const auto end = begin + static_cast<std::ptrdiff_t>(std::min(Buffered(), kMaxRequestLine));
+    const auto methodEnd = std::find_if_not(begin, end, IsMethodCharacter);
+    if (methodEnd == end) {
+        return Buffered() < kMaxRequestLine ? std::nullopt : std::optional<bool>(false);
+    }
+    if (methodEnd == begin || *methodEnd != ' ') {
+        return false;
+    }
+    const auto lineEnd = std::find_if(methodEnd, end, [](std::uint8_t byte) {
+        return byte == '\n' || (byte < 0x20 && byte != '\r' && byte != '\t') || byte >= 0x7F;
     });
+    if (lineEnd == end) {
+        return Buffered() < kMaxRequestLine ? std::nullopt : std::optional<bool>(false);
+    }
+    return *lineEnd == '\n' && std::search(methodEnd, lineEnd, kRequestVersion.begin(),
+                                           kRequestVersion.end()) != lineEnd;
+}
+
+void CInterleavedSplitter::Resync(bool fromFirst) {
+    const auto begin = m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start);
+    const auto next =
+            std::find_if(fromFirst ? begin : begin + 1, m_buffer.end(), [](std::uint8_t byte) {
+                return byte == kFrameMarker || byte == static_cast<std::uint8_t>(kReplyStart[0]);
+            });
+    // Cut where the bytes ran out, the skipping goes on in the next ones: where TCP cut the
+    // stream must not decide where an item is looked for.
+    m_inGarbage = next == m_buffer.end();
     const auto count = static_cast<std::size_t>(next - begin);
     Consume(count);
     m_skippedBytes += count;
@@ -120,12 +179,15 @@ void CInterleavedSplitter::Reset() {
     m_skipFrame = 0;
     m_replyFed = 0;
     m_inReply = false;
+    m_isRequest = false;
+    m_inGarbage = false;
     m_framer.Reset();
     m_payload = {};
     m_reply = {};
     m_failed = false;
     m_droppedFrames = 0;
     m_skippedBytes = 0;
+    m_skippedRequests = 0;
 }
 
 } // namespace norvane

@@ -3,16 +3,20 @@
 // and RTSP replies. TCP may cut either anywhere, so bytes are appended as they arrive and complete
 // items are taken out one at a time. It sees bytes only, never a socket.
 //
+// A request from the server (RFC 2326, 10: ANNOUNCE, GET_PARAMETER, SET_PARAMETER ...) is framed
+// like a reply and skipped whole, so that its "RTSP/1.0" is never taken for the start of a reply.
+//
 // Bad input never grows memory beyond one reply (the reply framer's bounds) or one frame: a frame
-// of length 0 or longer than the largest packet is skipped, bytes that start neither a frame nor a
-// reply are skipped up to the next '$' or "RTSP/", and a reply the framer refuses fails the
-// splitter, as the connection has lost its framing.
+// of length 0 or longer than the largest packet is skipped, bytes that start neither a frame, a
+// reply nor a request are skipped up to the next '$' or "RTSP/", and a message the framer refuses
+// fails the splitter, as the connection has lost its framing.
 //
 // Threads: one owner at a time.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -58,14 +62,20 @@ public:
     // Counts of what was skipped since the last Reset, for diagnostics and tests.
     [[nodiscard]] std::uint64_t DroppedFrames() const { return m_droppedFrames; }
 
+    [[nodiscard]] std::uint64_t SkippedRequests() const { return m_skippedRequests; }
+
     [[nodiscard]] std::uint64_t SkippedBytes() const { return m_skippedBytes; }
 
     void Reset();
 
 private:
     SplitStatus NextReply();
-    // Resync skips bytes that start nothing known, up to the next '$' or 'R' after the first.
-    void Resync();
+    // RequestStart tells whether the buffered bytes begin with a request line ("METHOD URI
+    // RTSP/1.x"); nullopt while the line is still incomplete.
+    [[nodiscard]] std::optional<bool> RequestStart() const;
+    // Resync skips bytes that start nothing known, up to the next '$' or 'R' after the first
+    // (`fromFirst`: from the first on), also in bytes that arrive later.
+    void Resync(bool fromFirst = false);
     void Consume(std::size_t count);
 
     std::size_t m_maxFrameBytes;
@@ -73,7 +83,9 @@ private:
     std::size_t m_start = 0;     // first byte not yet taken out
     std::size_t m_skipFrame = 0; // bytes of a refused frame still to skip as they arrive
     std::size_t m_replyFed = 0;  // bytes from m_start already fed to the framer
-    bool m_inReply = false;      // a reply has started at m_start
+    bool m_inReply = false;      // a message has started at m_start ...
+    bool m_isRequest = false;    // ... and it is a request from the server, to be skipped
+    bool m_inGarbage = false;    // skipping bytes that start nothing, across Append calls
     CRTSPReplyFramer m_framer;
     std::uint8_t m_channel = 0;
     std::span<const std::uint8_t> m_payload;
@@ -81,6 +93,7 @@ private:
     bool m_failed = false;
     std::uint64_t m_droppedFrames = 0;
     std::uint64_t m_skippedBytes = 0;
+    std::uint64_t m_skippedRequests = 0;
 };
 
 } // namespace norvane

@@ -432,6 +432,15 @@ TEST(CInterleavedSplitter, BadInputIsSkippedOrFails) {
             {"LongerThanAnyPacket", tooLong + ok, {"0:good"}},
             {"GarbageBetweenFrames", ok + "\r\n junk R" + ok, {"0:good", "0:good"}},
             {"GarbageLikeAReplyStart", "RTSX" + ok, {"0:good"}},
+            {"RequestFromTheServerSkipped",
+             "SET_PARAMETER rtsp://cam/ RTSP/1.0\r\nCSeq: 9\r\nContent-Length: 6\r\n\r\nRTSP/1" +
+                     ok,
+             {"0:good"}},
+            // Skipping goes on past where TCP cut the garbage, as if it had not been cut.
+            {"GarbageCutBeforeARequestLine",
+             ok + "\x01GET / RTSP/1.0\r\n\r\n" + ok,
+             {"0:good", "RTSP/1.0\r\n\r\n", "0:good"}},
+            {"GarbageLikeARequest", "GET x\x01 y\n" + ok, {"0:good"}},
             {"UnknownChannelPassedOn", InterleavedFrame(7, "x") + ok, {"7:x", "0:good"}},
             {"CutByTheClose", ok + InterleavedFrame(0, "never").substr(0, 6), {"0:good"}},
             {"ReplyMalformed", "RTSP/1.0 200 OK\r\nContent-Length: x\r\n\r\n" + ok, {"failed"}},
