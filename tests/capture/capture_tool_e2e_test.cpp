@@ -156,6 +156,40 @@ TEST_F(CaptureTool, IoSeesInputChangesAndSwitchesTheRelay) {
     EXPECT_GE(camera.RelaySwitchCount(), 2U);
 }
 
+// A camera behind a firewall that drops its UDP: by default the tool's capture switches to RTP
+// inside the RTSP connection and says why; with --transport udp no frame ever arrives.
+TEST_F(CaptureTool, TransportChoiceWithACameraWhoseUdpIsBlocked) {
+    norvane::sim::CameraSimConfig config;
+    config.faults.blockUdpMedia = true;
+    norvane::sim::CCameraSim camera(config);
+    std::string error;
+    ASSERT_TRUE(camera.Start(&error)) << error;
+    const std::string cameraArgs = " --camera 127.0.0.1:" + std::to_string(camera.HttpPort()) +
+                                   " --rtsp-port " + std::to_string(camera.RtspPort());
+    const std::string out = (m_dir / "out.h264").string();
+    const RunResult automatic =
+            RunCommand(Tool() + cameraArgs + " --frames 25 --connect-timeout 20 --out " + out);
+    EXPECT_EQ(automatic.exitCode, 0) << automatic.output;
+    EXPECT_NE(automatic.output.find("no UDP packets from the camera after PLAY; using RTP over "
+                                    "the RTSP connection"),
+              std::string::npos)
+            << automatic.output;
+    const RunResult udp = RunCommand(Tool() + cameraArgs +
+                                     " --transport udp --frames 5 --quiet --connect-timeout 8");
+    camera.Stop();
+    EXPECT_EQ(udp.exitCode, 4) << udp.output;
+    if (!HaveFfmpeg()) {
+        GTEST_SKIP() << "ffmpeg is not installed: the decoded frames are not compared";
+    }
+    const auto source = FrameMd5(SIM_MEDIA_DIR "/h264_640x480.h264");
+    const std::set<std::string> known(source.begin(), source.end());
+    const auto captured = FrameMd5(out);
+    ASSERT_GE(captured.size(), 25U);
+    for (const auto& md5 : captured) {
+        EXPECT_EQ(known.count(md5), 1U);
+    }
+}
+
 TEST_F(CaptureTool, RefusedCredentialsGiveClearMessageAndExitFive) {
     norvane::sim::CameraSimConfig config;
     config.httpAuth = norvane::sim::AuthMode::Basic;
