@@ -382,7 +382,6 @@ const CaptureCase kCases[] = {
         {"MjpegDigestPreferred", kStreamTypeMjpeg, "both", 12, 10},
         // RTP inside the RTSP connection, asked for, or found by auto mode when UDP is refused.
         {"H264Interleaved", kStreamTypeH264, "none", 50, 25, "tcp", "tcp"},
-        {"H264DigestInterleaved", kStreamTypeH264, "digest", 30, 25, "tcp", "both"},
         {"MjpegInterleaved", kStreamTypeMjpeg, "none", 20, 10, "tcp", "tcp"},
         {"H264AutoAfterRefusedUdp", kStreamTypeH264, "none", 30, 25, "auto", "tcp"},
 };
