@@ -31,6 +31,9 @@ const char* RtspRefusalMeaning(std::int32_t status) {
 
 // How long an RTCP answer or BYE inside the connection may wait for room to be sent.
 constexpr int kInterleavedRtcpSendMs = 100;
+// Receive buffer of a connection that carries the media: a key frame's burst at 64 Mbit/s fits
+// while the reader is scheduled out, so the camera is not held back (as for the UDP socket).
+constexpr std::uint32_t kInterleavedReceiveBufferBytes = 2 * 1024 * 1024;
 
 } // namespace
 
@@ -108,8 +111,8 @@ void CBaseRTSPChannel::OnRtcpPacket(std::span<const std::uint8_t> data,
     }
     const auto answer = m_rtcp->Answer(data, from);
     if (answer) {
-        [[maybe_unused]] const bool sent = m_client->SendInterleaved(
-                CBaseRTSPClient::kRtcpChannel, *answer, kInterleavedRtcpSendMs);
+        [[maybe_unused]] const bool sent =
+                m_client->SendInterleaved(m_rtcpChannel, *answer, kInterleavedRtcpSendMs);
     }
 }
 
@@ -158,6 +161,9 @@ bool CBaseRTSPChannel::StartStreaming() {
     settings.rtpPort = m_rtpPort;
     settings.rtcpPort = m_rtcpPort;
     settings.interleaved = m_interleaved;
+    if (m_interleaved) {
+        settings.receiveBufferSize = kInterleavedReceiveBufferBytes;
+    }
     FillSessionSettings(settings);
     if (!m_client->Connect(settings)) {
         ReportAttemptFailure(FormatString("cannot connect to %s: connection refused or timed out",
@@ -194,7 +200,10 @@ bool CBaseRTSPChannel::StartStreaming() {
     if (source == nullptr) {
         return false;
     }
-    source->Bind(m_client.get(), {CameraAddress(), m_client->Settings().port});
+    // The camera may have chosen other channels than those asked for.
+    m_rtcpChannel = m_client->State().interleavedChannels[1];
+    source->Bind(m_client.get(), {CameraAddress(), m_client->Settings().port},
+                 m_client->State().interleavedChannels);
     return source->Open(0);
 }
 
@@ -248,9 +257,8 @@ void CBaseRTSPChannel::CloseSession() {
         }
         if (m_interleaved && m_rtcp && m_rtcp->CameraHeard()) {
             // RFC 3550, 6.6: a receiver that leaves says BYE, here inside the connection.
-            [[maybe_unused]] const bool sent =
-                    m_client->SendInterleaved(CBaseRTSPClient::kRtcpChannel,
-                                              BuildRtcpBye(m_rtcp->Ssrc()), kInterleavedRtcpSendMs);
+            [[maybe_unused]] const bool sent = m_client->SendInterleaved(
+                    m_rtcpChannel, BuildRtcpBye(m_rtcp->Ssrc()), kInterleavedRtcpSendMs);
         }
         [[maybe_unused]] const bool answered = m_client->Request(kTeardown);
         m_client->Disconnect();

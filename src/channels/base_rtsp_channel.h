@@ -79,6 +79,7 @@ protected:
     std::unique_ptr<CRTCPReporter> m_rtcp;
     std::uint16_t m_rtcpPort = 0;
     bool m_interleaved = false;       // this attempt; set before its reader starts
+    std::uint8_t m_rtcpChannel = 1;   // the camera's RTCP channel; set before the reader starts
     bool m_interleavedChosen = false; // auto mode fell back; kept until the channel restarts
     bool m_toldTransport[2] = {};     // the switch to UDP [0] or interleaved [1] was told
 };

@@ -6,9 +6,11 @@ CInterleavedPacketSource::~CInterleavedPacketSource() {
     Close();
 }
 
-void CInterleavedPacketSource::Bind(CBaseRTSPClient* client, platform::SocketAddress camera) {
+void CInterleavedPacketSource::Bind(CBaseRTSPClient* client, platform::SocketAddress camera,
+                                    std::array<std::uint8_t, 2> channels) {
     m_client = client;
     m_camera = camera;
+    m_channels = channels;
 }
 
 bool CInterleavedPacketSource::Open(std::uint16_t /*localPort*/) {
@@ -61,9 +63,9 @@ void CInterleavedPacketSource::OnInterleavedFrame(std::uint8_t channel,
     if (sink == nullptr) {
         return;
     }
-    if (channel == CBaseRTSPClient::kRtpChannel) {
+    if (channel == m_channels[0]) {
         static_cast<void>(sink->OnRtpPacket(payload, m_camera));
-    } else if (channel == CBaseRTSPClient::kRtcpChannel) {
+    } else if (channel == m_channels[1]) {
         sink->OnRtcpPacket(payload, m_camera);
     }
 }

@@ -8,6 +8,7 @@
 // channel thread. Owned by the RTSP channel, which closes it before the client it reads goes.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <thread>
@@ -26,9 +27,10 @@ public:
     CInterleavedPacketSource(const CInterleavedPacketSource&) = delete;
     CInterleavedPacketSource& operator=(const CInterleavedPacketSource&) = delete;
 
-    // Bind names the connected client whose connection is read and the camera's address that
-    // packets are attributed to. Call before Open.
-    void Bind(CBaseRTSPClient* client, platform::SocketAddress camera);
+    // Bind names the connected client whose connection is read, the camera's address that
+    // packets are attributed to and the channels of RTP [0] and RTCP [1]. Call before Open.
+    void Bind(CBaseRTSPClient* client, platform::SocketAddress camera,
+              std::array<std::uint8_t, 2> channels);
 
     // Lost tells whether the reader ended because the connection closed, failed or lost its
     // framing: only a new connection brings packets again.
@@ -51,6 +53,8 @@ private:
 
     CBaseRTSPClient* m_client = nullptr;
     platform::SocketAddress m_camera{};
+    std::array<std::uint8_t, 2> m_channels{CBaseRTSPClient::kRtpChannel,
+                                           CBaseRTSPClient::kRtcpChannel};
     std::atomic<IPacketSink*> m_sink{nullptr};
     std::atomic<bool> m_lost{false};
     CManualEvent m_stopEvent;

@@ -190,6 +190,29 @@ bool ParseSession(std::string_view value, RTSPReply& reply) {
     return !reply.session->empty();
 }
 
+// ParseInterleaved reads interleaved=a[-b] of a Transport value (RFC 2326, 12.39); the second
+// channel is the first plus one when only one is named. Anything unreadable leaves it unset, as a
+// transport the client did not ask for would fail the session later anyway.
+void ParseInterleaved(std::string_view value, RTSPReply& reply) {
+    constexpr std::string_view kName = "interleaved=";
+    const std::string lower = ToLower(value);
+    const std::size_t at = lower.find(kName);
+    if (at == std::string::npos) {
+        return;
+    }
+    std::string_view channels = value.substr(at + kName.size());
+    channels = channels.substr(0, channels.find_first_of(";,"));
+    const std::size_t dash = channels.find('-');
+    const auto first = ParseDecimal32(channels.substr(0, dash));
+    const auto second = dash == std::string_view::npos
+                                ? (first ? std::optional<std::uint32_t>(*first + 1) : std::nullopt)
+                                : ParseDecimal32(channels.substr(dash + 1));
+    if (first && second && *first <= 255 && *second <= 255 && *first != *second) {
+        reply.interleavedChannels = std::array<std::uint8_t, 2>{static_cast<std::uint8_t>(*first),
+                                                                static_cast<std::uint8_t>(*second)};
+    }
+}
+
 bool ParseHeader(std::string_view line, RTSPReply& reply, CChallengeChoice& challenges) {
     const std::string_view value = HeaderValue(line);
     switch (ClassifyHeader(line)) {
@@ -214,6 +237,9 @@ bool ParseHeader(std::string_view line, RTSPReply& reply, CChallengeChoice& chal
     }
     case kHeaderSession:
         return ParseSession(value, reply);
+    case kHeaderTransport:
+        ParseInterleaved(value, reply);
+        return true;
     case kHeaderWWWAuthenticate:
         return challenges.Take(value, reply);
     default:

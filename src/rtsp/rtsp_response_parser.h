@@ -6,6 +6,7 @@
 // Threads: stateless; any thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -56,6 +57,9 @@ struct RTSPReply {
     // The challenge to answer, set when the reply carried WWW-Authenticate: Digest over Basic
     // within one reply, scheme kAuthNone when only other schemes were offered.
     std::optional<RTSPChallenge> challenge;
+    // The RTP and RTCP channels of an interleaved transport the camera chose (RFC 2326, 12.39:
+    // interleaved=a[-b]); unset when the Transport header names none or names them unreadably.
+    std::optional<std::array<std::uint8_t, 2>> interleavedChannels;
     SessionDescription description; // DESCRIBE only
 };
 

@@ -18,6 +18,7 @@ void RTSPSessionState::Apply(const RTSPReply& reply) {
     TakeIfSet(reply.session, session);
     TakeIfSet(reply.sessionTimeout, sessionTimeout);
     TakeIfSet(reply.challenge, challenge);
+    TakeIfSet(reply.interleavedChannels, interleavedChannels);
     const SessionDescription& description = reply.description;
     TakeIfSet(description.videoControl, videoControl);
     TakeIfSet(description.audioControl, audioControl);

@@ -115,6 +115,26 @@ TEST(CRTSPResponseParser, SessionTimeoutRules) {
     }
 }
 
+// The channels of an interleaved transport are those the camera's SETUP reply names, 0 and 1
+// unless it names others readably.
+TEST(CRTSPResponseParser, InterleavedChannelsOfTheTransport) {
+    const std::pair<const char*, std::array<std::uint8_t, 2>> cases[] = {
+            {"RTP/AVP/TCP;unicast;interleaved=0-1", {0, 1}},
+            {"RTP/AVP/TCP;unicast;INTERLEAVED=4-5;ssrc=1234", {4, 5}},
+            {"RTP/AVP/TCP;interleaved=6", {6, 7}},
+            {"RTP/AVP/TCP;interleaved=2-9,RTP/AVP;unicast", {2, 9}},
+            {"RTP/AVP/TCP;interleaved=300-301", {0, 1}},
+            {"RTP/AVP/TCP;interleaved=x", {0, 1}},
+            {"RTP/AVP;unicast;client_port=5000-5001", {0, 1}},
+    };
+    for (const auto& [transport, channels] : cases) {
+        RTSPSessionState state;
+        state.Apply(Parse(std::string("RTSP/1.0 200 OK\r\nTransport: ") + transport + "\r\n\r\n",
+                          kSetup));
+        EXPECT_EQ(state.interleavedChannels, channels) << transport;
+    }
+}
+
 TEST(CRTSPResponseParser, LoneLineFeedsKeepEveryCharacter) {
     const RTSPReply reply = Parse("RTSP/1.0 200 OK\nCSeq: 9\nContent-Type: application/sdp\n"
                                   "Content-Length: 45\n\n"
