@@ -3,7 +3,7 @@
 
 receive: for each bit rate, one e2e-camera process serves two identical simulated cameras (same
 1080p H.264 clip, same pacing); vantrel-capture receives from the first and
-`ffmpeg -rtsp_transport udp -i ... -c copy -f null -` from the second, at the same time. The CPU
+`ffmpeg -rtsp_transport udp|tcp -i ... -c copy -f null -` (--transport) from the second, at the same time. The CPU
 time (user + system, all threads) of each receiving process is read from its process CPU clock at
 the start and at the end of a window that begins a few seconds after both receivers got their
 first frame, so connection set-up and tear-down are not counted. After the window the cameras
@@ -161,13 +161,14 @@ def receive_run(args, clip, mbps):
     w, h = args.size.split("x")
     capture_cmd = [str(capture_exe), "--camera", f"127.0.0.1:{http_a}", "--rtsp-port",
                    str(rtsp_a), "--size", args.size, "--fps", str(args.fps), "--out", "/dev/null",
-                   "--quiet", "--duration", str(run_for), "--stream", args.codec]
+                   "--quiet", "--duration", str(run_for), "--stream", args.codec,
+                   "--transport", args.transport]
     if args.plugin:
         capture_cmd += ["--plugin", args.plugin]
-    ffmpeg_cmd = [args.ffmpeg, "-hide_banner", "-nostdin", "-rtsp_transport", "udp", "-i",
+    ffmpeg_cmd = [args.ffmpeg, "-hide_banner", "-nostdin", "-rtsp_transport", args.transport, "-i",
                   f"rtsp://127.0.0.1:{rtsp_b}/vtl_media/main", "-c", "copy", "-f", "null", "-"]
-    cap_log = open(log_dir / f"capture_{mbps}M.log", "w")
-    ff_log = open(log_dir / f"ffmpeg_{mbps}M.log", "w")
+    cap_log = open(log_dir / f"capture_{mbps}M_{args.transport}.log", "w")
+    ff_log = open(log_dir / f"ffmpeg_{mbps}M_{args.transport}.log", "w")
     capture = subprocess.Popen(capture_cmd, stdin=subprocess.DEVNULL, stdout=cap_log,
                                stderr=subprocess.STDOUT)
     ffmpeg = subprocess.Popen(ffmpeg_cmd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -194,8 +195,8 @@ def receive_run(args, clip, mbps):
         cams.close()
         cap_log.close()
         ff_log.close()
-    cap_text = (log_dir / f"capture_{mbps}M.log").read_text(errors="replace")
-    ff_text = (log_dir / f"ffmpeg_{mbps}M.log").read_text(errors="replace")
+    cap_text = (log_dir / f"capture_{mbps}M_{args.transport}.log").read_text(errors="replace")
+    ff_text = (log_dir / f"ffmpeg_{mbps}M_{args.transport}.log").read_text(errors="replace")
     m = re.search(r"vantrel-capture: (\d+) frames \((\d+) key\)", cap_text)
     cap_frames = int(m.group(1)) if m else -1
     ff_matches = re.findall(r"frame=\s*(\d+)", ff_text)
@@ -244,7 +245,7 @@ def run_receive(args):
                          r["ffmpeg_missed_packets"]))
         rows.append((mbps, rate, runs))
     print()
-    print(f"clip rate = file bits / {args.clip_seconds} s; CPU over a {args.window} s window "
+    print(f"RTP over {args.transport}; clip rate = file bits / {args.clip_seconds} s; CPU over a {args.window} s window "
           f"starting {args.warmup} s after both receivers streamed; median [min..max] of "
           f"{args.repeat} runs")
     for mbps, rate, runs in rows:
@@ -404,6 +405,8 @@ def main():
     p.add_argument("--rates", type=lambda s: [int(x) for x in s.split(",")],
                    default=[4, 16, 64])
     p.add_argument("--repeat", type=int, default=3)
+    p.add_argument("--transport", choices=["udp", "tcp"], default="udp",
+                   help="receive RTP over UDP, or inside the RTSP connection (both receivers)")
     p.add_argument("--window", type=float, default=20.0)
     p.add_argument("--warmup", type=float, default=3.0)
     p.add_argument("--clip-seconds", type=int, default=8)

@@ -13,3 +13,5 @@ foreach(method IN LISTS norvane_rtsp_methods)
 endforeach()
 
 norvane_add_fuzzer(sdp ${CMAKE_CURRENT_LIST_DIR}/sdp_fuzz.cpp)
+
+norvane_add_fuzzer(interleaved_splitter ${CMAKE_CURRENT_LIST_DIR}/interleaved_splitter_fuzz.cpp)

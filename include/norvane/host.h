@@ -127,6 +127,21 @@ class IConnectionSettings {
     virtual const char* GetPassword() = 0; // slot 6
 };
 
+// Numbered open parameters (IOpenParams::GetParameter) that name a setting; 1 to 3 are the video
+// standard ("1": 60 Hz), the RTSP port and the firmware text. A host that sets a later one gives
+// every earlier one too (an empty text keeps its default).
+//
+// kOpenParamTransport: how the video travels from the camera.
+//   "auto" (or empty, the default): RTP over UDP first; when the camera refuses that transport
+//           (RTSP 461) or no RTP packet arrives within kAutoTransportUdpWaitMs after PLAY, RTP
+//           inside the RTSP connection (RTSP interleaved), for as long as the channel runs
+//           (unless the camera refuses that too, with 461: then UDP again); each switch is
+//           reported once at level 2 with its reason.
+//   "udp":  RTP over UDP only.
+//   "tcp":  RTP inside the RTSP connection only (for cameras behind a firewall or NAT).
+constexpr uint32_t kOpenParamTransport = 4;
+constexpr int32_t kAutoTransportUdpWaitMs = 3000;
+
 // Open parameters (argument 3 of IIPCaptureDriver::Open), read only during Open.
 class IOpenParams {
     NORVANE_SLOT0(IOpenParams)

@@ -17,11 +17,20 @@ CBaseRTPChannel::~CBaseRTPChannel() {
 std::int32_t CBaseRTPChannel::Run() {
     MarkDataTime(); // the first time-outs count from the thread's start
     for (;;) {
-        if (GetState() == kStateStreaming) {
+        if (GetState() == kStateStreaming && TransportLost()) {
+            ReportAttemptFailure(FormatString("the connection that carried the media ended (%s)",
+                                              SessionUrl().c_str()));
+            SetState(kStateStopped); // the next pass connects again
+        } else if (GetState() == kStateStreaming) {
             CheckKeepAlive();
         } else {
             m_dataEvent.Reset();
-            if (Connect()) {
+            m_reconnectAtOnce = false;
+            const bool connected = Connect() && AwaitFirstPacket();
+            if (!connected && m_reconnectAtOnce && !m_stopEvent.IsSet()) {
+                continue; // the attempt chose another transport: no pause before it
+            }
+            if (connected) {
                 const DEVICE_INFO info = m_driver->GetDeviceInfo();
                 const int woke = WaitAny(m_stopEvent, m_dataEvent, info.dataTimeout);
                 if (woke == 1) {
@@ -69,6 +78,20 @@ std::int32_t CBaseRTPChannel::Run() {
     CloseSession();
     SetCameraState(false);
     return 0;
+}
+
+bool CBaseRTPChannel::AwaitFirstPacket() {
+    const int waitMs = UdpProofWaitMs();
+    if (waitMs <= 0) {
+        m_awaitingPacket.store(false, std::memory_order_relaxed);
+        return true;
+    }
+    const int woke = WaitAny(m_stopEvent, m_packetEvent, waitMs);
+    m_awaitingPacket.store(false, std::memory_order_relaxed);
+    if (woke == -1) {
+        OnUdpSilent();
+    }
+    return woke == 1;
 }
 
 void CBaseRTPChannel::ReportAttemptFailure(const std::string& cause) {
@@ -125,6 +148,9 @@ void CBaseRTPChannel::ReleaseSource() {
 }
 
 void CBaseRTPChannel::ExpectMedia(const ExpectedSender& expected) {
+    // Armed before the media is asked for, so that AwaitFirstPacket misses no early packet.
+    m_packetEvent.Reset();
+    m_awaitingPacket.store(true, std::memory_order_relaxed);
     m_senders.Expect(expected);
     m_mediaExpected = true;
 }
@@ -173,6 +199,11 @@ bool CBaseRTPChannel::OnRtpPacket(std::span<const std::uint8_t> data,
         return false;
     }
     if (m_senders.Admit(from, packet.ssrc)) {
+        // Only AwaitFirstPacket waits for this event; while streaming, setting it for every
+        // packet would cost a system call per datagram.
+        if (m_awaitingPacket.load(std::memory_order_relaxed)) {
+            m_packetEvent.Set();
+        }
         m_window.Push(packet, platform::MonotonicUs());
     }
     return !packet.marker;

@@ -63,6 +63,17 @@ public:
     virtual bool StartStreaming() { return true; }
 
     virtual bool OpenPorts();
+
+    // UdpProofWaitMs: how long after a started session the first RTP packet may take before
+    // OnUdpSilent ends the attempt; 0 when the attempt does not wait for that proof.
+    [[nodiscard]] virtual int UdpProofWaitMs() const { return 0; }
+
+    virtual void OnUdpSilent() {}
+
+    // TransportLost tells whether the packet source can bring no more packets (its connection
+    // closed), so that the channel connects again without waiting for the data time-out.
+    [[nodiscard]] virtual bool TransportLost() const { return false; }
+
     virtual bool ConfigureCamera() = 0;
     virtual void SendKeepAlive() = 0;
     // FeedParser gives one RTP packet from the camera to the channel's parser (receive thread).
@@ -109,6 +120,9 @@ public:
 protected:
     // Connect runs one connection attempt; on failure everything it created is released.
     bool Connect();
+    // AwaitFirstPacket waits UdpProofWaitMs for the session's first RTP packet, if it is to;
+    // false after a stop or when none came (then OnUdpSilent has been called).
+    bool AwaitFirstPacket();
     // ReportAttemptFailure tells the host at level 1 why an attempt failed, once per change of
     // cause: a camera that keeps failing the same way is not reported again on every retry, and
     // a stream that ran makes the next failure reported again. Not during a stop.
@@ -146,7 +160,10 @@ protected:
     CSenderLock m_senders;
     bool m_mediaExpected = false; // channel thread
     CManualEvent m_dataEvent;
-    std::string m_lastFailure; // the cause last reported; channel thread only
+    CManualEvent m_packetEvent;               // the session's first packet, while awaited
+    std::atomic<bool> m_awaitingPacket{false}; // AwaitFirstPacket is watching m_packetEvent
+    std::string m_lastFailure;      // the cause last reported; channel thread only
+    bool m_reconnectAtOnce = false; // the failed attempt changed how to connect; channel thread
     std::atomic<std::uint32_t> m_cameraAddress{0};
     CRtpReceptionStats m_reception;
     CRtpReorderWindow m_window{*this, m_reception}; // receive thread, or no source open

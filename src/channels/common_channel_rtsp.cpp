@@ -57,6 +57,7 @@ void CCommonChannelRTSP::OnStopRequested() {
 }
 
 void CCommonChannelRTSP::OnStarting() {
+    CBaseRTSPChannel::OnStarting();
     m_http->Rearm();
 }
 

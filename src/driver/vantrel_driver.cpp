@@ -28,6 +28,11 @@ bool CVantrelDriver::Open(IDebugSink* sink, IHostSampleAllocator* allocator, IOp
         if (standard != kNoIntParameter) {
             m_ntsc = standard != 0 ? 1 : 0;
         }
+        TransportMode transport = TransportMode::Auto;
+        if (!ParseTransportMode(GetStringParameter(kParamTransport), transport)) {
+            DebugMessage(1, "OPEN DRIVER::unknown transport \"%s\" (auto, udp or tcp); using auto",
+                         GetStringParameter(kParamTransport).c_str());
+        }
         std::string firmware = GetStringParameter(kParamFirmware);
         if (firmware.empty()) {
             firmware = "(none)";

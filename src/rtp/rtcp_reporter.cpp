@@ -145,8 +145,18 @@ bool CRTCPReporter::Open(std::uint16_t port) {
         return false;
     }
     m_socket = std::move(socket);
-    m_stop.store(false);
     m_stopEvent->Reset();
+    ChooseIdentity();
+    return true;
+}
+
+void CRTCPReporter::UseConnection() {
+    ChooseIdentity();
+}
+
+void CRTCPReporter::ChooseIdentity() {
+    m_stop.store(false);
+    m_cameraHeard.store(false);
     std::random_device seed;
     std::mt19937 generator(seed());
     m_ssrc = 0;
@@ -160,7 +170,38 @@ bool CRTCPReporter::Open(std::uint16_t port) {
     m_cname.fill('\0');
     m_cnameLength = std::min(name.size(), m_cname.size() - 1);
     std::copy_n(name.data(), m_cnameLength, m_cname.data());
-    return true;
+}
+
+std::optional<std::array<std::uint8_t, kRtcpAnswerSize>>
+CRTCPReporter::Answer(std::span<const std::uint8_t> packet, const platform::SocketAddress& from) {
+    if (m_stop.load() || from.address == 0 || from.address != m_cameraAddress.load()) {
+        return std::nullopt; // not the camera: neither answered nor obeyed
+    }
+    m_cameraHeard.store(true);
+    if (IsRtcpGoodbye(packet)) {
+        m_stop.store(true);
+        return std::nullopt;
+    }
+    if (packet.size() <= kShortDatagram) {
+        return std::nullopt; // too short for a report, and not a goodbye: dropped
+    }
+    const std::uint64_t nowMs = platform::MonotonicMs();
+    if (packet[1] == kPacketSR && packet.size() >= kSrNtpMiddle + 4) {
+        m_lastSr = static_cast<std::uint32_t>(packet[kSrNtpMiddle]) << 24 |
+                   static_cast<std::uint32_t>(packet[kSrNtpMiddle + 1]) << 16 |
+                   static_cast<std::uint32_t>(packet[kSrNtpMiddle + 2]) << 8 |
+                   packet[kSrNtpMiddle + 3];
+        m_lastSrMs = nowMs;
+    }
+    const RtpReceptionCounters now =
+            m_reception != nullptr ? m_reception->Snapshot() : RtpReceptionCounters{};
+    RtcpReportBlock block = MakeReportBlock(m_lastReport, now);
+    m_lastReport = now;
+    if (m_lastSr != 0) {
+        block.lastSr = m_lastSr;
+        block.delaySinceLastSr = static_cast<std::uint32_t>((nowMs - m_lastSrMs) * 65536 / 1000);
+    }
+    return BuildRtcpAnswer(packet, m_ssrc, block, Cname());
 }
 
 bool CRTCPReporter::Start() {
@@ -191,9 +232,6 @@ void CRTCPReporter::Run() {
     m_threadRunning.store(true);
     std::array<std::uint8_t, kReceiveSize> buffer{};
     platform::SocketAddress camera{};
-    bool cameraHeard = false;
-    std::uint32_t lastSr = 0;
-    std::uint64_t lastSrMs = 0;
     while (!m_stop.load()) {
         // No time limit: a stop request sets the stop event, which ends the wait, so a quiet
         // camera costs no wake-ups.
@@ -223,40 +261,16 @@ void CRTCPReporter::Run() {
                 continue;
             }
         }
-        if (from.address == 0 || from.address != m_cameraAddress.load()) {
-            continue; // not the camera: neither answered nor obeyed
+        if (from.address != 0 && from.address == m_cameraAddress.load()) {
+            camera = from;
         }
-        camera = from;
-        cameraHeard = true;
-        const auto datagram = std::span(buffer).first(result.bytes);
-        if (IsRtcpGoodbye(datagram)) {
-            m_stop.store(true);
-            continue;
+        const auto answer = Answer(std::span(buffer).first(result.bytes), from);
+        if (answer) {
+            static_cast<void>(m_socket.SendTo(*answer, camera)); // send errors are ignored
         }
-        if (result.bytes <= kShortDatagram) {
-            continue; // too short for a report, and not a goodbye: dropped
-        }
-        const std::uint64_t nowMs = platform::MonotonicMs();
-        if (datagram[1] == kPacketSR && datagram.size() >= kSrNtpMiddle + 4) {
-            lastSr = static_cast<std::uint32_t>(datagram[kSrNtpMiddle]) << 24 |
-                     static_cast<std::uint32_t>(datagram[kSrNtpMiddle + 1]) << 16 |
-                     static_cast<std::uint32_t>(datagram[kSrNtpMiddle + 2]) << 8 |
-                     datagram[kSrNtpMiddle + 3];
-            lastSrMs = nowMs;
-        }
-        const RtpReceptionCounters now =
-                m_reception != nullptr ? m_reception->Snapshot() : RtpReceptionCounters{};
-        RtcpReportBlock block = MakeReportBlock(m_lastReport, now);
-        m_lastReport = now;
-        if (lastSr != 0) {
-            block.lastSr = lastSr;
-            block.delaySinceLastSr = static_cast<std::uint32_t>((nowMs - lastSrMs) * 65536 / 1000);
-        }
-        const auto answer = BuildRtcpAnswer(datagram, m_ssrc, block, Cname());
-        static_cast<void>(m_socket.SendTo(answer, camera)); // send errors are ignored
     }
     if (m_socket.IsValid()) {
-        if (cameraHeard) {
+        if (m_cameraHeard.load()) {
             static_cast<void>(m_socket.SendTo(BuildRtcpBye(m_ssrc), camera));
         }
         m_socket.Close();

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -78,6 +79,21 @@ public:
     // False when the socket cannot be created, bound or configured.
     [[nodiscard]] bool Open(std::uint16_t port);
 
+    // UseConnection prepares the reporter for RTCP that arrives inside the RTSP connection: it
+    // chooses the SSRC and the CNAME and opens no socket; Answer then builds what goes back.
+    void UseConnection();
+
+    // Answer decides what one RTCP packet from `from` earns: the receiver report and source
+    // description to send back, or nothing when it is not the camera's, too short for a report,
+    // or a BYE (which ends the reporter: later packets earn nothing). Called on one thread at a
+    // time: the reporter's own, or the thread that reads the connection.
+    [[nodiscard]] std::optional<std::array<std::uint8_t, kRtcpAnswerSize>>
+    Answer(std::span<const std::uint8_t> packet, const platform::SocketAddress& from);
+
+    // CameraHeard tells whether a packet from the camera was answered or obeyed, so that leaving
+    // owes it a BYE.
+    [[nodiscard]] bool CameraHeard() const { return m_cameraHeard.load(); }
+
     // Start runs Run on a new thread; false when it is already started or cannot be created.
     [[nodiscard]] bool Start();
 
@@ -107,6 +123,7 @@ private:
     std::atomic<platform::SocketError> m_lastError{platform::SocketError::None};
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_threadRunning{false};
+    std::atomic<bool> m_cameraHeard{false};
     std::atomic<std::uint32_t> m_cameraAddress;
     platform::CSocket m_socket;
     std::uint32_t m_ssrc = 0;
@@ -114,7 +131,13 @@ private:
     std::unique_ptr<platform::CEventHandle> m_stopEvent;  // set by RequestStop
     std::unique_ptr<platform::CEventHandle> m_endedEvent; // set when Run returns
     const CRtpReceptionStats* m_reception;
-    RtpReceptionCounters m_lastReport; // reporter thread after Start
+    // The answering thread's (the reporter's own, or the connection's reader): the counts at the
+    // last report, and the camera's last sender report with its arrival.
+    RtpReceptionCounters m_lastReport;
+    std::uint32_t m_lastSr = 0;
+    std::uint64_t m_lastSrMs = 0;
+    void ChooseIdentity();
+
     std::array<char, 128> m_cname{};
     std::size_t m_cnameLength = 0;
 };

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <random>
 
 #include "platform/system.h"
+#include "platform/wait.h"
 #include "rtsp/rtsp_auth.h"
 #include "rtsp/rtsp_reply_framer.h"
 #include "text/text_utils.h"
@@ -14,6 +16,9 @@ namespace {
 
 constexpr std::uint32_t kConnectPollMs = 100; // connectTimeout is counted in steps of this size
 constexpr std::size_t kReadSize = 4096;
+constexpr std::size_t kInterleavedReadSize = 65536; // a reader takes whole bursts per call
+constexpr int kReaderIdleWaitMs = 1000;             // a reader's wait while nothing is held back
+constexpr std::size_t kMaxPostedReplies = 8;        // unclaimed replies beyond this are dropped
 
 // WaitMs turns a time-out of the settings into the milliseconds of one wait.
 int WaitMs(std::uint32_t milliseconds) {
@@ -41,6 +46,29 @@ std::string RandomClientNonce() {
     return cnonce;
 }
 
+// ReplyCSeq reads the CSeq header of a framed reply; none when it carries none.
+std::optional<std::uint32_t> ReplyCSeq(std::string_view reply) {
+    std::size_t position = 0;
+    NextLine(reply, position); // status line
+    while (position != std::string_view::npos) {
+        const std::string_view line = NextLine(reply, position);
+        if (ClassifyHeader(line) == kHeaderEmpty) {
+            break;
+        }
+        if (ClassifyHeader(line) == kHeaderCSeq) {
+            return ParseDecimal32(line.substr(line.find(':') + 1));
+        }
+    }
+    return std::nullopt;
+}
+
+// AnswersRequest tells whether a reply answers request `cseq`: a reply that names a lower CSeq
+// answers an earlier request whose wait ended (a camera that numbers its own way still works).
+bool AnswersRequest(std::string_view reply, std::uint32_t cseq) {
+    const auto replyCSeq = ReplyCSeq(reply);
+    return !replyCSeq || *replyCSeq >= cseq;
+}
+
 } // namespace
 
 CBaseRTSPClient::CBaseRTSPClient(platform::CEventHandle* stopEvent, IByteStream* stream)
@@ -64,6 +92,12 @@ bool CBaseRTSPClient::Connect(const RTSPSessionSettings& settings) {
     const std::string host = m_settings.resolvedAddress != 0
                                      ? platform::FormatIPv4(m_settings.resolvedAddress)
                                      : m_settings.address;
+    m_splitter.Reset();
+    m_lost.store(false);
+    {
+        const std::lock_guard lock(m_mailLock);
+        m_mail.clear();
+    }
     m_connected = m_stream->Connect(host, m_settings.port, m_settings.receiveBufferSize,
                                     WaitMs(budgetMs), m_stopEvent);
     return m_connected;
@@ -136,9 +170,13 @@ std::string CBaseRTSPClient::BuildRequest(std::uint32_t method) {
     // The session id goes back exactly as the camera wrote it.
     const std::string session = FormatString("Session: %s\r\n", m_state.session.c_str());
     const char* const range = "Range: npt=0.000-\r\n";
-    const std::string transport = FormatString(
-            "Transport: RTP/AVP/UDP;unicast;client_port=%u-%u\r\n",
-            static_cast<unsigned>(m_settings.rtpPort), static_cast<unsigned>(m_settings.rtcpPort));
+    const std::string transport =
+            m_settings.interleaved
+                    ? FormatString("Transport: RTP/AVP/TCP;unicast;interleaved=%u-%u\r\n",
+                                   unsigned{kRtpChannel}, unsigned{kRtcpChannel})
+                    : FormatString("Transport: RTP/AVP/UDP;unicast;client_port=%u-%u\r\n",
+                                   static_cast<unsigned>(m_settings.rtpPort),
+                                   static_cast<unsigned>(m_settings.rtcpPort));
     const char* const auth = authorization.c_str();
 
     switch (method) {
@@ -173,13 +211,28 @@ bool CBaseRTSPClient::Transact(std::uint32_t method) {
     if (request.empty()) {
         return false;
     }
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(request.data()),
+                                              request.size());
+    std::string reply;
+    if (m_settings.interleaved) {
+        // Media bytes may be pending at any time, so nothing is discarded: the splitter steps
+        // over frames, and a reply to an earlier request is known by its CSeq.
+        const std::uint32_t cseq = m_state.cseq;
+        if (m_lost.load() ||
+            SendLocked(bytes, WaitMs(m_settings.ioTimeout), m_stopEvent) != StreamStatus::Ok ||
+            !(m_readerActive.load() ? AwaitPostedReply(reply, cseq)
+                                    : ReceiveSplitReply(reply, cseq))) {
+            return false;
+        }
+        const RTSPReply parsed = m_parser.Parse(reply, method);
+        m_state.Apply(parsed);
+        return parsed.accepted;
+    }
     // A reply that arrived after its request timed out must not be taken for the next one.
     if (!m_stream->DiscardPending() ||
-        m_stream->Send({reinterpret_cast<const std::uint8_t*>(request.data()), request.size()},
-                       WaitMs(m_settings.ioTimeout), m_stopEvent) != StreamStatus::Ok) {
+        m_stream->Send(bytes, WaitMs(m_settings.ioTimeout), m_stopEvent) != StreamStatus::Ok) {
         return false;
     }
-    std::string reply;
     if (!ReceiveReply(reply)) {
         return false;
     }
@@ -291,6 +344,128 @@ bool CBaseRTSPClient::ReceiveReply(std::string& reply) {
             return false;
         }
     }
+}
+
+StreamStatus CBaseRTSPClient::SendLocked(std::span<const std::uint8_t> data, int timeoutMs,
+                                         platform::CEventHandle* stop) {
+    const std::lock_guard lock(m_sendLock);
+    return m_stream->Send(data, timeoutMs, stop);
+}
+
+bool CBaseRTSPClient::ReceiveSplitReply(std::string& reply, std::uint32_t cseq) {
+    const CDeadline deadline(m_settings.ioTimeout);
+    std::array<std::uint8_t, kReadSize> buffer{};
+    for (;;) {
+        for (SplitStatus item = m_splitter.Next(); item != SplitStatus::NeedMore;
+             item = m_splitter.Next()) {
+            if (item == SplitStatus::Failed) {
+                m_lost.store(true);
+                return false;
+            }
+            if (item == SplitStatus::Reply && AnswersRequest(m_splitter.ReplyText(), cseq)) {
+                reply = std::string(m_splitter.ReplyText());
+                return true; // what follows stays buffered for the reader
+            }
+        }
+        const StreamResult result = m_stream->Receive(buffer, deadline.RemainingMs(), m_stopEvent);
+        if (result.status != StreamStatus::Ok) {
+            if (result.status == StreamStatus::Closed || result.status == StreamStatus::Failed) {
+                m_lost.store(true);
+            }
+            return false;
+        }
+        m_splitter.Append(std::span(buffer).first(result.bytes));
+    }
+}
+
+bool CBaseRTSPClient::AwaitPostedReply(std::string& reply, std::uint32_t cseq) {
+    const CDeadline deadline(m_settings.ioTimeout);
+    for (;;) {
+        {
+            const std::lock_guard lock(m_mailLock);
+            for (std::string& posted : m_mail) {
+                if (AnswersRequest(posted, cseq)) {
+                    reply = std::move(posted);
+                    m_mail.clear();
+                    return true;
+                }
+            }
+            m_mail.clear(); // answers to requests nobody waits for any more
+        }
+        const int remaining = deadline.RemainingMs();
+        if (m_lost.load() || remaining == 0 ||
+            platform::WaitEvents({m_stopEvent, m_mailEvent.Handle()}, remaining) != 1) {
+            return false;
+        }
+    }
+}
+
+void CBaseRTSPClient::SetReaderActive(bool active) {
+    m_readerActive.store(active);
+    if (active && m_readBuffer.empty()) {
+        m_readBuffer.resize(kInterleavedReadSize);
+    }
+}
+
+InterleavedRead CBaseRTSPClient::ReadInterleaved(IInterleavedSink& sink,
+                                                 platform::CEventHandle* stop) {
+    const auto drain = [&]() {
+        for (SplitStatus item = m_splitter.Next(); item != SplitStatus::NeedMore;
+             item = m_splitter.Next()) {
+            if (item == SplitStatus::Frame) {
+                sink.OnInterleavedFrame(m_splitter.Channel(), m_splitter.Payload());
+            } else if (item == SplitStatus::Reply) {
+                const std::lock_guard lock(m_mailLock);
+                if (m_mail.size() == kMaxPostedReplies) {
+                    m_mail.erase(m_mail.begin());
+                }
+                m_mail.emplace_back(m_splitter.ReplyText());
+                m_mailEvent.Set();
+            } else {
+                return false;
+            }
+        }
+        return true;
+    };
+    const auto lose = [&]() {
+        m_lost.store(true);
+        m_mailEvent.Set(); // a request waiting for its reply gives up at once
+        return InterleavedRead::Lost;
+    };
+    if (!m_connected || m_lost.load() || !drain()) {
+        return lose();
+    }
+    const int hold = sink.HoldTimeoutMs();
+    const StreamResult result =
+            m_stream->Receive(m_readBuffer, hold < 0 ? kReaderIdleWaitMs : hold, stop);
+    switch (result.status) {
+    case StreamStatus::Ok:
+        m_splitter.Append(std::span(m_readBuffer).first(result.bytes));
+        return drain() ? InterleavedRead::Ok : lose();
+    case StreamStatus::Timeout:
+        if (hold >= 0) {
+            sink.OnHoldTimeout();
+        }
+        return InterleavedRead::Ok;
+    case StreamStatus::Stopped:
+        return InterleavedRead::Stopped;
+    case StreamStatus::Closed:
+    case StreamStatus::Failed:
+        break;
+    }
+    return lose();
+}
+
+bool CBaseRTSPClient::SendInterleaved(std::uint8_t channel, std::span<const std::uint8_t> payload,
+                                      int timeoutMs) {
+    if (!m_connected || payload.empty() || payload.size() > CInterleavedSplitter::kMaxFrameBytes) {
+        return false;
+    }
+    std::vector<std::uint8_t> frame{CInterleavedSplitter::kFrameMarker, channel,
+                                    static_cast<std::uint8_t>(payload.size() >> 8),
+                                    static_cast<std::uint8_t>(payload.size())};
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    return SendLocked(frame, timeoutMs, nullptr) == StreamStatus::Ok;
 }
 
 } // namespace norvane

@@ -204,6 +204,22 @@ std::optional<std::uint32_t> ParseHex32(std::string_view text) {
     return value;
 }
 
+// ParseChannelPair reads the a[-b] of interleaved=a[-b] (RFC 2326, 12.39); the second channel is
+// the first plus one when only one is named. Anything unreadable gives none, as a transport the
+// client did not ask for would fail the session later anyway.
+std::optional<std::array<std::uint8_t, 2>> ParseChannelPair(std::string_view channels) {
+    const std::size_t dash = channels.find('-');
+    const auto first = ParseDecimal32(channels.substr(0, dash));
+    const auto second = dash == std::string_view::npos
+                                ? (first ? std::optional<std::uint32_t>(*first + 1) : std::nullopt)
+                                : ParseDecimal32(channels.substr(dash + 1));
+    if (!first || !second || *first > 255 || *second > 255 || *first == *second) {
+        return std::nullopt;
+    }
+    return std::array<std::uint8_t, 2>{static_cast<std::uint8_t>(*first),
+                                       static_cast<std::uint8_t>(*second)};
+}
+
 bool ParseHeader(std::string_view line, RTSPReply& reply, CChallengeChoice& challenges) {
     const std::string_view value = HeaderValue(line);
     switch (ClassifyHeader(line)) {
@@ -232,6 +248,9 @@ bool ParseHeader(std::string_view line, RTSPReply& reply, CChallengeChoice& chal
         // What the camera says of its sender only narrows the packets accepted; a Transport
         // header that cannot be read refuses nothing.
         reply.transport = ParseTransport(value);
+        if (reply.transport && reply.transport->interleaved) {
+            reply.interleavedChannels = reply.transport->interleaved;
+        }
         return true;
     case kHeaderWWWAuthenticate:
         return challenges.Take(value, reply);
@@ -283,6 +302,8 @@ std::optional<RTSPTransport> ParseTransport(std::string_view value) {
             transport.ssrc = ParseHex32(argument);
         } else if (EqualsNoCase(name, "source")) {
             transport.source = std::string(argument);
+        } else if (EqualsNoCase(name, "interleaved")) {
+            transport.interleaved = ParseChannelPair(argument);
         }
     }
     return transport;

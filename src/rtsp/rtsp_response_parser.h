@@ -6,6 +6,7 @@
 // Threads: stateless; any thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -70,6 +71,9 @@ struct RTSPReply {
     std::string location;                   // where a redirection sends the request
     // The base of relative controls: Content-Base, else Content-Location (RFC 2326, C.1.1).
     std::string contentBase;
+    // The RTP and RTCP channels of an interleaved transport the camera chose (RFC 2326, 12.39:
+    // interleaved=a[-b]); unset when the Transport header names none or names them unreadably.
+    std::optional<std::array<std::uint8_t, 2>> interleavedChannels;
     SessionDescription description; // DESCRIBE only
 };
 

@@ -23,6 +23,7 @@ void RTSPSessionState::Apply(const RTSPReply& reply) {
         contentBase = reply.contentBase;
     }
     location = reply.location;
+    TakeIfSet(reply.interleavedChannels, interleavedChannels);
     const SessionDescription& description = reply.description;
     TakeIfSet(description.videoControl, videoControl);
     TakeIfSet(description.audioControl, audioControl);

@@ -6,6 +6,7 @@
 // Threads: a plain value of its client, used on the client's thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -35,6 +36,9 @@ struct RTSPSessionState {
     std::vector<std::uint8_t> sps;
     std::vector<std::uint8_t> pps;
     H265Description h265;
+    // The interleaved channels of RTP and RTCP: those SETUP asked for unless the camera chose
+    // others.
+    std::array<std::uint8_t, 2> interleavedChannels{0, 1};
 
     // Apply takes what `reply` carried, accepted or not: each item it set replaces the one kept,
     // and its H.264 parameter sets are appended to those kept.

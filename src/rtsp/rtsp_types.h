@@ -4,6 +4,7 @@
 // Threads: plain values; copied between threads, never shared.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,6 +38,8 @@ struct RTSPTransport {
     std::optional<std::uint16_t> serverRtpPort; // first port of server_port
     std::optional<std::uint32_t> ssrc;          // the sender's SSRC
     std::string source;                         // source address as written; empty when none
+    // The channels of RTP and RTCP inside the RTSP connection (interleaved=a-b).
+    std::optional<std::array<std::uint8_t, 2>> interleaved;
 };
 
 // RTSPMethod is the request kind passed to every client operation (RFC 2326, section 10).
@@ -73,6 +76,7 @@ struct RTSPSessionSettings {
     std::uint32_t authScheme = kAuthNone; // scheme of the Authorization header (AuthScheme)
     std::string path;                     // stream path after the port, without a leading "/"
     std::uint32_t track = 0;              // SDP control used by SETUP: 0 video, 1 audio, 2 metadata
+    bool interleaved = false; // media inside the RTSP connection (RFC 2326, 10.12), not over UDP
 };
 
 } // namespace norvane

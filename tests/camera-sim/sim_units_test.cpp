@@ -37,7 +37,8 @@ TEST(SimOptions, EveryOptionReachesTheConfiguration) {
             "--ntsc --seed 4294967295 "
             "--stop-media --drop 0.25 --reorder 0.5 --duplicate 1 --http-401 --rtsp-401 "
             "--refuse-cgi get_setup.video.codec=500 --close-rtsp --split-replies 7:0 "
-            "--reply-delay 60000 --short-timeout 86400 --alternate-source"));
+            "--reply-delay 60000 --short-timeout 86400 --alternate-source --block-udp --udp-only "
+            "--tcp-only"));
     ASSERT_EQ(r.error, "");
     const SimOptions& o = r.options;
     const CameraSimConfig& c = o.config;
@@ -80,6 +81,9 @@ TEST(SimOptions, EveryOptionReachesTheConfiguration) {
     EXPECT_EQ(c.faults.replyDelayMs, 60000U);
     EXPECT_EQ(c.faults.sessionTimeoutSec, 86400U);
     EXPECT_TRUE(c.faults.alternateSource);
+    EXPECT_TRUE(c.faults.blockUdpMedia);
+    EXPECT_TRUE(c.faults.refuseInterleaved);
+    EXPECT_TRUE(c.faults.refuseUdp);
 }
 
 TEST(SimOptions, SharedOptionsDefaultsAndHelp) {

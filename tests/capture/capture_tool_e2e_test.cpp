@@ -460,6 +460,32 @@ TEST_F(CaptureTool, IoRefusesWhatTheCameraCannotDoAndTellsUnconfirmedSwitches) {
     EXPECT_NE(wrong.output.find("refused the credentials"), std::string::npos) << wrong.output;
 }
 
+// A camera behind a firewall that drops its UDP: by default the tool's capture switches to RTP
+// inside the RTSP connection and says why (a driver message, shown with -v); with --transport udp
+// no frame ever arrives.
+TEST_F(CaptureTool, TransportChoiceWithACameraWhoseUdpIsBlocked) {
+    norvane::sim::CameraSimConfig config;
+    config.faults.blockUdpMedia = true;
+    norvane::sim::CCameraSim camera(config);
+    std::string error;
+    ASSERT_TRUE(camera.Start(&error)) << error;
+    const std::string cameraArgs = " --camera 127.0.0.1:" + std::to_string(camera.HttpPort()) +
+                                   " --rtsp-port " + std::to_string(camera.RtspPort());
+    const std::string out = (m_dir / "out.h264").string();
+    const RunResult automatic =
+            RunCommand(Tool() + cameraArgs + " -v --frames 25 --connect-timeout 20 --out " + out);
+    EXPECT_EQ(automatic.exitCode, 0) << automatic.output;
+    EXPECT_NE(automatic.output.find("no UDP packets from the camera after PLAY; using RTP over "
+                                    "the RTSP connection"),
+              std::string::npos)
+            << automatic.output;
+    const RunResult udp = RunCommand(Tool() + cameraArgs +
+                                     " --transport udp --frames 5 --quiet --connect-timeout 8");
+    camera.Stop();
+    EXPECT_EQ(udp.exitCode, 4) << udp.output;
+    EXPECT_GT(fs::file_size(out), 1000U);
+}
+
 TEST_F(CaptureTool, RefusedCredentialsGiveClearMessageAndExitFive) {
     norvane::sim::CameraSimConfig config;
     config.httpAuth = norvane::sim::AuthMode::Basic;

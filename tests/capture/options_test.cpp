@@ -129,6 +129,7 @@ TEST(CaptureOptions, BadArgumentsGiveClearErrors) {
             {{"--bogus"}, "unknown option --bogus"},
             {{"--bogus=1"}, "unknown option --bogus"},
             {{"--version=2"}, "option --version takes no value"},
+            {{"--transport", "quic"}, "invalid value 'quic' for --transport"},
             {{"--camera"}, "option --camera needs a value"},
             {{"stray"}, "unexpected argument 'stray'"},
             {{"--set", "0=on"}, "option --set is not an option of capture"},

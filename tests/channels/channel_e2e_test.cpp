@@ -12,6 +12,7 @@
 #include "channels/h264_channel_rtsp.h"
 #include "driver/vantrel_driver.h"
 #include "platform/wait.h"
+#include "rtp/rtcp_reporter.h"
 #include "sim_media.h"
 #include "support/fakes.h"
 
@@ -78,6 +79,21 @@ std::vector<std::vector<std::uint8_t>> PayloadUnits(std::vector<std::vector<std:
     return units;
 }
 
+// IsCameraAccessUnit tells whether a delivered frame is one of the clip's access units, whole (a
+// fragmented IDR picture carries the parameter sets in front).
+bool IsCameraAccessUnit(const std::vector<std::uint8_t>& frame, const sim::H264Clip& clip) {
+    const auto units = PayloadUnits(SplitNalUnits(frame));
+    return std::any_of(
+            clip.accessUnits.begin(), clip.accessUnits.end(), [&](const sim::H264AccessUnit& au) {
+                const auto expected = PayloadUnits(au.nalUnits);
+                if (units.size() == expected.size() + 2 && !units.empty() &&
+                    (units[0][0] & 0x1F) == 7) {
+                    return std::equal(expected.begin(), expected.end(), units.begin() + 2);
+                }
+                return units == expected;
+            });
+}
+
 class ChannelEndToEnd : public ::testing::Test {
 protected:
     // RequestCount is how many requests of `method` the camera received.
@@ -111,6 +127,9 @@ protected:
         m_params.connection.userName = "admin";
         m_params.connection.password = "admin";
         m_params.parameters = {"0", std::to_string(rtspPort)};
+        if (!m_transport.empty()) {
+            m_params.parameters.insert(m_params.parameters.end(), {"", m_transport});
+        }
         ASSERT_TRUE(m_driver->Open(&m_debug, &m_allocator, &m_params));
     }
 
@@ -130,6 +149,7 @@ protected:
     FakeOpenParams m_params;
     FakeFrameSink m_sink;
     std::unique_ptr<QuickDriver> m_driver;
+    std::string m_transport; // host parameter 4 when not empty
 };
 
 TEST_F(ChannelEndToEnd, H264FramesArriveWholeStartingAtSyncPoint) {
@@ -153,17 +173,7 @@ TEST_F(ChannelEndToEnd, H264FramesArriveWholeStartingAtSyncPoint) {
         EXPECT_EQ(tail, (std::vector<std::uint8_t>{0, 0, 1, 9, 0x30}));
         // Every delivered access unit is one of the camera's, whole.
         const auto units = PayloadUnits(SplitNalUnits(frame.bytes));
-        const bool known = std::any_of(
-                clip->accessUnits.begin(), clip->accessUnits.end(),
-                [&](const sim::H264AccessUnit& au) {
-                    auto expected = PayloadUnits(au.nalUnits);
-                    // A fragmented IDR picture carries the parameter sets.
-                    if (units.size() == expected.size() + 2 && (units[0][0] & 0x1F) == 7) {
-                        return std::equal(expected.begin(), expected.end(), units.begin() + 2);
-                    }
-                    return units == expected;
-                });
-        matched += known ? 1 : 0;
+        matched += IsCameraAccessUnit(frame.bytes, *clip) ? 1U : 0U;
         EXPECT_EQ(frame.fourcc == kFourCCH264, (units[0][0] & 0x1F) == 7);
     }
     EXPECT_EQ(matched, frames.size());
@@ -364,17 +374,132 @@ TEST_F(ChannelEndToEnd, LossyNetworkNeverDeliversDamagedFrames) {
     Video()->CloseChannel(0);
     const auto clip = sim::EmbeddedH264_640x480();
     for (const auto& frame : m_sink.Frames()) {
-        const auto units = PayloadUnits(SplitNalUnits(frame.bytes));
-        const bool known = std::any_of(
-                clip->accessUnits.begin(), clip->accessUnits.end(),
-                [&](const sim::H264AccessUnit& au) {
-                    const auto expected = PayloadUnits(au.nalUnits);
-                    if (units.size() == expected.size() + 2 && (units[0][0] & 0x1F) == 7) {
-                        return std::equal(expected.begin(), expected.end(), units.begin() + 2);
-                    }
-                    return units == expected;
-                });
-        EXPECT_TRUE(known) << "a delivered frame differs from every frame the camera sent";
+        EXPECT_TRUE(IsCameraAccessUnit(frame.bytes, *clip))
+                << "a delivered frame differs from every frame the camera sent";
+    }
+}
+
+// SetupTransports lists the Transport line of every SETUP the camera received.
+std::vector<std::string> SetupTransports(const sim::CCameraSim& camera) {
+    std::vector<std::string> transports;
+    for (const auto& request : camera.Requests()) {
+        const std::size_t at = request.text.find("Transport: ");
+        if (request.method == "SETUP" && at != std::string::npos) {
+            transports.push_back(
+                    request.text.substr(at + 11, request.text.find('\r', at) - at - 11));
+        }
+    }
+    return transports;
+}
+
+// With RTP inside the RTSP connection the camera's frames arrive as whole as over UDP, its RTCP
+// is answered over the connection, and no UDP port is asked for.
+TEST_F(ChannelEndToEnd, InterleavedTransportDeliversTheSameFrames) {
+    sim::CameraSimConfig config;
+    config.rtcpIntervalMs = 200;
+    StartCamera(config);
+    m_transport = "tcp";
+    OpenDriver(kStreamTypeH264);
+    test::FakeChannelParams params(640, 480, 40, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sink.WaitForFrames(30, 20s));
+    ASSERT_TRUE(Eventually([&] { return !m_sim->ReceivedRtcpPackets().empty(); }, 5s));
+    Video()->CloseChannel(0);
+    const auto clip = sim::EmbeddedH264_640x480();
+    for (const auto& frame : m_sink.Frames()) {
+        ASSERT_TRUE(IsCameraAccessUnit(frame.bytes, *clip));
+    }
+    EXPECT_EQ(m_sink.Frames()[0].fourcc, kFourCCH264);
+    EXPECT_EQ(SetupTransports(*m_sim),
+              std::vector<std::string>{"RTP/AVP/TCP;unicast;interleaved=0-1"});
+    const auto rtcp = m_sim->ReceivedRtcpPackets();
+    ASSERT_FALSE(rtcp.empty());
+    EXPECT_EQ(rtcp[0].bytes.size(), kRtcpAnswerSize);
+    EXPECT_EQ(rtcp[0].bytes[1], 201) << "a receiver report";
+    EXPECT_EQ(rtcp.back().bytes.size(), kRtcpByeSize) << "BYE when leaving";
+    EXPECT_EQ(RequestCount("TEARDOWN"), 1U);
+
+    // JPEG pictures over the connection are the pictures the same camera sends over UDP.
+    std::vector<std::vector<std::uint8_t>> pictures[2];
+    for (const bool interleaved : {false, true}) {
+        m_driver.reset();
+        m_transport = interleaved ? "tcp" : "udp";
+        OpenDriver(kStreamTypeMjpeg);
+        test::FakeFrameSink sink;
+        test::FakeChannelParams jpeg(1280, 1024, 100, 10);
+        ASSERT_TRUE(Video()->OpenChannel(0, &sink, &jpeg));
+        ASSERT_TRUE(sink.WaitForFrames(12, 20s));
+        Video()->CloseChannel(0);
+        for (const auto& frame : sink.Frames()) {
+            pictures[interleaved ? 1 : 0].push_back(frame.bytes);
+        }
+    }
+    std::sort(pictures[0].begin(), pictures[0].end());
+    for (const auto& picture : pictures[1]) {
+        EXPECT_TRUE(std::binary_search(pictures[0].begin(), pictures[0].end(), picture));
+    }
+}
+
+// In auto mode a camera whose UDP never arrives, or that refuses UDP, is received inside the
+// RTSP connection within a few seconds of the first PLAY; the switch is told once, at level 2,
+// and sticks: later attempts do not try UDP again.
+TEST_F(ChannelEndToEnd, AutoTransportFallsBackFromBlockedOrRefusedUdp) {
+    struct Case {
+        const char* name;
+        sim::SimFaults faults;
+        const char* reason;
+    };
+
+    Case cases[] = {{"blocked", {}, "no UDP packets from the camera after PLAY"},
+                    {"refused", {}, "(461 Unsupported Transport)"}};
+    cases[0].faults.blockUdpMedia = true;
+    cases[1].faults.refuseUdp = true;
+    for (const Case& c : cases) {
+        sim::CameraSimConfig config;
+        config.faults = c.faults;
+        StartCamera(config);
+        OpenDriver(kStreamTypeH264, 3000, 3000);
+        test::FakeChannelParams params(640, 480, 40, 50);
+        test::FakeFrameSink sink;
+        ASSERT_TRUE(Video()->OpenChannel(0, &sink, &params));
+        ASSERT_TRUE(m_sim->WaitForRequest(
+                [](const sim::LoggedRequest& r) {
+                    return r.method == "PLAY" || r.method == "SETUP";
+                },
+                20s));
+        const auto firstRequest = Clock::now();
+        ASSERT_TRUE(sink.WaitForFrames(1, 20s)) << c.name;
+        const auto delay = Clock::now() - firstRequest;
+        std::printf("first frame %lld ms after the first SETUP (%s UDP)\n",
+                    static_cast<long long>(
+                            std::chrono::duration_cast<std::chrono::milliseconds>(delay).count()),
+                    c.name);
+        EXPECT_LT(delay, 8s) << c.name;
+        // Signal loss (3 s here) would make the channel connect again: it stays interleaved.
+        m_sim->SetFaults(c.faults);
+        const std::size_t before = sink.FrameCount();
+        ASSERT_TRUE(Eventually([&] { return sink.FrameCount() > before + 25; }, 10s));
+        Video()->CloseChannel(0);
+        const auto transports = SetupTransports(*m_sim);
+        ASSERT_GE(transports.size(), 2U) << c.name;
+        EXPECT_EQ(transports[0].rfind("RTP/AVP/UDP", 0), 0U) << c.name;
+        for (std::size_t i = 1; i < transports.size(); ++i) {
+            EXPECT_EQ(transports[i], "RTP/AVP/TCP;unicast;interleaved=0-1") << c.name;
+        }
+        const auto messages = m_debug.Messages();
+        EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                                [&](const test::DebugRecord& m) {
+                                    return m.level == 2 &&
+                                           m.text.find(c.reason) != std::string::npos &&
+                                           m.text.find("using RTP over the RTSP connection") !=
+                                                   std::string::npos;
+                                }),
+                  1)
+                << c.name;
+        EXPECT_EQ(m_debug.CountContaining("refused with status 461"), 0U) << c.name;
+        m_driver.reset();
+        m_sim->Stop();
+        m_debug.Clear();
     }
 }
 
@@ -534,6 +659,118 @@ TEST_F(ChannelEndToEnd, CloseChannelReturnsPromptlyInEveryState) {
                                       20s));
     CloseChannelTimed(Video(), "waiting for the CGI answer");
     m_sim->SetFaults({});
+}
+
+// A camera that sends nothing after PLAY and refuses interleaving is not left on the transport it
+// refuses: once it sends again, its frames arrive over UDP. Each switch is told once.
+TEST_F(ChannelEndToEnd, AutoTransportReturnsToUdpWhenInterleavingIsRefused) {
+    sim::CameraSimConfig config;
+    config.faults.stopMedia = true;
+    config.faults.refuseInterleaved = true;
+    StartCamera(config);
+    OpenDriver(kStreamTypeH264, 10000, 10000);
+    test::FakeChannelParams params(640, 480, 40, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_debug.WaitFor("the camera refused RTP over the RTSP connection (461 "
+                                "Unsupported Transport); using RTP over UDP",
+                                20s));
+    // Another round of both switches, told no more.
+    ASSERT_TRUE(Eventually([&] { return SetupTransports(*m_sim).size() >= 5; }, 30s));
+    m_sim->SetFaults({});
+    ASSERT_TRUE(m_sink.WaitForFrames(10, 20s));
+    Video()->CloseChannel(0);
+    EXPECT_EQ(SetupTransports(*m_sim).back().rfind("RTP/AVP/UDP", 0), 0U);
+    EXPECT_EQ(m_debug.CountContaining("using RTP over UDP"), 1U);
+    EXPECT_EQ(m_debug.CountContaining("using RTP over the RTSP connection"), 1U);
+}
+
+// A camera that closes the connection carrying the media is connected again at once, not after
+// the data time-out, and the host sees no loss of signal.
+TEST_F(ChannelEndToEnd, ClosedInterleavedConnectionIsReestablishedAtOnce) {
+    sim::CameraSimConfig config;
+    config.sessionTimeoutSec = 2; // a keep-alive every second
+    StartCamera(config);
+    m_transport = "tcp";
+    OpenDriver(kStreamTypeH264, 10000, 10000);
+    test::FakeChannelParams params(640, 480, 40, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sink.WaitForFrames(5, 20s));
+    sim::SimFaults faults;
+    faults.closeRtspConnection = true; // the next keep-alive closes the connection
+    m_sim->SetFaults(faults);
+    m_sim->ClearRequests();
+    ASSERT_TRUE(m_sim->WaitForRequest(
+            [](const sim::LoggedRequest& r) { return r.method == "OPTIONS"; }, 5s));
+    ASSERT_TRUE(Eventually([&] { return m_sim->ActiveSessionCount() == 0; }, 5s));
+    m_sim->SetFaults({});
+    const auto ended = Clock::now();
+    const std::size_t before = m_sink.FrameCount();
+    ASSERT_TRUE(Eventually([&] { return m_sink.FrameCount() > before + 5; }, 9s));
+    std::printf("frames again %lld ms after the camera closed the connection\n",
+                static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - ended)
+                                .count()));
+    Video()->CloseChannel(0);
+    EXPECT_EQ(m_sink.SignalLostCount(), 0);
+    EXPECT_EQ(RequestCount("PLAY"), 1U) << "one new session";
+    EXPECT_EQ(m_debug.CountContaining("the connection that carried the media ended"), 1U);
+}
+
+TEST_F(ChannelEndToEnd, CloseInterleavedChannelPromptlyInEveryState) {
+    sim::CameraSimConfig config;
+    config.sessionTimeoutSec = 2; // a keep-alive every second
+    StartCamera(config);
+    m_transport = "tcp";
+    OpenDriver(kStreamTypeH264, 10000, 10000);
+    test::FakeChannelParams params(640, 480, 40, 50);
+    const auto waitFor = [&](const char* method) {
+        m_sim->ClearRequests();
+        return m_sim->WaitForRequest(
+                [&](const sim::LoggedRequest& r) { return r.method == method; }, 10s);
+    };
+
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sink.WaitForFrames(3, 20s));
+    CloseChannelTimed(Video(), "reading frames from the connection");
+
+    sim::SimFaults faults;
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sink.WaitForFrames(m_sink.FrameCount() + 3, 20s));
+    faults.stopMedia = true;
+    m_sim->SetFaults(faults);
+    std::this_thread::sleep_for(500ms);
+    CloseChannelTimed(Video(), "the connection is quiet");
+
+    faults = {};
+    m_sim->SetFaults(faults);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sink.WaitForFrames(m_sink.FrameCount() + 3, 20s));
+    faults.replyDelayMs = 60000;
+    m_sim->SetFaults(faults);
+    ASSERT_TRUE(waitFor("OPTIONS"));
+    CloseChannelTimed(Video(), "a keep-alive waits for its reply among frames");
+
+    faults = {};
+    m_sim->SetFaults(faults);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sink.WaitForFrames(m_sink.FrameCount() + 3, 20s));
+    faults.closeRtspConnection = true;
+    m_sim->SetFaults(faults);
+    ASSERT_TRUE(waitFor("OPTIONS"));
+    std::this_thread::sleep_for(200ms);
+    CloseChannelTimed(Video(), "the camera closed the connection");
+
+    // Auto mode, waiting for the first UDP packet that a firewall drops.
+    faults = {};
+    faults.blockUdpMedia = true;
+    m_sim->SetFaults(faults);
+    m_driver.reset();
+    m_transport = "auto";
+    OpenDriver(kStreamTypeH264, 10000, 10000);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(waitFor("PLAY"));
+    std::this_thread::sleep_for(1000ms);
+    CloseChannelTimed(Video(), "waiting for the first UDP packet");
 }
 
 TEST_F(ChannelEndToEnd, CloseChannelDuringAnUnansweredRtspRequest) {

@@ -139,11 +139,13 @@ std::string Describe(const FrameMatch& match) {
 struct CaptureCase {
     const char* name;
     std::int32_t streamType;
-    const char* rtspAuth;         // the GStreamer server's mode: none, basic, digest, both
-    std::size_t framesToTake;     // frames collected before the channel is closed
-    std::size_t minimumRun;       // decoded frames that must follow the source one for one
-    const char* netsim = nullptr; // impairment of the server's packets (netsim properties)
-    bool lossless = true;         // the impairment loses no packet
+    const char* rtspAuth;          // the GStreamer server's mode: none, basic, digest, both
+    std::size_t framesToTake;      // frames collected before the channel is closed
+    std::size_t minimumRun;        // decoded frames that must follow the source one for one
+    const char* netsim = nullptr;  // impairment of the server's packets (netsim properties)
+    bool lossless = true;          // the impairment loses no packet
+    const char* transport = "";    // the driver's transport parameter; empty: its default (auto)
+    const char* protocols = "udp"; // what the server offers: udp, tcp (UDP refused) or both
 };
 
 // The camera driver, with a shorter data time-out when a test asks for one.
@@ -264,7 +266,9 @@ protected:
                                            H265()   ? "--h265"
                                            : H264() ? "--h264"
                                                     : "--mjpeg",
-                                           source};
+                                           source,
+                                           "--protocols",
+                                           GetParam().protocols};
         if (GetParam().netsim != nullptr) {
             arguments.insert(arguments.end(), {"--netsim", GetParam().netsim});
         }
@@ -283,7 +287,7 @@ protected:
         m_params.connection.streamType = GetParam().streamType;
         m_params.connection.userName = kUser;
         m_params.connection.password = kPassword;
-        m_params.parameters = {"0", std::to_string(m_rtspPort)};
+        m_params.parameters = {"0", std::to_string(m_rtspPort), "", GetParam().transport};
         ASSERT_TRUE(m_driver->Open(&m_debug, &m_allocator, &m_params));
     }
 
@@ -397,6 +401,11 @@ TEST_P(CaptureInterop, DeliveredFramesDecodeToTheSourceFrames) {
               std::string::npos)
             << requests[0];
     EXPECT_GE(m_debug.CountContaining("Camera 127.0.0.1 is online"), 1U);
+    if (std::string(GetParam().transport) == "auto") {
+        EXPECT_EQ(m_debug.CountContaining("the camera refused RTP over UDP (461 Unsupported "
+                                          "Transport); using RTP over the RTSP connection"),
+                  1U);
+    }
 }
 
 const CaptureCase kCases[] = {
@@ -407,6 +416,10 @@ const CaptureCase kCases[] = {
         {"MjpegBasic", kStreamTypeMjpeg, "basic", 12, 10},
         {"MjpegDigestPreferred", kStreamTypeMjpeg, "both", 12, 10},
         {"H265", kStreamTypeH265, "none", 50, 25},
+        // RTP inside the RTSP connection, asked for, or found by auto mode when UDP is refused.
+        {"H264Interleaved", kStreamTypeH264, "none", 50, 25, nullptr, true, "tcp", "tcp"},
+        {"MjpegInterleaved", kStreamTypeMjpeg, "none", 20, 10, nullptr, true, "tcp", "tcp"},
+        {"H264AutoAfterRefusedUdp", kStreamTypeH264, "none", 30, 25, nullptr, true, "auto", "tcp"},
 };
 
 INSTANTIATE_TEST_SUITE_P(GStreamerAndLighttpd, CaptureInterop, testing::ValuesIn(kCases),

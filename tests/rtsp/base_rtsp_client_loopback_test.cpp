@@ -1,3 +1,4 @@
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -106,6 +107,73 @@ TEST(CBaseRTSPClientLoopback, QopDigestAcceptedBySimulatedCamera) {
                   std::string::npos)
                 << requests[i].text;
     }
+}
+
+// CountingSink counts the frames a reader hands over per channel (the reader's thread writes,
+// the test reads after joining or through the atomics).
+struct CountingSink final : IInterleavedSink {
+    void OnInterleavedFrame(std::uint8_t channel, std::span<const std::uint8_t> payload) override {
+        if (channel == CBaseRTSPClient::kRtpChannel && payload.size() >= 12 &&
+            (payload[0] & 0xC0) == 0x80) {
+            ++rtp;
+        } else if (channel == CBaseRTSPClient::kRtcpChannel) {
+            ++rtcp;
+        } else {
+            ++other;
+        }
+    }
+
+    int HoldTimeoutMs() override { return -1; }
+
+    void OnHoldTimeout() override {}
+
+    std::atomic<int> rtp{0};
+    std::atomic<int> rtcp{0};
+    std::atomic<int> other{0};
+};
+
+// A session inside the RTSP connection: while a reader thread takes the media, requests get their
+// replies through it, and RTCP sent over the connection reaches the camera; once the reader has
+// stopped, TEARDOWN reads its own reply past the frames still arriving.
+TEST(CBaseRTSPClientLoopback, InterleavedSessionWithSimulatedCamera) {
+    sim::CameraSimConfig config;
+    config.rtcpIntervalMs = 100;
+    sim::CCameraSim camera(config);
+    std::string error;
+    ASSERT_TRUE(camera.Start(&error)) << error;
+    CBaseRTSPClient client;
+    RTSPSessionSettings settings = CameraSettings(camera.RtspPort());
+    settings.interleaved = true;
+    ASSERT_TRUE(client.Connect(settings));
+    ASSERT_TRUE(client.Request(kDescribe));
+    ASSERT_TRUE(client.Request(kSetup));
+    ASSERT_TRUE(client.Request(kPlay));
+
+    CountingSink sink;
+    auto stop = platform::CEventHandle::Create(platform::CEventHandle::Kind::ManualReset);
+    client.SetReaderActive(true);
+    std::thread reader([&] {
+        while (client.ReadInterleaved(sink, stop.get()) == InterleavedRead::Ok) {
+        }
+    });
+    for (int i = 0; i < 5; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_TRUE(client.Request(kOptions)) << i;
+        EXPECT_EQ(client.StatusCode(), 200);
+    }
+    const std::uint8_t receiverReport[8] = {0x80, 201, 0, 1, 1, 2, 3, 4};
+    EXPECT_TRUE(client.SendInterleaved(CBaseRTSPClient::kRtcpChannel, receiverReport, 1000));
+    stop->Set();
+    reader.join();
+    client.SetReaderActive(false);
+    EXPECT_GT(sink.rtp.load(), 10);
+    EXPECT_GT(sink.rtcp.load(), 0) << "sender reports inside the connection";
+    EXPECT_EQ(sink.other.load(), 0);
+    EXPECT_TRUE(client.Request(kTeardown));
+    client.Disconnect();
+    const auto rtcp = camera.ReceivedRtcpPackets();
+    ASSERT_EQ(rtcp.size(), 1U);
+    EXPECT_EQ(rtcp[0].bytes, std::vector<std::uint8_t>(receiverReport, receiverReport + 8));
 }
 #endif
 

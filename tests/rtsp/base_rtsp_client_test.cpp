@@ -172,6 +172,67 @@ TEST(CBaseRTSPClient, TwoRepliesBackToBack) {
     EXPECT_NE(stream.Requests()[2].find("\r\nSession: second\r\n"), std::string::npos);
 }
 
+// RecordingSink keeps what a reader hands over, as "<channel>:<payload>".
+struct RecordingSink final : IInterleavedSink {
+    void OnInterleavedFrame(std::uint8_t channel, std::span<const std::uint8_t> payload) override {
+        frames.push_back(std::to_string(channel) + ":" +
+                         std::string(payload.begin(), payload.end()));
+    }
+
+    int HoldTimeoutMs() override { return hold; }
+
+    void OnHoldTimeout() override { ++holdTimeouts; }
+
+    std::vector<std::string> frames;
+    int hold = -1;
+    int holdTimeouts = 0;
+};
+
+std::string Frame(std::uint8_t channel, const std::string& payload) {
+    return std::string{'$', static_cast<char>(channel), 0, static_cast<char>(payload.size())} +
+           payload;
+}
+
+// With interleaved transport SETUP asks for channels 0 and 1; a reply is found among frames and
+// behind the reply to an earlier request, frames before it are dropped and those behind it wait
+// for the reader, which hands them over first. A closed connection ends the reader and every
+// later request at once.
+TEST(CBaseRTSPClient, InterleavedRepliesAmongFrames) {
+    CMemoryStream stream;
+    stream.Answer({Ok(1, "Session: s1\r\n")});
+    stream.Answer({Frame(0, "early") + Ok(1) + Frame(0, "x").substr(0, 3),
+                   Frame(0, "x").substr(3) + Ok(2, "Range: npt=0.000-\r\n").substr(0, 9),
+                   Ok(2, "Range: npt=0.000-\r\n").substr(9) + Frame(0, "rtp-a") +
+                           Frame(1, "rtcp").substr(0, 2),
+                   Frame(1, "rtcp").substr(2) + Frame(5, "other")});
+    CBaseRTSPClient client(nullptr, &stream);
+    RTSPSessionSettings settings = CameraSettings();
+    settings.interleaved = true;
+    ASSERT_TRUE(client.Connect(settings));
+    ASSERT_TRUE(client.Request(kSetup));
+    EXPECT_NE(stream.Requests()[0].find("\r\nTransport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"),
+              std::string::npos);
+    ASSERT_TRUE(client.Request(kPlay)) << "the stale reply to CSeq 1 is skipped";
+    EXPECT_EQ(client.StatusCode(), 200);
+
+    RecordingSink sink;
+    client.SetReaderActive(true);
+    for (int read = 0; read < 4; ++read) {
+        ASSERT_EQ(client.ReadInterleaved(sink, nullptr), InterleavedRead::Ok);
+    }
+    EXPECT_EQ(sink.frames, (std::vector<std::string>{"0:rtp-a", "1:rtcp", "5:other"}));
+    EXPECT_EQ(sink.holdTimeouts, 0) << "nothing held back, nothing to release";
+    sink.hold = 0;
+    ASSERT_EQ(client.ReadInterleaved(sink, nullptr), InterleavedRead::Ok);
+    EXPECT_EQ(sink.holdTimeouts, 1) << "a held packet's time ran out without data";
+
+    stream.CloseWhenDrained();
+    EXPECT_EQ(client.ReadInterleaved(sink, nullptr), InterleavedRead::Lost);
+    client.SetReaderActive(false);
+    EXPECT_FALSE(client.Request(kOptions));
+    EXPECT_EQ(stream.Requests().size(), 2U) << "nothing is sent on a lost connection";
+}
+
 // A request succeeds only when its final reply is a success: a refusal ends the exchange (the
 // session must not go on to SETUP and PLAY after a refused DESCRIBE). A Digest 401 is answered
 // once with the challenge; a second 401 is the refusal unless it only says the nonce went stale,

@@ -4,7 +4,7 @@ H.264 test picture at /test over RTP/UDP.
 
 usage: gst_rtsp_server.py --check [files]
        gst_rtsp_server.py none|basic|digest|both USER PASSWORD [--h264 FILE] [--h265 FILE]
-                          [--mjpeg FILE]
+                          [--mjpeg FILE] [--netsim PROPERTIES] [--protocols udp|tcp|both]
 
 --check exits 0 when everything the server needs is installed (with "files", also what playing
 files needs), otherwise prints what is missing and exits 1. Otherwise the server listens on a free
@@ -17,6 +17,9 @@ file's timestamps, so that what a client receives can be compared frame by frame
 --netsim "PROPERTIES" puts GStreamer's netsim element, with these properties (for example
 "delay-probability=0.1 min-delay=1 max-delay=15"), behind the file streams' payloaders, so that
 their packets are delayed, duplicated or dropped on their way out.
+
+--protocols chooses the lower transports offered: RTP over UDP (the default), RTP interleaved in
+the RTSP connection (tcp; a SETUP asking for UDP is refused with 461), or both.
 """
 import sys
 
@@ -95,11 +98,13 @@ def set_supported_methods(auth, methods):
     library.gst_rtsp_auth_set_supported_methods(get_pointer(auth.__gpointer__, None), methods)
 
 
-def make_factory(GstRtsp, GstRtspServer, launch, shared):
+def make_factory(GstRtsp, GstRtspServer, launch, shared, protocols="udp"):
     factory = GstRtspServer.RTSPMediaFactory()
     factory.set_launch(launch)
     factory.set_shared(shared)
-    factory.set_protocols(GstRtsp.RTSPLowerTrans.UDP)
+    lower = {"udp": GstRtsp.RTSPLowerTrans.UDP, "tcp": GstRtsp.RTSPLowerTrans.TCP,
+             "both": GstRtsp.RTSPLowerTrans.UDP | GstRtsp.RTSPLowerTrans.TCP}[protocols]
+    factory.set_protocols(lower)
     return factory
 
 
@@ -119,21 +124,28 @@ def main():
         at = options.index("--netsim")
         netsim = options[at + 1]
         del options[at:at + 2]
-    if len(options) % 2 != 0 or any(o not in FILE_PIPELINES for o in options[0::2]):
+    protocols = "udp"
+    if "--protocols" in options[0::2]:
+        at = options.index("--protocols")
+        protocols = options[at + 1] if at + 1 < len(options) else ""
+        del options[at:at + 2]
+    if protocols not in ("udp", "tcp", "both") or len(options) % 2 != 0 or \
+            any(o not in FILE_PIPELINES for o in options[0::2]):
         print("bad options: %s" % " ".join(options), flush=True)
         return 2
 
     server = GstRtspServer.RTSPServer()
     server.set_address("127.0.0.1")
     server.set_service("0")
-    factories = [("/test", make_factory(GstRtsp, GstRtspServer, PIPELINE, True))]
+    factories = [("/test", make_factory(GstRtsp, GstRtspServer, PIPELINE, True, protocols))]
     for option, location in zip(options[0::2], options[1::2]):
         path, launch = FILE_PIPELINES[option]
         if netsim and option == "--h264":
             register_impaired_payloader(netsim)
             launch = launch.replace("rtph264pay name=pay0 pt=96 config-interval=-1",
                                     "impairedh264pay name=pay0")
-        factories.append((path, make_factory(GstRtsp, GstRtspServer, launch % location, False)))
+        factories.append((path, make_factory(GstRtsp, GstRtspServer, launch % location, False,
+                                             protocols)))
 
     if mode != "none":
         auth = GstRtspServer.RTSPAuth()

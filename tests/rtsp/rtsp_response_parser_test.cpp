@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "rtsp/interleaved_splitter.h"
 #include "rtsp/rtsp_reply_framer.h"
 #include "rtsp/rtsp_response_parser.h"
 #include "rtsp/rtsp_session_state.h"
@@ -149,6 +150,26 @@ TEST(CRTSPResponseParser, TransportNamesTheSender) {
         EXPECT_EQ(reply.transport->source, c.source) << c.header;
     }
     EXPECT_FALSE(Parse("RTSP/1.0 200 OK\r\nTransport: ;ssrc=1\r\n\r\n", kSetup).transport);
+}
+
+// The channels of an interleaved transport are those the camera's SETUP reply names, 0 and 1
+// unless it names others readably.
+TEST(CRTSPResponseParser, InterleavedChannelsOfTheTransport) {
+    const std::pair<const char*, std::array<std::uint8_t, 2>> cases[] = {
+            {"RTP/AVP/TCP;unicast;interleaved=0-1", {0, 1}},
+            {"RTP/AVP/TCP;unicast;INTERLEAVED=4-5;ssrc=1234", {4, 5}},
+            {"RTP/AVP/TCP;interleaved=6", {6, 7}},
+            {"RTP/AVP/TCP;interleaved=2-9,RTP/AVP;unicast", {2, 9}},
+            {"RTP/AVP/TCP;interleaved=300-301", {0, 1}},
+            {"RTP/AVP/TCP;interleaved=x", {0, 1}},
+            {"RTP/AVP;unicast;client_port=5000-5001", {0, 1}},
+    };
+    for (const auto& [transport, channels] : cases) {
+        RTSPSessionState state;
+        state.Apply(Parse(std::string("RTSP/1.0 200 OK\r\nTransport: ") + transport + "\r\n\r\n",
+                          kSetup));
+        EXPECT_EQ(state.interleavedChannels, channels) << transport;
+    }
 }
 
 TEST(CRTSPResponseParser, LoneLineFeedsKeepEveryCharacter) {
@@ -390,6 +411,101 @@ TEST(CRTSPReplyFramer, FramingRules) {
                 {reinterpret_cast<const std::uint8_t*>(c.input.data()), c.input.size()});
         EXPECT_EQ(status, c.status) << c.name;
         EXPECT_EQ(framer.Reply().size(), c.replyLength) << c.name;
+    }
+}
+
+// Items is what the splitter takes out of `stream` when it arrives in pieces of `piece` bytes
+// (0: in two pieces cut at `cut`): "<channel>:<payload>" per frame, the text of each reply, and
+// "failed" when the splitter gave up.
+std::vector<std::string> Items(const std::string& stream, std::size_t piece, std::size_t cut = 0) {
+    CInterleavedSplitter splitter(100);
+    std::vector<std::string> items;
+    const auto* data = reinterpret_cast<const std::uint8_t*>(stream.data());
+    std::vector<std::pair<std::size_t, std::size_t>> pieces;
+    if (piece == 0) {
+        pieces = {{0, cut}, {cut, stream.size() - cut}};
+    } else {
+        for (std::size_t at = 0; at < stream.size(); at += piece) {
+            pieces.emplace_back(at, std::min(piece, stream.size() - at));
+        }
+    }
+    for (const auto& [at, length] : pieces) {
+        splitter.Append({data + at, length});
+        for (SplitStatus status = splitter.Next(); status != SplitStatus::NeedMore;
+             status = splitter.Next()) {
+            if (status == SplitStatus::Failed) {
+                items.emplace_back("failed");
+                return items;
+            }
+            if (status == SplitStatus::Frame) {
+                const auto payload = splitter.Payload();
+                items.push_back(std::to_string(splitter.Channel()) + ":" +
+                                std::string(payload.begin(), payload.end()));
+            } else {
+                items.emplace_back(splitter.ReplyText());
+            }
+        }
+    }
+    EXPECT_LE(splitter.Buffered(), 200U); // never more than one cut item
+    return items;
+}
+
+std::string InterleavedFrame(std::uint8_t channel, const std::string& payload) {
+    return std::string{'$', static_cast<char>(channel), static_cast<char>(payload.size() >> 8),
+                       static_cast<char>(payload.size() & 0xFF)} +
+           payload;
+}
+
+// Frames and replies mixed on one connection come out whole and in order wherever TCP cuts them.
+TEST(CInterleavedSplitter, EveryCutGivesTheSameItems) {
+    const std::string reply = "RTSP/1.0 200 OK\r\nCSeq: 4\r\nContent-Length: 3\r\n\r\n$RT";
+    const std::string stream = InterleavedFrame(0, "rtp-1") + reply + InterleavedFrame(1, "RTSP/") +
+                               InterleavedFrame(0, std::string(100, 'x')) +
+                               "RTSP/1.0 200 OK\nCSeq: 5\n\n";
+    const std::vector<std::string> expected = {"0:rtp-1", reply, "1:RTSP/",
+                                               "0:" + std::string(100, 'x'),
+                                               "RTSP/1.0 200 OK\nCSeq: 5\n\n"};
+    for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+        ASSERT_EQ(Items(stream, 0, cut), expected) << cut;
+    }
+    EXPECT_EQ(Items(stream, 1), expected);
+    EXPECT_EQ(Items(stream, 7), expected);
+}
+
+// What no camera sends is skipped without losing the items around it; only a reply whose end
+// cannot be found ends the splitting.
+TEST(CInterleavedSplitter, BadInputIsSkippedOrFails) {
+    const std::string ok = InterleavedFrame(0, "good");
+    const std::string tooLong = std::string{'$', 0, 0, 101} + std::string(101, '$');
+
+    struct Case {
+        const char* name;
+        std::string stream;
+        std::vector<std::string> items;
+    };
+
+    const Case cases[] = {
+            {"LengthZero", std::string("$\0\0\0", 4) + ok, {"0:good"}},
+            {"LongerThanAnyPacket", tooLong + ok, {"0:good"}},
+            {"GarbageBetweenFrames", ok + "\r\n junk R" + ok, {"0:good", "0:good"}},
+            {"GarbageLikeAReplyStart", "RTSX" + ok, {"0:good"}},
+            {"RequestFromTheServerSkipped",
+             "SET_PARAMETER rtsp://cam/ RTSP/1.0\r\nCSeq: 9\r\nContent-Length: 6\r\n\r\nRTSP/1" +
+                     ok,
+             {"0:good"}},
+            // Skipping goes on past where TCP cut the garbage, as if it had not been cut.
+            {"GarbageCutBeforeARequestLine",
+             ok + "\x01GET / RTSP/1.0\r\n\r\n" + ok,
+             {"0:good", "RTSP/1.0\r\n\r\n", "0:good"}},
+            {"GarbageLikeARequest", "GET x\x01 y\n" + ok, {"0:good"}},
+            {"UnknownChannelPassedOn", InterleavedFrame(7, "x") + ok, {"7:x", "0:good"}},
+            {"CutByTheClose", ok + InterleavedFrame(0, "never").substr(0, 6), {"0:good"}},
+            {"ReplyMalformed", "RTSP/1.0 200 OK\r\nContent-Length: x\r\n\r\n" + ok, {"failed"}},
+            {"ReplyEndless", "RTSP/1.0 200 OK\r\n" + std::string(70000, 'a'), {"failed"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Items(c.stream, 0, c.stream.size()), c.items) << c.name;
+        EXPECT_EQ(Items(c.stream, 3), c.items) << c.name;
     }
 }
 

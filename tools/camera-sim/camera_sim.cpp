@@ -198,7 +198,21 @@ CConnection::ReadResult CConnection::Read(ReceivedRequest& request, int idleTime
     std::size_t bodyLength = 0;
     bool haveHead = false;
     while (true) {
-        if (!haveHead) {
+        // Interleaved frames from the client come between requests (RFC 2326, 10.12).
+        while (!haveHead && m_buffer.size() >= 4 && m_buffer[0] == '$') {
+            const std::size_t length = static_cast<std::uint8_t>(m_buffer[2]) << 8 |
+                                       static_cast<std::uint8_t>(m_buffer[3]);
+            if (m_buffer.size() < 4 + length) {
+                break;
+            }
+            if (m_onFrame) {
+                m_onFrame(static_cast<std::uint8_t>(m_buffer[1]),
+                          {reinterpret_cast<const std::uint8_t*>(m_buffer.data()) + 4, length});
+            }
+            m_buffer.erase(0, 4 + length);
+        }
+        const bool framePending = !haveHead && !m_buffer.empty() && m_buffer[0] == '$';
+        if (!haveHead && !framePending) {
             headLength = FindHeadEnd(m_buffer);
             if (headLength > kMaxHeadBytes) {
                 return ReadResult::Malformed;
@@ -266,10 +280,21 @@ bool CConnection::SendAll(std::span<const std::uint8_t> data) {
     return true;
 }
 
+bool CConnection::SendFrame(std::uint8_t channel, std::span<const std::uint8_t> data) {
+    if (data.size() > 0xFFFF) {
+        return false;
+    }
+    const std::uint8_t head[4] = {'$', channel, static_cast<std::uint8_t>(data.size() >> 8),
+                                  static_cast<std::uint8_t>(data.size())};
+    const std::lock_guard guard(m_sendLock);
+    return SendAll(head) && SendAll(data);
+}
+
 bool CConnection::Send(const std::string& reply, const SimFaults& faults) {
     if (faults.replyDelayMs > 0 && m_stop->Wait(static_cast<int>(faults.replyDelayMs))) {
         return false;
     }
+    const std::lock_guard guard(m_sendLock);
     const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(reply.data()),
                                               reply.size());
     if (faults.splitReplyBytes == 0) {

@@ -40,6 +40,11 @@ struct SimFaults {
     std::uint32_t replyDelayMs = 0;      // pause before every reply
     std::uint32_t sessionTimeoutSec = 0; // non-zero: announce and enforce this session time-out
     bool alternateSource = false;        // send RTP from 127.0.0.2 instead of the server's address
+    // Drop every RTP and RTCP datagram (a camera behind a firewall); media inside the RTSP
+    // connection still flows.
+    bool blockUdpMedia = false;
+    bool refuseInterleaved = false; // SETUP asking for RTP inside the connection gets 461
+    bool refuseUdp = false;         // SETUP asking for RTP over UDP gets 461
 };
 
 struct CameraSimConfig {

@@ -88,7 +88,11 @@ struct ReceivedRequest {
 };
 
 // CConnection reads requests from and writes replies to one accepted TCP connection, honouring
-// the stop event and the reply faults. Used by one connection thread.
+// the stop event and the reply faults. Interleaved frames ('$', channel, length, data) from the
+// client are taken out between requests and handed to the frame handler.
+//
+// Threads: Read on the connection thread; Send and SendFrame on it and on the sender threads of
+// its interleaved sessions, one at a time under the send lock.
 class CConnection {
 public:
     enum class ReadResult { Ok, Closed, Stopped, Malformed };
@@ -100,6 +104,14 @@ public:
         , m_stop(stop) {}
 
     ReadResult Read(ReceivedRequest& request, int idleTimeoutMs);
+    // SendFrame writes one interleaved frame; false when the connection failed.
+    bool SendFrame(std::uint8_t channel, std::span<const std::uint8_t> data);
+
+    // SetFrameHandler names where the client's interleaved frames go (connection thread only).
+    void SetFrameHandler(std::function<void(std::uint8_t, std::span<const std::uint8_t>)> handler) {
+        m_onFrame = std::move(handler);
+    }
+
     // Send writes the whole reply; with split faults in pieces with pauses. False when the
     // connection failed or the simulator stops.
     bool Send(const std::string& reply, const SimFaults& faults);
@@ -116,6 +128,8 @@ private:
     platform::CSocket m_socket;
     platform::SocketAddress m_peer;
     platform::CEventHandle* m_stop;
+    std::mutex m_sendLock;
+    std::function<void(std::uint8_t, std::span<const std::uint8_t>)> m_onFrame;
     std::string m_buffer;
     std::uint32_t m_localAddress = 0;
 };

@@ -63,6 +63,10 @@ constexpr char kUsage[] =
         "  --reply-delay MS       wait MS ms before every reply\n"
         "  --short-timeout S      announce and enforce an RTSP session time-out of S seconds\n"
         "  --alternate-source     send RTP from 127.0.0.2\n"
+        "  --block-udp            drop all media over UDP (a camera behind a firewall);\n"
+        "                         media inside the RTSP connection still flows\n"
+        "  --udp-only             refuse SETUP of RTP inside the RTSP connection (461)\n"
+        "  --tcp-only             refuse SETUP of RTP over UDP (461)\n"
         "  --help                 show this text\n";
 
 constexpr char kDefaultCgiRefusal[] = "0x80000002";
@@ -305,6 +309,10 @@ const OptionRule kOptions[] = {
          }},
         {"--alternate-source", false,
          [](Opts& o, Text) { return Raise(o.config.faults.alternateSource); }},
+        {"--block-udp", false, [](Opts& o, Text) { return Raise(o.config.faults.blockUdpMedia); }},
+        {"--udp-only", false,
+         [](Opts& o, Text) { return Raise(o.config.faults.refuseInterleaved); }},
+        {"--tcp-only", false, [](Opts& o, Text) { return Raise(o.config.faults.refuseUdp); }},
 };
 
 } // namespace

@@ -115,6 +115,30 @@ bool ClientPorts(const std::string& transport, std::uint16_t& rtp, std::uint16_t
     return true;
 }
 
+// InterleavedChannels reads interleaved=a-b of a unicast TCP transport (RFC 2326, 10.12 and
+// 12.39); false for any other transport.
+bool InterleavedChannels(const std::string& transport, std::uint8_t& rtp, std::uint8_t& rtcp) {
+    const std::string lower = AsciiLower(transport);
+    const std::size_t at = lower.find("interleaved=");
+    if (lower.rfind("rtp/avp/tcp", 0) != 0 || at == std::string::npos ||
+        lower.find("multicast") != std::string::npos) {
+        return false;
+    }
+    std::string_view channels = std::string_view(lower).substr(at + 12);
+    channels = channels.substr(0, channels.find(';'));
+    const std::size_t dash = channels.find('-');
+    const auto first = ParseUnsigned(channels.substr(0, dash));
+    const auto second = dash == std::string_view::npos
+                                ? (first ? decltype(first)(*first + 1) : std::nullopt)
+                                : ParseUnsigned(channels.substr(dash + 1));
+    if (!first || !second || *first > 255 || *second > 255 || *first == *second) {
+        return false;
+    }
+    rtp = static_cast<std::uint8_t>(*first);
+    rtcp = static_cast<std::uint8_t>(*second);
+    return true;
+}
+
 // BindPortPair binds an even RTP port and the odd RTCP port above it (RFC 3550 section 11).
 bool BindPortPair(std::uint32_t address, CRtspSession& session) {
     for (int attempt = 0; attempt < kMaxPortAttempts; ++attempt) {
@@ -185,6 +209,40 @@ void CSimRtspServer::SetEndpoint(std::uint32_t bindAddress, std::uint16_t port) 
 }
 
 void CSimRtspServer::Serve(CConnection& connection) {
+    // RTCP the client sends inside the connection is recorded like RTCP over UDP.
+    connection.SetFrameHandler([this, &connection](std::uint8_t channel,
+                                                   std::span<const std::uint8_t> data) {
+        std::string id;
+        {
+            std::lock_guard guard(m_sessionLock);
+            for (const auto& [sessionId, session] : m_sessions) {
+                if (session->connection == &connection && session->rtcpChannel == channel) {
+                    id = sessionId;
+                }
+            }
+        }
+        if (!id.empty()) {
+            m_state.RecordRtcp(ReceivedRtcp{id, connection.Peer(),
+                                            std::vector<std::uint8_t>(data.begin(), data.end())});
+        }
+    });
+    ServeRequests(connection);
+    // Interleaved sessions end with their connection.
+    std::vector<std::shared_ptr<CRtspSession>> carried;
+    {
+        std::lock_guard guard(m_sessionLock);
+        for (const auto& [id, session] : m_sessions) {
+            if (session->connection == &connection) {
+                carried.push_back(session);
+            }
+        }
+    }
+    for (const auto& session : carried) {
+        EndSession(session);
+    }
+}
+
+void CSimRtspServer::ServeRequests(CConnection& connection) {
     while (true) {
         ReceivedRequest request;
         const auto read = connection.Read(request, kIdleConnectionMs);
@@ -275,10 +333,15 @@ void CSimRtspServer::Setup(Exchange& x) {
     const RtspTarget target = TargetOf(x.request.uri);
     std::uint16_t clientRtp = 0;
     std::uint16_t clientRtcp = 0;
+    std::uint8_t rtpChannel = 0;
+    std::uint8_t rtcpChannel = 1;
+    const std::string transport = x.request.head.Header("Transport").value_or("");
+    const bool interleaved =
+            !x.faults.refuseInterleaved && InterleavedChannels(transport, rtpChannel, rtcpChannel);
     if (!target.valid) {
         x.status = 404;
-    } else if (!ClientPorts(x.request.head.Header("Transport").value_or(""), clientRtp,
-                            clientRtcp)) {
+    } else if (!interleaved &&
+               (x.faults.refuseUdp || !ClientPorts(transport, clientRtp, clientRtcp))) {
         x.status = 461;
     } else if (x.session) {
         x.status = 455; // one track per session: a second SETUP has nothing to add
@@ -292,6 +355,16 @@ void CSimRtspServer::Setup(Exchange& x) {
                                                               : m_state.Config().sessionTimeoutSec);
         if (!x.session) {
             x.status = 500;
+            return;
+        }
+        if (interleaved) {
+            x.session->connection = &x.connection;
+            x.session->rtpChannel = rtpChannel;
+            x.session->rtcpChannel = rtcpChannel;
+            x.headers.emplace_back("Transport",
+                                   "RTP/AVP/TCP;unicast;interleaved=" + std::to_string(rtpChannel) +
+                                           "-" + std::to_string(rtcpChannel) +
+                                           ";ssrc=" + HexString(x.session->ssrc, 8));
             return;
         }
         x.headers.emplace_back("Transport",

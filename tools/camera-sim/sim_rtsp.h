@@ -59,6 +59,7 @@ private:
     // Answer runs the checks every request passes (CSeq, version, credentials, a named session
     // that lives), then the method's handler, which fills in its reply's status, headers and body.
     void Answer(Exchange& exchange);
+    void ServeRequests(CConnection& connection);
     void Options(Exchange& exchange);
     void Describe(Exchange& exchange);
     void Setup(Exchange& exchange);

@@ -1,5 +1,7 @@
 // CRtspSession: one RTSP session of the simulated camera. SETUP creates it with its server port
-// pair, PLAY starts its sender thread, TEARDOWN, its time-out or Stop end it.
+// pair, PLAY starts its sender thread, TEARDOWN, its time-out or Stop end it. An interleaved
+// session sends its RTP and RTCP as frames on the RTSP connection that set it up, and ends when
+// that connection ends.
 //
 // Threads: the RTSP server's connection threads create, refresh and end sessions; the sender
 // thread reads the fixed fields and the sockets. `playing` and `thread` are guarded by the RTSP
@@ -16,6 +18,8 @@
 #include "platform/socket.h"
 
 namespace norvane::sim {
+
+class CConnection;
 
 struct CRtspSession {
     std::string id;
@@ -35,6 +39,9 @@ struct CRtspSession {
     std::unique_ptr<platform::CEventHandle> stopEvent;
     std::thread thread;
     bool playing = false;
+    CConnection* connection = nullptr; // set for an interleaved session
+    std::uint8_t rtpChannel = 0;
+    std::uint8_t rtcpChannel = 1;
 };
 
 } // namespace norvane::sim

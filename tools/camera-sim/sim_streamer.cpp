@@ -35,13 +35,17 @@ std::uint64_t NtpNow() {
 // drawing its decisions from a seeded generator so that a run can be repeated exactly.
 class CPacketSender {
 public:
-    CPacketSender(platform::CSocket& socket, platform::SocketAddress to, std::uint64_t seed)
-        : m_socket(socket)
-        , m_to(to)
+    CPacketSender(CRtspSession& session, std::uint64_t seed)
+        : m_session(session)
+        , m_socket(session.rtp)
+        , m_to(session.clientRtp)
         , m_random(seed) {}
 
     // Send returns the number of datagrams that left for this packet (0, 1 or 2).
     std::uint32_t Send(std::vector<std::uint8_t> packet, const SimFaults& faults) {
+        if (m_session.connection == nullptr && faults.blockUdpMedia) {
+            return 0; // a firewall between camera and client drops every datagram
+        }
         platform::CSocket& socket = SocketFor(faults);
         const double u = Uniform(m_random);
         std::uint32_t sent = 0;
@@ -90,9 +94,13 @@ private:
     }
 
     std::uint32_t Put(platform::CSocket& socket, const std::vector<std::uint8_t>& packet) {
+        if (m_session.connection != nullptr) {
+            return m_session.connection->SendFrame(m_session.rtpChannel, packet) ? 1U : 0U;
+        }
         return socket.SendTo(packet, m_to).Ok() ? 1U : 0U;
     }
 
+    CRtspSession& m_session;
     platform::CSocket& m_socket;
     platform::CSocket m_alternate;
     platform::SocketAddress m_to;
@@ -112,7 +120,7 @@ public:
         , m_h264(session.mainStream ? state.MainClip() : nullptr)
         , m_jpeg(session.mainStream ? nullptr : state.SecondClip())
         , m_cname("vantrel@" + AddressText(bindAddress))
-        , m_sender(session.rtp, session.clientRtp, session.faultSeed)
+        , m_sender(session, session.faultSeed)
         , m_sequence(session.firstSequence)
         , m_timestamp(session.firstTimestamp)
         , m_lastFrameTimestamp(session.firstTimestamp) {}
@@ -145,7 +153,7 @@ public:
             }
         }
         // RFC 3550 section 6.6: a source that leaves says BYE.
-        (void)m_session.rtcp.SendTo(BuildBye(m_session.ssrc), m_session.clientRtcp);
+        SendRtcp(BuildBye(m_session.ssrc));
     }
 
 private:
@@ -209,11 +217,19 @@ private:
                     m_lastFrameTimestamp + (now - m_lastFrameMs) * (kRtpClockRate / 1000));
             const auto report = BuildSenderReport(m_session.ssrc, NtpNow(), rtpNow, m_packetCount,
                                                   m_octetCount, m_cname);
-            if (m_session.rtcp.SendTo(report, m_session.clientRtcp).Ok()) {
+            if (SendRtcp(report)) {
                 ++m_counters.senderReports;
             }
         }
         m_nextReportMs = now + m_config.rtcpIntervalMs;
+    }
+
+    bool SendRtcp(const std::vector<std::uint8_t>& packet) {
+        if (m_session.connection != nullptr) {
+            return m_session.connection->SendFrame(m_session.rtcpChannel, packet);
+        }
+        return !m_state.Faults().blockUdpMedia &&
+               m_session.rtcp.SendTo(packet, m_session.clientRtcp).Ok();
     }
 
     void ReceiveRtcp() {

@@ -17,11 +17,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The driver's numbered parameters: video standard, RTSP port, firmware text.
+// The driver's numbered parameters: video standard, RTSP port, firmware text, transport. An
+// empty text keeps a parameter's default where a later one is given.
 std::vector<std::string> DriverParameters(const Options& options, const CameraEndpoint& camera) {
     std::vector<std::string> parameters{options.ntsc ? "1" : "0"};
-    if (camera.rtspPort) {
-        parameters.push_back(std::to_string(*camera.rtspPort));
+    if (camera.rtspPort || !options.transport.empty()) {
+        parameters.push_back(camera.rtspPort ? std::to_string(*camera.rtspPort) : "");
+    }
+    if (!options.transport.empty()) {
+        parameters.push_back(""); // firmware text
+        parameters.push_back(options.transport);
+        static_assert(norvane::kOpenParamTransport == 4);
     }
     return parameters;
 }

@@ -166,6 +166,11 @@ std::string SetStream(Options& o, const std::string& v) {
     return Check(v == "h264" || v == "h265" || v == "mjpeg");
 }
 
+std::string SetTransport(Options& o, const std::string& v) {
+    o.transport = v;
+    return Check(v == "auto" || v == "udp" || v == "tcp");
+}
+
 std::string SetSize(Options& o, const std::string& v) {
     return Check(ParseSize(v, o.width, o.height));
 }
@@ -200,6 +205,7 @@ const OptionRow kOptions[] = {
         {"--ntsc", nullptr, false, kAll, SetFlag<&Options::ntsc>},
         {"--connect-timeout", nullptr, true, kAll, SetSeconds<&Options::connectTimeoutSeconds>},
         {"--stream", nullptr, true, kCapture, SetStream},
+        {"--transport", nullptr, true, kCapture, SetTransport},
         {"--size", nullptr, true, kCapture, SetSize},
         {"--fps", nullptr, true, kCapture, SetNumber<&Options::fps, 1, 60>},
         {"--quality", nullptr, true, kCapture, SetNumber<&Options::quality, 0, 100>},
@@ -341,6 +347,8 @@ Capture:
   --rtsp-port PORT            RTSP port (default 554; also shown by probe)
   --stream h264|h265|mjpeg    main stream as H.264 or H.265, or second stream as MJPEG
                               (default h264)
+  --transport auto|udp|tcp    RTP over UDP, inside the RTSP connection, or UDP falling back to
+                              the connection when it does not arrive (default auto)
   --size WxH                  picture size asked of the camera (default 640x480); a camera that
                               delivers another size is reported
   --fps N                     frames per second (default 25)

@@ -36,6 +36,7 @@ struct Options {
     std::uint16_t quality = 50;
     std::optional<std::uint16_t> rtspPort;
     bool ntsc = false;
+    std::string transport;      // "auto", "udp" or "tcp"; empty: the driver's default (auto)
     double durationSeconds = 0; // of streaming, from the first frame; 0: no limit
     std::uint64_t frames = 0;   // 0: no frame limit
     std::string out;        // .h264 or .h265 file, .mjpeg file, a folder for .jpg pictures, or "-"
