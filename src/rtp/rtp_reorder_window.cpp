@@ -118,6 +118,9 @@ void CRtpReorderWindow::Push(const RtpPacketInfo& packet, std::uint64_t nowUs) {
             m_stats.CountDuplicate();
         } else {
             m_stats.CountLate();
+            if (behind <= 64 && m_gaveUpFromUs != 0 && nowUs > m_gaveUpFromUs) {
+                Stretch(nowUs - m_gaveUpFromUs, nowUs); // it came, only too late
+            }
         }
         Expire(nowUs);
         return;
@@ -131,6 +134,9 @@ void CRtpReorderWindow::Push(const RtpPacketInfo& packet, std::uint64_t nowUs) {
     if (offset == 0) {
         if (m_heldMask != 0) {
             m_stats.CountReordered();
+            if (nowUs > m_oldestUs) {
+                Stretch(nowUs - m_oldestUs, nowUs);
+            }
         }
         Deliver(packet);
         m_doneMask = (m_doneMask << 1) | 1;
@@ -153,15 +159,28 @@ int CRtpReorderWindow::HoldTimeoutMs(std::uint64_t nowUs) const {
         return -1;
     }
     const std::uint64_t waited = nowUs > m_oldestUs ? nowUs - m_oldestUs : 0;
-    if (waited >= kHoldLimitUs) {
+    if (waited >= m_holdLimitUs) {
         return 0;
     }
-    return static_cast<int>((kHoldLimitUs - waited + kUsPerMs - 1) / kUsPerMs);
+    return static_cast<int>((m_holdLimitUs - waited + kUsPerMs - 1) / kUsPerMs);
 }
 
 void CRtpReorderWindow::Expire(std::uint64_t nowUs) {
-    while (m_heldMask != 0 && nowUs >= m_oldestUs && nowUs - m_oldestUs >= kHoldLimitUs) {
+    if (m_holdLimitUs > kMinHoldUs && nowUs - m_stretchedUs > kRelaxAfterUs) {
+        m_holdLimitUs = std::max(kMinHoldUs, m_holdLimitUs * 3 / 4);
+        m_stretchedUs = nowUs;
+    }
+    while (m_heldMask != 0 && nowUs >= m_oldestUs && nowUs - m_oldestUs >= m_holdLimitUs) {
+        m_gaveUpFromUs = m_oldestUs;
         GiveUp();
+    }
+}
+
+void CRtpReorderWindow::Stretch(std::uint64_t waitedUs, std::uint64_t nowUs) {
+    const std::uint64_t wanted = std::min(kMaxHoldUs, 2 * waitedUs);
+    if (wanted > m_holdLimitUs) {
+        m_holdLimitUs = wanted;
+        m_stretchedUs = nowUs;
     }
 }
 
