@@ -57,9 +57,16 @@ public:
     [[nodiscard]] RtpReceptionCounters Snapshot() const;
 
     // Writer side, receive thread only.
-    // OnArrival counts one packet from the sender and feeds the jitter estimate with its
-    // timestamp and arrival time.
+    // OnArrival counts one packet from the sender and, for the first packet of a frame (a new
+    // timestamp), feeds the jitter estimate with its timestamp and arrival time.
     void OnArrival(const RtpPacketInfo& packet, std::uint64_t arrivalUs);
+
+    // SameFrame: `packet` has the timestamp of the last packet counted, so OnArrival does not
+    // read its arrival time.
+    [[nodiscard]] bool SameFrame(const RtpPacketInfo& packet) const {
+        return m_haveTransit && packet.timestamp == m_lastTimestamp;
+    }
+
     // OnSequence raises the highest extended sequence number seen in this sender's run.
     void OnSequence(std::uint32_t extended);
     // StartRun begins the count of a run of sequence numbers at extended number `extended` (a new
@@ -98,6 +105,7 @@ private:
     // Jitter state, receive thread only: the estimate times 16 (RFC 3550 A.8) and the last transit.
     std::uint32_t m_jitterQ4 = 0;
     std::int32_t m_lastTransit = 0;
+    std::uint32_t m_lastTimestamp = 0;
     bool m_haveTransit = false;
 };
 
@@ -139,10 +147,14 @@ public:
 
     CRtpReorderWindow(IOrderedPacketSink& sink, CRtpReceptionStats& stats);
 
-    // Push takes one packet that arrived at `nowUs`. An in-order packet goes straight to the sink
-    // (without a copy) together with the held packets that follow it; an early one is copied and
-    // held; a repeat or a packet whose place was given up is dropped. Held packets that have
-    // waited too long are released first.
+    // NeedsTime: Push must be told the arrival time of `packet`. False for the common case, a
+    // packet in order, of the frame before it, while nothing is held; Push then reads no time,
+    // and the receive path reads the clock about once a frame instead of once a packet.
+    [[nodiscard]] bool NeedsTime(const RtpPacketInfo& packet) const;
+    // Push takes one packet that arrived at `nowUs` (ignored when NeedsTime was false). An
+    // in-order packet goes straight to the sink (without a copy) together with the held packets
+    // that follow it; an early one is copied and held; a repeat or a packet whose place was given
+    // up is dropped. Held packets that have waited too long are released first.
     void Push(const RtpPacketInfo& packet, std::uint64_t nowUs);
     // HoldTimeoutMs: how long from `nowUs` until the oldest held packet must be released; -1 when
     // nothing is held.
