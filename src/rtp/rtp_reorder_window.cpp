@@ -182,7 +182,7 @@ int CRtpReorderWindow::HoldTimeoutMs(std::uint64_t nowUs) const {
 }
 
 void CRtpReorderWindow::Expire(std::uint64_t nowUs) {
-    if (m_holdLimitUs > kMinHoldUs && nowUs - m_stretchedUs > kRelaxAfterUs) {
+    if (m_holdLimitUs > kMinHoldUs && nowUs > m_stretchedUs + kRelaxAfterUs) {
         m_holdLimitUs = std::max(kMinHoldUs, m_holdLimitUs * 3 / 4);
         m_stretchedUs = nowUs;
     }
