@@ -36,7 +36,7 @@ constexpr char kUsage[] =
         "\"camera I http PORT rtsp PORT\" for each, then \"ready\". Commands on stdin: stats,\n"
         "requests, log I, stop-media, start-media, quit.\n";
 
-constexpr unsigned kMaxInstances = 16;
+constexpr unsigned kMaxInstances = 32; // 500 channels at 30 sessions a camera need 17
 constexpr unsigned long kMaxRunForSeconds = 3600;
 constexpr char kMainPath[] = "vtl_media/main";
 

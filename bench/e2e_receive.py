@@ -31,8 +31,8 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 STOP_SETTLE_S = 0.3  # pause after stop-media before the sent counters are read
-MAX_SESSIONS_PER_CAMERA = 30
-STALL_MS = 1000  # a channel without a frame for longer than this is reported  # the simulated camera refuses more than 32
+MAX_SESSIONS_PER_CAMERA = 30  # the simulated camera refuses more than 32
+STALL_MS = 1000  # a channel without a frame for longer than this is reported
 
 
 def process_cpu_seconds(pid):

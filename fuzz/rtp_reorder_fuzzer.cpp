@@ -15,6 +15,7 @@
 
 #include "rtp/h264_rtp_media_parser.h"
 #include "rtp/rtp_reorder_window.h"
+#include "rtp/sps_reader.h"
 #include "rtp_fuzz_support.h"
 
 namespace {
@@ -33,10 +34,22 @@ struct SentPacket {
     Bytes payload;
 };
 
-// AddFrame appends frame `k` of the stream: an IDR picture every fifth frame, 1 to 4 packets, with
-// bytes that differ from frame to frame.
-void AddFrame(std::size_t k, std::vector<SentPacket>& packets) {
+// AddFrame appends frame `k` of the stream: an IDR picture every fifth frame and every third other
+// picture one that nothing refers to, 1 to 4 packets, with slice headers that number the pictures
+// as an encoder does (frame_num of 4 bits, as the parser's SPS says) and bytes that differ from
+// frame to frame.
+void AddFrame(std::size_t k, std::vector<SentPacket>& packets, std::uint32_t& frameNum) {
     const std::uint8_t type = k % 5 == 0 ? kIdr : kNonIdr;
+    const bool reference = type == kIdr || k % 3 != 0;
+    const std::uint8_t nalHeader = static_cast<std::uint8_t>((reference ? 0x60 : 0) | type);
+    if (type == kIdr) {
+        frameNum = 0;
+    }
+    // first_mb_in_slice 0, slice_type 0, pic_parameter_set_id 0 (three 1 bits), frame_num, a 1.
+    const auto sliceStart = static_cast<std::uint8_t>(0xE0 | (frameNum & 15) << 1 | 1);
+    if (reference) {
+        frameNum = (frameNum + 1) & 15;
+    }
     // An IDR picture is fragmented, so that the parser puts the parameter sets in front of it.
     const std::size_t fragments = type == kIdr ? 2 + k % 3 : 1 + k % 4;
     for (std::size_t f = 0; f < fragments; ++f) {
@@ -44,11 +57,14 @@ void AddFrame(std::size_t k, std::vector<SentPacket>& packets) {
         packet.sequence = static_cast<std::uint16_t>(65500 + packets.size()); // wraps on the way
         packet.marker = f + 1 == fragments;
         if (fragments == 1) {
-            packet.payload.push_back(static_cast<std::uint8_t>(0x60 | type));
+            packet.payload.push_back(nalHeader);
         } else {
-            packet.payload.push_back(static_cast<std::uint8_t>(0x60 | kFuA));
+            packet.payload.push_back(static_cast<std::uint8_t>((nalHeader & 0x60) | kFuA));
             packet.payload.push_back(static_cast<std::uint8_t>((f == 0 ? 0x80 : 0) |
                                                                (packet.marker ? 0x40 : 0) | type));
+        }
+        if (f == 0) {
+            packet.payload.push_back(sliceStart);
         }
         const std::size_t length = 8 + (k * 7 + f * 13) % 40;
         for (std::size_t i = 0; i < length; ++i) {
@@ -60,7 +76,11 @@ void AddFrame(std::size_t k, std::vector<SentPacket>& packets) {
 
 class Receiver final : public IMediaParserClient, public IOrderedPacketSink {
 public:
-    Receiver() : parser(&driver, "Vantrel") { parser.SetClient(this); }
+    Receiver() : parser(&driver, "Vantrel") {
+        parser.SetClient(this);
+        const std::uint8_t pps[] = {0x68, 0xCE, 0x3C, 0x80};
+        parser.SetParameterSets(MakeSps(704, 576), pps);
+    }
 
     bool OnFrame(IHostSample* sample) override {
         const auto bytes = static_cast<fuzz::Sample*>(sample)->Bytes();
@@ -98,8 +118,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<const std::uint8_t> impairments = input.subspan(std::min<std::size_t>(2, size));
 
     std::vector<SentPacket> packets;
+    std::uint32_t frameNum = 0;
     for (std::size_t k = 0; k < frameCount; ++k) {
-        AddFrame(k, packets);
+        AddFrame(k, packets, frameNum);
     }
 
     Receiver reference;
@@ -134,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t n = 0; n < arrivals.size(); ++n) {
         impaired.Receive(packets[arrivals[n].packet], n * kUsPerArrival);
     }
-    impaired.window.Expire(arrivals.size() * kUsPerArrival + CRtpReorderWindow::kHoldLimitUs);
+    impaired.window.Expire(arrivals.size() * kUsPerArrival + CRtpReorderWindow::kMaxHoldUs);
 
     // Delivered frames are reference frames, in the reference order.
     std::size_t at = 0;

@@ -204,13 +204,14 @@ bool CBaseRTPChannel::OnRtpPacket(std::span<const std::uint8_t> data,
         if (m_awaitingPacket.load(std::memory_order_relaxed)) {
             m_packetEvent.Set();
         }
-        m_window.Push(packet, platform::MonotonicUs());
+        m_window.Push(packet, m_window.NeedsTime(packet) ? platform::MonotonicUs() : 0);
     }
     return !packet.marker;
 }
 
 int CBaseRTPChannel::HoldTimeoutMs() {
-    return m_window.HoldTimeoutMs(platform::MonotonicUs());
+    // Asked before every wait: the clock is read only while packets are held.
+    return m_window.HeldCount() == 0 ? -1 : m_window.HoldTimeoutMs(platform::MonotonicUs());
 }
 
 void CBaseRTPChannel::OnHoldTimeout() {

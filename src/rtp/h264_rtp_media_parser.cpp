@@ -37,6 +37,13 @@ constexpr std::uint8_t kSeiByte = 0x06;
 constexpr std::uint8_t kFuStartOfIdr = 0x85;
 constexpr std::uint8_t kFuStartBit = 0x80;
 
+constexpr std::uint8_t kNalNonIdr = 1;
+constexpr std::uint8_t kNalRefIdcMask = 0x60;
+// Packets lost at once beyond which the parser waits for a sync point after all: the check of
+// frame_num cannot see a whole cycle of reference pictures or an IDR picture lost within a gap
+// larger than the frame_num of the last intact reference picture (see ContinueAfterLoss).
+constexpr std::uint32_t kMaxMissingToContinue = 16;
+
 constexpr std::size_t kMinSingleNalUnit = 3;
 constexpr std::size_t kMinAggregate = 4;
 constexpr std::size_t kMinFragment = 3;
@@ -81,6 +88,7 @@ PayloadResult CH264RTPMediaParser::AppendSingleNalUnit(std::span<const std::uint
         return shortUnit ? PayloadResult::Accepted : PayloadResult::Rejected;
     }
     AppendNalUnit(payload);
+    NoteUnit(payload[0], payload.subspan(1));
     return PayloadResult::Accepted;
 }
 
@@ -109,6 +117,7 @@ PayloadResult CH264RTPMediaParser::AppendAggregate(std::span<const std::uint8_t>
             continue;
         }
         AppendNalUnit(unit);
+        NoteUnit(unit[0], unit.subspan(1));
         lastType = unit[0] & kNalTypeMask;
     }
     // Parameter sets or an IDR slice sent ahead of the picture do not end the frame, even when
@@ -139,6 +148,7 @@ PayloadResult CH264RTPMediaParser::AppendFragment(std::span<const std::uint8_t> 
                 static_cast<std::uint8_t>((indicator & 0xE0) | (header & kNalTypeMask));
         m_frame.insert(m_frame.end(), kStartCode.begin(), kStartCode.end());
         m_frame.push_back(nalHeader);
+        NoteUnit(nalHeader, payload.subspan(2));
     }
     m_frame.insert(m_frame.end(), payload.begin() + 2, payload.end());
     return PayloadResult::Accepted;
@@ -155,10 +165,21 @@ void CH264RTPMediaParser::OnFrameComplete() {
         m_height = size->height;
         code = kFourCCH264;
         m_waitSync = false;
+        m_checkReferences = false;
     } else if (m_waitSync) {
-        m_frame.clear(); // not a sync point while out of step: dropped before asking the host
-        return;
+        return; // not a sync point while out of step: dropped before asking the host
+    } else if (m_checkReferences) {
+        if (!FollowsReferences()) {
+            Reset(); // a reference picture may be lost: wait for the next sync point
+            return;
+        }
+        m_checkReferences = false;
     }
+    if (m_picture.reference) {
+        m_prevRefFrameNum =
+                m_picture.readable ? std::optional(m_picture.slice.frameNum) : std::nullopt;
+    }
+    m_missingSinceCheck = 0;
     const auto length = static_cast<std::uint32_t>(m_frame.size());
     const std::uint32_t total = length + static_cast<std::uint32_t>(kEndOfUnit.size());
     DeliverSample(allocator, code, total, [&](IHostSample* sample) {
@@ -178,11 +199,71 @@ void CH264RTPMediaParser::OnFrameComplete() {
     });
 }
 
+CRTPMediaParser::LossAction CH264RTPMediaParser::OnLoss(std::uint32_t missing, bool frameWasOpen) {
+    m_missingSinceCheck += std::min(missing, kMaxMissingToContinue);
+    // A picture after the loss is intact when its frame_num follows the last intact reference
+    // picture's: pictures nothing refers to do not count. An IDR picture lost inside the gap
+    // restarts the count at 0, so that the next picture's frame_num is at most the number of
+    // missing packets; a last reference frame_num of at least that many rules out the mix-up.
+    const bool canTell = !m_waitSync && m_numbering && !m_numbering->gapsAllowed &&
+                         m_numbering->frameMbsOnly && m_prevRefFrameNum &&
+                         m_missingSinceCheck < kMaxMissingToContinue &&
+                         *m_prevRefFrameNum >= m_missingSinceCheck;
+    m_checkReferences = canTell;
+    if (!canTell) {
+        m_missingSinceCheck = 0;
+        return LossAction::Reset;
+    }
+    // A loss after a slice of the picture in progress damaged that picture. A loss before its
+    // first slice took only the units that lead a picture (delimiter, SEI, parameter sets, which
+    // the parser holds already) or whole pictures, which the check of frame_num sees.
+    return frameWasOpen && m_picture.seen ? LossAction::DropRestOfFrame : LossAction::Continue;
+}
+
+void CH264RTPMediaParser::ClearFrame() {
+    CRTPMediaParser::ClearFrame();
+    m_picture = {};
+}
+
+void CH264RTPMediaParser::NoteUnit(std::uint8_t header, std::span<const std::uint8_t> body) {
+    const std::uint8_t type = header & kNalTypeMask;
+    if (type == kNalSps) {
+        if (const auto numbering = ReadSpsFrameNumbering(body)) {
+            m_numbering = numbering;
+        }
+        return;
+    }
+    if ((type != kNalNonIdr && type != kNalIdr) || m_picture.seen) {
+        return;
+    }
+    m_picture.seen = true;
+    m_picture.reference = (header & kNalRefIdcMask) != 0;
+    m_picture.idr = type == kNalIdr;
+    if (m_numbering) {
+        if (const auto slice = ReadSliceStart(body, *m_numbering)) {
+            m_picture.readable = true;
+            m_picture.slice = *slice;
+        }
+    }
+}
+
+bool CH264RTPMediaParser::FollowsReferences() const {
+    if (!m_picture.readable || !m_picture.slice.firstSlice || !m_numbering || !m_prevRefFrameNum) {
+        return false; // the picture's start, or what it follows, is unknown
+    }
+    if (m_picture.idr) {
+        return true;
+    }
+    const std::uint32_t modulus = std::uint32_t{1} << m_numbering->log2MaxFrameNum;
+    return m_picture.slice.frameNum == (*m_prevRefFrameNum + 1) % modulus;
+}
+
 void CH264RTPMediaParser::SetParameterSets(std::span<const std::uint8_t> sps,
                                            std::span<const std::uint8_t> pps) {
     if (sps.empty() || pps.empty()) {
         return;
     }
+    m_numbering = ReadSpsFrameNumbering(sps.subspan(1));
     m_sps.assign(sps.begin(), sps.end());
     m_pps.assign(pps.begin(), pps.end());
     std::vector<std::uint8_t> unit;

@@ -21,12 +21,12 @@ CRTPMediaParser::CRTPMediaParser(IDriver* driver, std::string name)
     : m_driver(driver)
     , m_name(std::move(name)) {}
 
-bool CRTPMediaParser::CheckSequence(std::uint16_t sequenceNumber) {
-    const bool inOrder =
-            m_firstPacket || sequenceNumber == static_cast<std::uint16_t>(m_lastSeq + 1);
+std::uint32_t CRTPMediaParser::CheckSequence(std::uint16_t sequenceNumber) {
+    const std::uint32_t missing =
+            m_firstPacket ? 0 : static_cast<std::uint16_t>(sequenceNumber - m_lastSeq - 1);
     m_firstPacket = false;
     m_lastSeq = sequenceNumber;
-    return inOrder;
+    return missing;
 }
 
 bool CRTPMediaParser::CheckBufferSize() {
@@ -49,8 +49,32 @@ void CRTPMediaParser::OnPacket(const RtpPacketInfo* packet) {
     const std::uint64_t deliveredBefore = m_framesDelivered;
     bool frameEnds = packet->marker;
     try {
-        if (!CheckSequence(packet->sequenceNumber)) {
-            Reset();
+        const std::uint32_t missing = CheckSequence(packet->sequenceNumber);
+        const bool frameWasOpen = !m_lastEndedFrame;
+        const std::uint32_t lastTimestamp = m_lastTimestamp;
+        m_lastEndedFrame = packet->marker;
+        m_lastTimestamp = packet->timestamp;
+        if (missing != 0) {
+            const LossAction action = OnLoss(missing, frameWasOpen);
+            ClearFrame();
+            if (action == LossAction::Reset) {
+                Reset();
+            } else if (action == LossAction::DropRestOfFrame) {
+                m_dropUntilMarker = true;
+                m_dropTimestamp = lastTimestamp;
+            }
+        }
+        if (m_dropUntilMarker) {
+            // The cut frame ends at its marker bit, or where a packet of another frame (another
+            // timestamp) shows that the marker was lost with it.
+            const bool nextFrame = packet->timestamp != m_dropTimestamp;
+            if (nextFrame || packet->marker) {
+                m_dropUntilMarker = false;
+                ReportDamagedFrame();
+            }
+            if (!nextFrame) {
+                return;
+            }
         }
         const std::span<const std::uint8_t> payload = packet->Payload();
         // A packet of padding alone (RFC 3550 5.1) carries nothing for the frame.
@@ -65,7 +89,7 @@ void CRTPMediaParser::OnPacket(const RtpPacketInfo* packet) {
             Reset();
         } else if (packet->marker && result == PayloadResult::Accepted) {
             OnFrameComplete();
-            m_frame.clear();
+            ClearFrame();
         }
     } catch (...) {
         // Out of memory or a throwing host object: the frame in progress is unusable.
@@ -79,9 +103,19 @@ void CRTPMediaParser::OnPacket(const RtpPacketInfo* packet) {
 void CRTPMediaParser::CountFrameEnd(bool delivered) {
     if (delivered) {
         m_outOfStep = false;
-    } else if (m_outOfStep && m_client != nullptr) {
+    } else if (m_outOfStep) {
+        ReportDamagedFrame();
+    }
+}
+
+void CRTPMediaParser::ReportDamagedFrame() {
+    if (m_client != nullptr) {
         m_client->OnFrameDamaged();
     }
+}
+
+void CRTPMediaParser::ClearFrame() {
+    m_frame.clear(); // keeps the storage for the next frame
 }
 
 void CRTPMediaParser::Reset() {
@@ -89,7 +123,8 @@ void CRTPMediaParser::Reset() {
     m_outOfStep = true;
     m_width = 0;
     m_height = 0;
-    m_frame.clear(); // keeps the storage for the next frame
+    m_dropUntilMarker = false;
+    ClearFrame();
 }
 
 IHostSampleAllocator* CRTPMediaParser::BeginDelivery() {

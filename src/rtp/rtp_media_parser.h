@@ -62,11 +62,13 @@ public:
     CRTPMediaParser& operator=(const CRTPMediaParser&) = delete;
 
     // OnPacket takes the next RTP packet of the stream, in sequence order (the channel's reorder
-    // window puts it there and drops repeats). A gap in the sequence numbers, a rejected payload
-    // or a frame grown past kMaxFrameSize resets the parser; an accepted payload with the marker
-    // bit completes the frame; a packet of padding alone is skipped. A frame that ends while the
-    // parser waits for a sync point is reported to the client as damaged. Nothing escapes: a
-    // failure while assembling or delivering resets the parser.
+    // window puts it there and drops repeats). A gap in the sequence numbers drops the frame in
+    // progress and, unless the payload format can tell that later frames stay intact
+    // (ContinueAfterLoss), resets the parser; a rejected payload or a frame grown past
+    // kMaxFrameSize resets it too; an accepted payload with the marker bit completes the frame; a
+    // packet of padding alone is skipped. Frames that are dropped, or end while the parser waits
+    // for a sync point, are reported to the client as damaged. Nothing escapes: a failure while
+    // assembling or delivering resets the parser.
     void OnPacket(const RtpPacketInfo* packet);
     // Reset drops the frame in progress and waits for the next sync point.
     void Reset();
@@ -87,6 +89,24 @@ protected:
     [[nodiscard]] virtual PayloadResult ParsePayload(std::span<const std::uint8_t> payload) = 0;
     // OnFrameComplete delivers m_frame, which a marker bit has completed; the base clears it after.
     virtual void OnFrameComplete() = 0;
+
+    // What a payload format does after a loss: what was assembled of the frame in progress is
+    // dropped in every case.
+    enum class LossAction {
+        Reset,           // wait for the next sync point
+        DropRestOfFrame, // the frame the loss cut is damaged: skip to its marker, then go on
+        Continue,        // the next packet may start an intact frame; the format checks it
+    };
+
+    // OnLoss: `missing` packets were lost right before the next one; `frameWasOpen` when the
+    // packet before them did not end a frame. By default the parser resets.
+    [[nodiscard]] virtual LossAction OnLoss(std::uint32_t /*missing*/, bool /*frameWasOpen*/) {
+        return LossAction::Reset;
+    }
+
+    // ClearFrame empties m_frame at the end of every frame, delivered or dropped; a format clears
+    // what it noted of the frame as well.
+    virtual void ClearFrame();
 
     // BeginDelivery returns the host's allocator when a frame can be delivered at all (driver,
     // client, allocator present, frame not empty); null otherwise.
@@ -111,10 +131,11 @@ protected:
     bool m_waitSync = false;
 
 private:
-    // CheckSequence records the packet's sequence number and reports whether it follows the
-    // previous one (modulo 65536). The first packet ever is in order. Loss, repetition and
-    // reordering all show as a packet out of order.
-    [[nodiscard]] bool CheckSequence(std::uint16_t sequenceNumber);
+    // CheckSequence records the packet's sequence number and returns how many numbers were
+    // skipped since the previous one (modulo 65536); 0 for the first packet ever. A repeat or a
+    // packet behind shows as a loss of nearly 65536.
+    [[nodiscard]] std::uint32_t CheckSequence(std::uint16_t sequenceNumber);
+    void ReportDamagedFrame();
 
     // CountFrameEnd notes the end of a frame by its marker bit: delivered, or damaged while the
     // parser is out of step since its last reset.
@@ -131,7 +152,11 @@ private:
     static void ReleaseSample(IHostSampleAllocator* allocator, IHostSample* sample);
 
     std::uint64_t m_framesDelivered = 0;
-    bool m_outOfStep = false; // reset since the last delivered frame
+    bool m_outOfStep = false;       // reset since the last delivered frame
+    bool m_lastEndedFrame = true;   // the last packet carried the marker bit
+    bool m_dropUntilMarker = false; // a loss cut the frame in progress
+    std::uint32_t m_lastTimestamp = 0;
+    std::uint32_t m_dropTimestamp = 0; // of the frame the loss cut
 };
 
 template <class Fill>

@@ -55,8 +55,14 @@ RtpReceptionCounters CRtpReceptionStats::Snapshot() const {
 void CRtpReceptionStats::OnArrival(const RtpPacketInfo& packet, std::uint64_t arrivalUs) {
     Add(m_received);
     Add(m_bytes, static_cast<std::uint64_t>(std::max(packet.payloadLength, 0)));
+    // The packets of one frame share its timestamp and leave the sender as a burst: only the
+    // first of each frame says when the frame came, as other video receivers count it too.
+    if (m_haveTransit && packet.timestamp == m_lastTimestamp) {
+        return;
+    }
+    m_lastTimestamp = packet.timestamp;
     // RFC 3550 A.8: the arrival time in timestamp units, the transit time's change from the last
-    // packet, and J += (|D| - J) / 16 kept times 16 in integers.
+    // frame, and J += (|D| - J) / 16 kept times 16 in integers.
     const auto arrival = static_cast<std::uint32_t>(arrivalUs * kClockRate / kUsPerSecond);
     const auto transit = static_cast<std::int32_t>(arrival - packet.timestamp);
     if (m_haveTransit) {
@@ -100,6 +106,12 @@ std::uint32_t CRtpReorderWindow::HeldCount() const {
     return static_cast<std::uint32_t>(std::popcount(m_heldMask));
 }
 
+bool CRtpReorderWindow::NeedsTime(const RtpPacketInfo& packet) const {
+    return m_heldMask != 0 || !m_started || packet.ssrc != m_ssrc ||
+           packet.sequenceNumber != static_cast<std::uint16_t>(m_next) ||
+           !m_stats.SameFrame(packet);
+}
+
 void CRtpReorderWindow::Push(const RtpPacketInfo& packet, std::uint64_t nowUs) {
     const auto ahead =
             static_cast<std::uint16_t>(packet.sequenceNumber - static_cast<std::uint16_t>(m_next));
@@ -118,8 +130,13 @@ void CRtpReorderWindow::Push(const RtpPacketInfo& packet, std::uint64_t nowUs) {
             m_stats.CountDuplicate();
         } else {
             m_stats.CountLate();
+            if (behind <= 64 && m_gaveUpFromUs != 0 && nowUs > m_gaveUpFromUs) {
+                Stretch(nowUs - m_gaveUpFromUs, nowUs); // it came, only too late
+            }
         }
-        Expire(nowUs);
+        if (m_heldMask != 0) {
+            Expire(nowUs);
+        }
         return;
     }
     const std::uint32_t extended = m_next + (newRun ? 0 : ahead);
@@ -131,6 +148,9 @@ void CRtpReorderWindow::Push(const RtpPacketInfo& packet, std::uint64_t nowUs) {
     if (offset == 0) {
         if (m_heldMask != 0) {
             m_stats.CountReordered();
+            if (nowUs > m_oldestUs) {
+                Stretch(nowUs - m_oldestUs, nowUs);
+            }
         }
         Deliver(packet);
         m_doneMask = (m_doneMask << 1) | 1;
@@ -145,7 +165,9 @@ void CRtpReorderWindow::Push(const RtpPacketInfo& packet, std::uint64_t nowUs) {
         }
         Hold(packet, offset, nowUs);
     }
-    Expire(nowUs);
+    if (m_heldMask != 0) {
+        Expire(nowUs); // only while holding: an in-order packet may come without its time
+    }
 }
 
 int CRtpReorderWindow::HoldTimeoutMs(std::uint64_t nowUs) const {
@@ -153,15 +175,28 @@ int CRtpReorderWindow::HoldTimeoutMs(std::uint64_t nowUs) const {
         return -1;
     }
     const std::uint64_t waited = nowUs > m_oldestUs ? nowUs - m_oldestUs : 0;
-    if (waited >= kHoldLimitUs) {
+    if (waited >= m_holdLimitUs) {
         return 0;
     }
-    return static_cast<int>((kHoldLimitUs - waited + kUsPerMs - 1) / kUsPerMs);
+    return static_cast<int>((m_holdLimitUs - waited + kUsPerMs - 1) / kUsPerMs);
 }
 
 void CRtpReorderWindow::Expire(std::uint64_t nowUs) {
-    while (m_heldMask != 0 && nowUs >= m_oldestUs && nowUs - m_oldestUs >= kHoldLimitUs) {
+    if (m_holdLimitUs > kMinHoldUs && nowUs > m_stretchedUs + kRelaxAfterUs) {
+        m_holdLimitUs = std::max(kMinHoldUs, m_holdLimitUs * 3 / 4);
+        m_stretchedUs = nowUs;
+    }
+    while (m_heldMask != 0 && nowUs >= m_oldestUs && nowUs - m_oldestUs >= m_holdLimitUs) {
+        m_gaveUpFromUs = m_oldestUs;
         GiveUp();
+    }
+}
+
+void CRtpReorderWindow::Stretch(std::uint64_t waitedUs, std::uint64_t nowUs) {
+    const std::uint64_t wanted = std::min(kMaxHoldUs, 2 * waitedUs);
+    if (wanted > m_holdLimitUs) {
+        m_holdLimitUs = wanted;
+        m_stretchedUs = nowUs;
     }
 }
 

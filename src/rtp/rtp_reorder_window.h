@@ -2,8 +2,9 @@
 // payload parser: packets that arrive early are held and released once the gap before them fills,
 // exact repeats are dropped, and a gap is given up (the packet counted lost, so the parser sees the
 // jump and waits for its next sync point) when the window is full or the oldest held packet has
-// waited kHoldLimitUs. A new sender (other SSRC, or a sequence jump far beyond the window) starts
-// over at once. CRtpReceptionStats counts what arrived (RFC 3550 6.4.1, A.3, A.8).
+// waited the hold bound (HoldLimitUs, which adapts to the reordering seen). A new sender (other
+// SSRC, or a sequence jump far beyond the window) starts over at once. CRtpReceptionStats counts
+// what arrived (RFC 3550 6.4.1, A.3, A.8).
 //
 // Threads: the window and the writing side of the statistics are used only on the thread that
 // receives the stream's packets; Snapshot may be read on any thread (relaxed atomics, each
@@ -56,9 +57,16 @@ public:
     [[nodiscard]] RtpReceptionCounters Snapshot() const;
 
     // Writer side, receive thread only.
-    // OnArrival counts one packet from the sender and feeds the jitter estimate with its
-    // timestamp and arrival time.
+    // OnArrival counts one packet from the sender and, for the first packet of a frame (a new
+    // timestamp), feeds the jitter estimate with its timestamp and arrival time.
     void OnArrival(const RtpPacketInfo& packet, std::uint64_t arrivalUs);
+
+    // SameFrame: `packet` has the timestamp of the last packet counted, so OnArrival does not
+    // read its arrival time.
+    [[nodiscard]] bool SameFrame(const RtpPacketInfo& packet) const {
+        return m_haveTransit && packet.timestamp == m_lastTimestamp;
+    }
+
     // OnSequence raises the highest extended sequence number seen in this sender's run.
     void OnSequence(std::uint32_t extended);
     // StartRun begins the count of a run of sequence numbers at extended number `extended` (a new
@@ -97,6 +105,7 @@ private:
     // Jitter state, receive thread only: the estimate times 16 (RFC 3550 A.8) and the last transit.
     std::uint32_t m_jitterQ4 = 0;
     std::int32_t m_lastTransit = 0;
+    std::uint32_t m_lastTimestamp = 0;
     bool m_haveTransit = false;
 };
 
@@ -117,13 +126,18 @@ public:
     // stalls; at 4 Mbit/s it spans 180 ms, so the time bound decides. 64 slots of a network
     // packet are about 100 kB, taken once, the first time a packet must be held.
     static constexpr std::uint32_t kSlots = 64;
-    // 100 ms. A packet that a network delays by a few milliseconds often reaches the wire only
-    // behind the next frame or two, because the sender paces its frames (GStreamer's RTSP server
-    // with netsim delaying 1-15 ms puts such packets up to 80 ms late at 25 frames a second). A
-    // shorter bound would give those packets up, and with them the rest of the group of
-    // pictures. The bound costs time only behind a packet that is really lost (in-order packets
-    // are never held), and 100 ms is the reordering delay common RTSP receivers allow as well.
-    static constexpr std::uint64_t kHoldLimitUs = 100000;
+    // The hold bound starts at 200 ms. A packet that a network delays by a few milliseconds
+    // often reaches the wire only behind the next frame or several, because the sender paces its
+    // frames and the delayed packets queue up behind them (GStreamer's RTSP server with netsim
+    // delaying 10 % of the packets by 1-15 ms puts some 40 to 120 ms late at 25 frames a
+    // second; ffmpeg, which waits 100 ms, loses a group of pictures to them now and then). The
+    // bound costs time only behind a packet that is really lost (in-order packets are never
+    // held), and at 4 Mbit/s and more the 64 slots fill within 180 ms anyway. Where packets come
+    // later still, the bound grows to twice the longest wait seen (a late packet included), up
+    // to kMaxHoldUs, and relaxes by a quarter after every kRelaxAfterUs without such a wait.
+    static constexpr std::uint64_t kMinHoldUs = 200000;
+    static constexpr std::uint64_t kMaxHoldUs = 1000000;
+    static constexpr std::uint64_t kRelaxAfterUs = 30000000;
     // A jump forward by this many numbers or more, or back by more than kMaxMisorder, is a sender
     // that started over, not loss or delay (RFC 3550 A.1 uses the same bounds).
     static constexpr std::uint32_t kMaxDropout = 3000;
@@ -133,20 +147,26 @@ public:
 
     CRtpReorderWindow(IOrderedPacketSink& sink, CRtpReceptionStats& stats);
 
-    // Push takes one packet that arrived at `nowUs`. An in-order packet goes straight to the sink
-    // (without a copy) together with the held packets that follow it; an early one is copied and
-    // held; a repeat or a packet whose place was given up is dropped. Held packets that have
-    // waited too long are released first.
+    // NeedsTime: Push must be told the arrival time of `packet`. False for the common case, a
+    // packet in order, of the frame before it, while nothing is held; Push then reads no time,
+    // and the receive path reads the clock about once a frame instead of once a packet.
+    [[nodiscard]] bool NeedsTime(const RtpPacketInfo& packet) const;
+    // Push takes one packet that arrived at `nowUs` (ignored when NeedsTime was false). An
+    // in-order packet goes straight to the sink (without a copy) together with the held packets
+    // that follow it; an early one is copied and held; a repeat or a packet whose place was given
+    // up is dropped. Held packets that have waited too long are released first.
     void Push(const RtpPacketInfo& packet, std::uint64_t nowUs);
     // HoldTimeoutMs: how long from `nowUs` until the oldest held packet must be released; -1 when
     // nothing is held.
     [[nodiscard]] int HoldTimeoutMs(std::uint64_t nowUs) const;
-    // Expire releases what has waited kHoldLimitUs by `nowUs`, giving up the gaps before it.
+    // Expire releases what has waited the hold bound by `nowUs`, giving up the gaps before it.
     void Expire(std::uint64_t nowUs);
     // Restart forgets the sequence (a new session); held packets are dropped unreleased.
     void Restart();
 
     [[nodiscard]] std::uint32_t HeldCount() const;
+
+    [[nodiscard]] std::uint64_t HoldLimitUs() const { return m_holdLimitUs; }
 
 private:
     struct Slot {
@@ -166,6 +186,8 @@ private:
     // AdvanceTo gives up numbers (releasing held packets on the way) until `target` is next.
     void AdvanceTo(std::uint32_t target);
     void Deliver(const RtpPacketInfo& packet);
+    // Stretch lets the hold bound cover a packet that came `waitedUs` after the packets behind it.
+    void Stretch(std::uint64_t waitedUs, std::uint64_t nowUs);
     void FindOldest();
 
     IOrderedPacketSink& m_sink;
@@ -174,7 +196,10 @@ private:
     std::uint64_t m_heldMask = 0; // bit k: number m_next + k is held (bit 0 never is)
     std::uint64_t m_doneMask = 0; // bit k: number m_next - 1 - k was delivered
     std::uint64_t m_oldestUs = 0; // arrival of the longest-held packet
-    std::uint32_t m_next = 0;     // extended number expected next
+    std::uint64_t m_holdLimitUs = kMinHoldUs;
+    std::uint64_t m_stretchedUs = 0;  // when the bound last grew or relaxed
+    std::uint64_t m_gaveUpFromUs = 0; // arrival of the oldest held packet at the last time-out
+    std::uint32_t m_next = 0;         // extended number expected next
     std::uint32_t m_ssrc = 0;
     bool m_started = false;
 };

@@ -10,6 +10,7 @@ namespace {
 constexpr std::uint8_t kNalTypeSps = 7;             // H.264 table 7-1
 constexpr std::uint64_t kMaxRefFramesInCycle = 255; // H.264 7.4.2.1.1
 constexpr std::uint64_t kMaxPictureSide = 65535;
+constexpr std::uint32_t kMaxLog2FrameNum = 16; // H.264 7.4.2.1.1: log2_max_frame_num_minus4 <= 12
 constexpr std::uint32_t kMaxMadeUpSide = 16384;
 
 // SkipScalingList steps over one scaling list by the delta rule of H.264 7.3.2.1.1.1.
@@ -82,20 +83,8 @@ private:
     unsigned m_zeros = 0;
 };
 
-} // namespace
-
-std::optional<SpsSize> FindSpsSize(std::span<const std::uint8_t> accessUnit) {
-    const std::size_t limit = std::min(kSpsSearchLimit, accessUnit.size());
-    for (std::size_t i = 0; i < limit; ++i) {
-        if (i + 3 < accessUnit.size() && accessUnit[i] == 0 && accessUnit[i + 1] == 0 &&
-            accessUnit[i + 2] == 1 && (accessUnit[i + 3] & 0x1F) == kNalTypeSps) {
-            return ReadSpsSize(accessUnit.subspan(i + 4));
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<SpsSize> ReadSpsSize(std::span<const std::uint8_t> payload) {
+// ReadSps reads the picture size and the frame numbering of an SPS payload.
+bool ReadSps(std::span<const std::uint8_t> payload, SpsSize& size, SpsFrameNumbering& numbering) {
     CBitReader bits(payload);
     const std::uint32_t profileIdc = bits.Bits(8);
     bits.Bits(4);                      // constraint_set0..3_flag
@@ -108,6 +97,7 @@ std::optional<SpsSize> ReadSpsSize(std::span<const std::uint8_t> payload) {
         chromaFormatIdc = bits.Ue();
         if (chromaFormatIdc == 3) {
             separateColourPlanes = bits.Bit() != 0;
+            numbering.separateColourPlanes = separateColourPlanes;
         }
         bits.Ue();             // bit_depth_luma_minus8
         bits.Ue();             // bit_depth_chroma_minus8
@@ -121,7 +111,7 @@ std::optional<SpsSize> ReadSpsSize(std::span<const std::uint8_t> payload) {
             }
         }
     }
-    bits.Ue(); // log2_max_frame_num_minus4
+    numbering.log2MaxFrameNum = bits.Ue() + 4; // log2_max_frame_num_minus4
     const std::uint32_t pocType = bits.Ue();
     if (pocType == 0) {
         bits.Ue(); // log2_max_pic_order_cnt_lsb_minus4
@@ -131,17 +121,18 @@ std::optional<SpsSize> ReadSpsSize(std::span<const std::uint8_t> payload) {
         bits.Ue();  // offset_for_top_to_bottom_field
         const std::uint32_t cycle = bits.Ue();
         if (cycle > kMaxRefFramesInCycle) {
-            return std::nullopt;
+            return false;
         }
         for (std::uint32_t i = 0; i < cycle && !bits.Failed(); ++i) {
             bits.Ue(); // offset_for_ref_frame[i]
         }
     }
-    bits.Ue();  // max_num_ref_frames
-    bits.Bit(); // gaps_in_frame_num_value_allowed_flag
+    bits.Ue(); // max_num_ref_frames
+    numbering.gapsAllowed = bits.Bit() != 0;
     const std::uint64_t widthMbs = std::uint64_t{bits.Ue()} + 1;
     const std::uint64_t heightMapUnits = std::uint64_t{bits.Ue()} + 1;
     const std::uint32_t frameMbsOnly = bits.Bit();
+    numbering.frameMbsOnly = frameMbsOnly != 0;
     if (frameMbsOnly == 0) {
         bits.Bit(); // mb_adaptive_frame_field_flag
     }
@@ -163,7 +154,57 @@ std::optional<SpsSize> ReadSpsSize(std::span<const std::uint8_t> payload) {
         cropX = unitX * (left + right);
         cropY = unitY * (top + bottom);
     }
-    return CroppedSpsSize(bits.Failed(), width, height, cropX, cropY);
+    const auto cropped = CroppedSpsSize(bits.Failed(), width, height, cropX, cropY);
+    if (!cropped || numbering.log2MaxFrameNum > kMaxLog2FrameNum) {
+        return false;
+    }
+    size = *cropped;
+    return true;
+}
+
+} // namespace
+
+std::optional<SpsSize> FindSpsSize(std::span<const std::uint8_t> accessUnit) {
+    const std::size_t limit = std::min(kSpsSearchLimit, accessUnit.size());
+    for (std::size_t i = 0; i < limit; ++i) {
+        if (i + 3 < accessUnit.size() && accessUnit[i] == 0 && accessUnit[i + 1] == 0 &&
+            accessUnit[i + 2] == 1 && (accessUnit[i + 3] & 0x1F) == kNalTypeSps) {
+            return ReadSpsSize(accessUnit.subspan(i + 4));
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<SpsSize> ReadSpsSize(std::span<const std::uint8_t> payload) {
+    SpsSize size;
+    SpsFrameNumbering numbering;
+    return ReadSps(payload, size, numbering) ? std::optional<SpsSize>(size) : std::nullopt;
+}
+
+std::optional<SpsFrameNumbering> ReadSpsFrameNumbering(std::span<const std::uint8_t> payload) {
+    SpsSize size;
+    SpsFrameNumbering numbering;
+    return ReadSps(payload, size, numbering) ? std::optional<SpsFrameNumbering>(numbering)
+                                             : std::nullopt;
+}
+
+std::optional<SliceStart> ReadSliceStart(std::span<const std::uint8_t> payload,
+                                         const SpsFrameNumbering& numbering) {
+    // H.264 7.3.3: first_mb_in_slice, slice_type, pic_parameter_set_id, [colour_plane_id],
+    // frame_num.
+    CBitReader bits(payload);
+    SliceStart start;
+    start.firstSlice = bits.Ue() == 0;
+    bits.Ue();
+    bits.Ue();
+    if (numbering.separateColourPlanes) {
+        bits.Bits(2);
+    }
+    start.frameNum = bits.Bits(numbering.log2MaxFrameNum);
+    if (bits.Failed()) {
+        return std::nullopt;
+    }
+    return start;
 }
 
 std::optional<SpsSize> CroppedSpsSize(bool failed, std::uint64_t width, std::uint64_t height,

@@ -40,6 +40,31 @@ constexpr std::size_t kSpsSearchLimit = 64;
                                                     std::uint64_t height, std::uint64_t cropX,
                                                     std::uint64_t cropY);
 
+// How the pictures of a sequence number themselves (H.264 7.4.2.1.1, 7.4.3): what a receiver
+// needs to tell from a slice header whether pictures before it were lost.
+struct SpsFrameNumbering {
+    std::uint32_t log2MaxFrameNum = 4; // frame_num has this many bits
+    bool separateColourPlanes = false; // a colour_plane_id precedes frame_num
+    bool frameMbsOnly = true;          // frames only, no fields
+    bool gapsAllowed = false;          // frame_num may skip values
+};
+
+// ReadSpsFrameNumbering reads the numbering fields of an SPS payload (as ReadSpsSize reads it);
+// nothing when it does not read cleanly.
+[[nodiscard]] std::optional<SpsFrameNumbering>
+ReadSpsFrameNumbering(std::span<const std::uint8_t> payload);
+
+// ReadFrameNum reads frame_num, and whether the slice is the picture's first (first_mb_in_slice
+// 0), from a slice payload (the bytes after its NAL unit header) of a sequence numbered as
+// `numbering` says; nothing when the header does not read.
+struct SliceStart {
+    std::uint32_t frameNum = 0;
+    bool firstSlice = false;
+};
+
+[[nodiscard]] std::optional<SliceStart> ReadSliceStart(std::span<const std::uint8_t> payload,
+                                                       const SpsFrameNumbering& numbering);
+
 // MakeSps writes a Baseline SPS NAL unit (header byte 0x67 included) for a picture of
 // `width` x `height`: macroblock counts rounded up, the excess cropped right and bottom. Empty
 // for a size of zero or beyond 16384 in either direction.

@@ -249,6 +249,64 @@ TEST_F(H264Parser, SequenceNumbers) {
     }
 }
 
+TEST_F(H264Parser, LossOfAPictureNothingRefersToCostsThatPictureAlone) {
+    // Slices with real headers: first_mb_in_slice 0, slice_type 0, pps 0, frame_num of 4 bits.
+    const auto picture = [](std::uint8_t nalHeader, std::uint8_t frameNum) {
+        Buffer s = Slice(nalHeader, 30, 0x5A);
+        s[1] = static_cast<std::uint8_t>(0xE1 | frameNum << 1);
+        return s;
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::pair<Buffer, bool>> lost; // (payload, marker) of the lost picture
+        std::size_t packetsLost;                   // of those, from the front
+        std::uint8_t nextFrameNum;                 // of the reference picture after it
+        bool delivered;
+    };
+    const Buffer tail(20, 0x33);
+    const std::vector<Case> cases = {
+            {"non-reference picture lost", {{picture(0x01, 2), true}}, 1, 2, true},
+            {"reference picture lost", {{picture(0x41, 2), true}}, 1, 3, false},
+            {"middle of a non-reference picture lost",
+             {{FuA(0x01, true, false, picture(0x01, 2)), false},
+              {FuA(0x01, false, false, tail), false},
+              {FuA(0x01, false, true, tail), true}},
+             0,
+             2,
+             true},
+            {"middle of a reference picture lost",
+             {{FuA(0x41, true, false, picture(0x41, 2)), false},
+              {FuA(0x41, false, false, tail), false},
+              {FuA(0x41, false, true, tail), true}},
+             0,
+             3,
+             false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Send(StapA({kSps704, kPps}), false);
+        Send(picture(0x65, 0), true); // IDR picture, frame_num 0
+        Send(picture(0x41, 1), true); // reference picture, frame_num 1
+        for (std::size_t i = 0; i < c.lost.size(); ++i) {
+            // A whole picture is lost, or the middle packet of a fragmented one.
+            const bool lost = c.packetsLost != 0 ? i < c.packetsLost : i == 1;
+            if (lost) {
+                ++m_seq;
+            } else {
+                Send(c.lost[i].first, c.lost[i].second);
+            }
+        }
+        const std::size_t before = Frames();
+        const int damaged = client.damaged;
+        Send(picture(0x41, c.nextFrameNum), true);
+        EXPECT_EQ(Frames(), before + (c.delivered ? 1 : 0));
+        EXPECT_EQ(parser.WaitingForSync(), !c.delivered);
+        // The cut picture is counted damaged when its end arrives; a picture after a lost
+        // reference picture when it is dropped.
+        EXPECT_EQ(client.damaged, damaged + (c.delivered ? 0 : 1));
+    }
+}
+
 TEST_F(H264Parser, OversizedFrameGivesExactlyOneMessageAndIsDropped) {
     SendSyncFrame();
     const Buffer piece = FuA(0x41, false, false, Buffer(60000, 0x55));

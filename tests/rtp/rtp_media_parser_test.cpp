@@ -86,7 +86,7 @@ std::vector<std::uint16_t> Sequence(std::initializer_list<std::vector<Arrival>> 
     return all;
 }
 
-constexpr std::uint64_t kLimit = CRtpReorderWindow::kHoldLimitUs;
+constexpr std::uint64_t kLimit = CRtpReorderWindow::kMinHoldUs;
 
 TEST(CRtpReorderWindow, ReleasesInOrderDropsRepeatsAndGivesUpGaps) {
     struct Case {
@@ -234,6 +234,24 @@ TEST(CRtpReorderWindow, HoldTimeoutCountsDownFromTheOldestHeldPacket) {
     run.window.Expire(5000 + kLimit);
     EXPECT_EQ(run.released.sequence, (std::vector<std::uint16_t>{1, 3, 4}));
     EXPECT_EQ(run.window.HoldTimeoutMs(5000 + kLimit), -1);
+}
+
+TEST(CRtpReorderWindow, HoldBoundGrowsForLatePacketsAndRelaxesAfterwards) {
+    WindowRun run;
+    // 2 comes 50 ms after the bound: too late, and the bound grows to twice its wait.
+    run.Feed({{1, 0}, {3, 1000}, {4, kLimit + 1000}, {2, kLimit + 51000}});
+    EXPECT_EQ(run.stats.Snapshot().late, 1U);
+    EXPECT_EQ(run.window.HoldLimitUs(), 2 * (kLimit + 50000));
+    // The same delay again is waited out.
+    run.Feed({{6, 400000}, {5, 400000 + kLimit + 50000}, {7, 400000 + kLimit + 51000}});
+    EXPECT_EQ(run.stats.Snapshot().late, 1U);
+    EXPECT_EQ(run.released.sequence, (std::vector<std::uint16_t>{1, 3, 4, 5, 6, 7}));
+    // Never beyond the largest bound, and back by a quarter after a quiet while.
+    run.Feed({{9, 1000000}, {8, 1000000 + 2 * CRtpReorderWindow::kMaxHoldUs}});
+    EXPECT_EQ(run.window.HoldLimitUs(), CRtpReorderWindow::kMaxHoldUs);
+    run.window.Expire(1000000 + 3 * CRtpReorderWindow::kMaxHoldUs +
+                      CRtpReorderWindow::kRelaxAfterUs);
+    EXPECT_EQ(run.window.HoldLimitUs(), CRtpReorderWindow::kMaxHoldUs * 3 / 4);
 }
 
 TEST(CRtpReorderWindow, RestartForgetsTheSequenceButKeepsTheCounts) {

@@ -15,8 +15,9 @@ by rtph265pay) and --mjpeg FILE a Matroska file
 of JPEG pictures at /vtl_media/second, each from its first frame for every session, paced by the
 file's timestamps, so that what a client receives can be compared frame by frame with the file.
 --netsim "PROPERTIES" puts GStreamer's netsim element, with these properties (for example
-"delay-probability=0.1 min-delay=1 max-delay=15"), behind the file streams' payloaders, so that
-their packets are delayed, duplicated or dropped on their way out.
+"delay-probability=0.1 min-delay=1 max-delay=15"), behind the H.264 file stream's payloader, so
+that its packets are delayed, duplicated or dropped on their way out. That stream is then shared:
+every session receives the same impaired packets, so that two receivers can be compared.
 
 --protocols chooses the lower transports offered: RTP over UDP (the default), RTP interleaved in
 the RTSP connection (tcp; a SETUP asking for UDP is refused with 461), or both.
@@ -144,7 +145,8 @@ def main():
             register_impaired_payloader(netsim)
             launch = launch.replace("rtph264pay name=pay0 pt=96 config-interval=-1",
                                     "impairedh264pay name=pay0")
-        factories.append((path, make_factory(GstRtsp, GstRtspServer, launch % location, False,
+        shared = bool(netsim) and option == "--h264"
+        factories.append((path, make_factory(GstRtsp, GstRtspServer, launch % location, shared,
                                              protocols)))
 
     if mode != "none":
