@@ -3,7 +3,12 @@
 #include <array>
 #include <cstring>
 
+#if defined(VANTREL_SIM_OPENSSL)
 #include <openssl/evp.h>
+#else
+#include "text/md5.h"
+#include "text/sha256.h"
+#endif
 
 namespace norvane::sim {
 
@@ -51,6 +56,9 @@ char LowerChar(char c) {
 } // namespace
 
 std::string DigestHex(DigestHash hash, std::string_view data) {
+#if !defined(VANTREL_SIM_OPENSSL)
+    return hash == DigestHash::Md5 ? norvane::Md5Hex(data) : norvane::Sha256Hex(data);
+#else
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     const EVP_MD* type = hash == DigestHash::Md5 ? EVP_md5() : EVP_sha256();
@@ -65,6 +73,7 @@ std::string DigestHex(DigestHash hash, std::string_view data) {
         out.push_back(kHex[digest[i] & 0x0F]);
     }
     return out;
+#endif
 }
 
 std::string Md5Hex(std::string_view data) {
