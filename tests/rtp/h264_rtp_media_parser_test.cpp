@@ -256,6 +256,7 @@ TEST_F(H264Parser, LossOfAPictureNothingRefersToCostsThatPictureAlone) {
         s[1] = static_cast<std::uint8_t>(0xE1 | frameNum << 1);
         return s;
     };
+
     struct Case {
         const char* name;
         std::vector<std::pair<Buffer, bool>> lost; // (payload, marker) of the lost picture
@@ -263,6 +264,7 @@ TEST_F(H264Parser, LossOfAPictureNothingRefersToCostsThatPictureAlone) {
         std::uint8_t nextFrameNum;                 // of the reference picture after it
         bool delivered;
     };
+
     const Buffer tail(20, 0x33);
     const std::vector<Case> cases = {
             {"non-reference picture lost", {{picture(0x01, 2), true}}, 1, 2, true},
