@@ -141,7 +141,8 @@ protected:
 // The summary's JSON: typed members, setup timed apart from the streaming.
 constexpr char kSummaryChecks[] = R"(
 ints = ["exit_code", "requested_width", "requested_height", "requested_fps", "frames",
-        "key_frames", "bytes", "width", "height", "signal_loss_reports"]
+        "key_frames", "bytes", "width", "height", "signal_loss_reports", "packets_expected",
+        "packets_lost", "frames_damaged"]
 for k in ints: assert type(d[k]) is int, k
 for k in ["setup_seconds", "streaming_seconds", "fps", "kbit_per_second"]:
     assert type(d[k]) in (int, float), k
@@ -162,6 +163,7 @@ assert 5.5 <= d["streaming_seconds"] <= 6.5, d
 assert 20 <= d["fps"] <= 30, d
 assert (d["width"], d["height"]) == (640, 480)
 assert d["frames"] >= 140 and d["bytes"] > 1000
+assert d["packets_expected"] >= d["frames"] and d["packets_lost"] == 0 and d["frames_damaged"] == 0
 )"),
               "")
             << r.output;

@@ -62,6 +62,17 @@ CaptureSummary Snapshot(const CaptureStats& stats, Clock::time_point opened, Clo
     return s;
 }
 
+// AddReception copies the driver's reception counts into a summary, where the plug-in tells them.
+void AddReception(CaptureSummary& s, const ReceptionReader& reception) {
+    NorvaneChannelReception r{};
+    s.receptionKnown = reception.Read(r);
+    if (s.receptionKnown) {
+        s.packetsExpected = r.packetsExpected;
+        s.packetsLost = r.packetsLost;
+        s.framesDamaged = r.framesDamaged;
+    }
+}
+
 // StatusLine shows the frame count, rate and bit rate: on a terminal one line redrawn in place
 // twice a second, in a log one line every 5 s.
 class StatusLine {
@@ -120,7 +131,8 @@ CaptureEnd WatchCapture(const Options& options, const CameraEndpoint& camera, Ca
     while (true) {
         stats.WaitForLimit(wait);
         const auto now = Clock::now();
-        const CaptureSummary s = Snapshot(stats, start, now, writer.Describe());
+        CaptureSummary s = Snapshot(stats, start, now, writer.Describe());
+        AddReception(s, reception);
         CaptureProgress progress;
         progress.elapsedSeconds = std::chrono::duration<double>(now - start).count();
         progress.streamingSeconds = s.streamingSeconds;
@@ -241,10 +253,16 @@ int RunCapture(const Options& options, Plugin& plugin, const CameraEndpoint& cam
             opened ? WatchCapture(options, camera, stats, debugSink, *writer, start, reception)
                    : CaptureEndOf(CaptureOutcome::ChannelNotStarted, {});
     const std::string receptionSummary = reception.Text(false);
+    CaptureSummary receptionAtEnd;
+    AddReception(receptionAtEnd, reception);
     video->CloseChannel(0);
     driver.reset(); // no frame arrives after this: the summary's counts are final
 
     CaptureSummary summary = Snapshot(stats, start, Clock::now(), writer->Describe());
+    summary.receptionKnown = receptionAtEnd.receptionKnown;
+    summary.packetsExpected = receptionAtEnd.packetsExpected;
+    summary.packetsLost = receptionAtEnd.packetsLost;
+    summary.framesDamaged = receptionAtEnd.framesDamaged;
     if (summary.frames > 0) {
         // The streaming time ends with the last frame, not with the tear-down.
         summary.streamingSeconds =

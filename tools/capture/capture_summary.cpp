@@ -20,6 +20,16 @@ JsonObject& AddDelivered(JsonObject& json, const CaptureSummary& s) {
             .Add("signal_loss_reports", s.signalLossReports);
 }
 
+// AddReception adds the driver's reception counts, or nulls where the plug-in cannot tell.
+JsonObject& AddReception(JsonObject& json, const CaptureSummary& s) {
+    if (!s.receptionKnown) {
+        return json.AddNull("packets_expected").AddNull("packets_lost").AddNull("frames_damaged");
+    }
+    return json.Add("packets_expected", s.packetsExpected)
+            .Add("packets_lost", s.packetsLost)
+            .Add("frames_damaged", s.framesDamaged);
+}
+
 } // namespace
 
 double CaptureSummary::Fps() const {
@@ -60,13 +70,15 @@ std::string SummaryJson(const CaptureSummary& s, const CaptureRequest& request, 
             .Add("requested_height", request.height)
             .Add("requested_fps", request.fps);
     AddDelivered(json, s);
+    AddReception(json, s);
     return json.Add("output", s.output).Text();
 }
 
 std::string ProgressJson(const CaptureSummary& s, double elapsedSeconds) {
     JsonObject json;
     json.Add("state", s.state).Add("elapsed_seconds", elapsedSeconds, 3);
-    return AddDelivered(json, s).Text();
+    AddDelivered(json, s);
+    return AddReception(json, s).Text();
 }
 
 } // namespace vantrel::capture

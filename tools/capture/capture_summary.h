@@ -21,7 +21,11 @@ struct CaptureSummary {
     std::uint32_t width = 0; // of the last frame; 0 before the first
     std::uint32_t height = 0;
     std::uint64_t signalLossReports = 0;
-    // Reception statistics of the driver (packets lost, frames damaged) belong here.
+    // The driver's reception, where the plug-in tells it (GetChannelReception).
+    bool receptionKnown = false;
+    std::uint64_t packetsExpected = 0;
+    std::int64_t packetsLost = 0; // repeats can make it negative (RFC 3550)
+    std::uint64_t framesDamaged = 0;
     std::string output;
 
     [[nodiscard]] double Fps() const;

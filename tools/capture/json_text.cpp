@@ -42,6 +42,10 @@ JsonObject& JsonObject::Add(const std::string& key, std::uint64_t value) {
     return AddRaw(key, std::to_string(value));
 }
 
+JsonObject& JsonObject::Add(const std::string& key, std::int64_t value) {
+    return AddRaw(key, std::to_string(value));
+}
+
 JsonObject& JsonObject::Add(const std::string& key, std::uint32_t value) {
     return AddRaw(key, std::to_string(value));
 }

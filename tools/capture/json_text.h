@@ -15,6 +15,7 @@ public:
     JsonObject& Add(const std::string& key, const std::string& value);
     JsonObject& Add(const std::string& key, const char* value);
     JsonObject& Add(const std::string& key, std::uint64_t value);
+    JsonObject& Add(const std::string& key, std::int64_t value);
     JsonObject& Add(const std::string& key, std::uint32_t value);
     JsonObject& Add(const std::string& key, int value);
     JsonObject& Add(const std::string& key, bool value);

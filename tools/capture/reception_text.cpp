@@ -36,14 +36,16 @@ std::string ReceptionText(const NorvaneChannelReception& r, bool brief) {
 
 } // namespace
 
+bool ReceptionReader::Read(NorvaneChannelReception& reception) const {
+    reception = {};
+    reception.size = sizeof reception;
+    return query != nullptr && driver != nullptr && query(driver, 0, &reception) == 1 &&
+           reception.size >= sizeof reception;
+}
+
 std::string ReceptionReader::Text(bool brief) const {
     NorvaneChannelReception reception{};
-    reception.size = sizeof reception;
-    if (query == nullptr || driver == nullptr || query(driver, 0, &reception) != 1 ||
-        reception.size < sizeof reception) {
-        return {};
-    }
-    return ReceptionText(reception, brief);
+    return Read(reception) ? ReceptionText(reception, brief) : std::string();
 }
 
 } // namespace vantrel::capture

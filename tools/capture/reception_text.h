@@ -15,6 +15,8 @@ struct ReceptionReader {
     // Text: `brief` for the status line ("  lost 3 (0.1 %)  damaged 1"), else the summary's
     // sentence; empty when the plug-in cannot tell.
     [[nodiscard]] std::string Text(bool brief) const;
+    // Read fills `reception`; false when the plug-in cannot tell.
+    [[nodiscard]] bool Read(NorvaneChannelReception& reception) const;
 };
 
 } // namespace vantrel::capture
