@@ -160,9 +160,9 @@ protected:
     CSenderLock m_senders;
     bool m_mediaExpected = false; // channel thread
     CManualEvent m_dataEvent;
-    CManualEvent m_packetEvent;               // the session's first packet, while awaited
+    CManualEvent m_packetEvent;                // the session's first packet, while awaited
     std::atomic<bool> m_awaitingPacket{false}; // AwaitFirstPacket is watching m_packetEvent
-    std::string m_lastFailure;      // the cause last reported; channel thread only
+    std::string m_lastFailure;                 // the cause last reported; channel thread only
     bool m_reconnectAtOnce = false; // the failed attempt changed how to connect; channel thread
     std::atomic<std::uint32_t> m_cameraAddress{0};
     CRtpReceptionStats m_reception;

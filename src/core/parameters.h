@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "norvane/host.h"
-
 #include "norvane/host.h" // the stream types of the host's connection settings
 
 namespace norvane {

@@ -274,8 +274,8 @@ bool ParseHeader(std::string_view line, RTSPReply& reply, CChallengeChoice& chal
 } // namespace
 
 std::optional<RTSPTransport> ParseTransport(std::string_view value) {
-    // transport-spec *( ";" parameter ), several specs separated by commas; the answer to a
-    // SETUP names the one chosen, so only the first counts.
+    // A transport, then ";"-separated parameters; several transports separated by commas; the
+    // answer to a SETUP names the one chosen, so only the first counts.
     value = value.substr(0, value.find(','));
     if (TrimBlanks(value.substr(0, value.find(';'))).empty()) {
         return std::nullopt;

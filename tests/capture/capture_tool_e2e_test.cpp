@@ -138,6 +138,21 @@ protected:
     fs::path m_dir;
 };
 
+// ExpectPicturesOfClip checks that `out` decodes to at least a second of pictures, each one a
+// picture of the simulated camera's clip `clip`.
+void ExpectPicturesOfClip(const std::string& out, const std::string& clip,
+                          const std::string& output) {
+    const auto source = FrameMd5(std::string(SIM_MEDIA_DIR "/") + clip);
+    const auto captured = FrameMd5(out);
+    ASSERT_FALSE(source.empty());
+    ASSERT_GE(captured.size(), 25U) << output;
+    const std::set<std::string> known(source.begin(), source.end());
+    for (const auto& md5 : captured) {
+        EXPECT_EQ(known.count(md5), 1U)
+                << "a captured frame decodes to a picture the camera never sent";
+    }
+}
+
 // The summary's JSON: typed members, setup timed apart from the streaming.
 constexpr char kSummaryChecks[] = R"(
 ints = ["exit_code", "requested_width", "requested_height", "requested_fps", "frames",
@@ -188,15 +203,7 @@ assert d["packets_expected"] >= d["frames"] and d["packets_lost"] == 0 and d["fr
     if (!HaveFfmpeg()) {
         GTEST_SKIP() << "ffmpeg is not installed: the decoded frames are not compared";
     }
-    const auto source = FrameMd5(SIM_MEDIA_DIR "/h264_640x480.h264");
-    const auto captured = FrameMd5(out);
-    ASSERT_FALSE(source.empty());
-    ASSERT_GE(captured.size(), 25U) << r.output;
-    const std::set<std::string> known(source.begin(), source.end());
-    for (const auto& md5 : captured) {
-        EXPECT_EQ(known.count(md5), 1U)
-                << "a captured frame decodes to a picture the camera never sent";
-    }
+    ExpectPicturesOfClip(out, "h264_640x480.h264", r.output);
 }
 
 // H.265 from the main stream: a .h265 file of the camera's own pictures.
@@ -208,15 +215,7 @@ TEST_F(CaptureTool, H265CaptureFromBuiltInCameraDecodesToSourceFrames) {
     if (!HaveFfmpeg()) {
         GTEST_SKIP() << "ffmpeg is not installed: the decoded frames are not compared";
     }
-    const auto source = FrameMd5(SIM_MEDIA_DIR "/h265_640x480.h265");
-    const auto captured = FrameMd5(out);
-    ASSERT_FALSE(source.empty());
-    ASSERT_GE(captured.size(), 25U) << r.output;
-    const std::set<std::string> known(source.begin(), source.end());
-    for (const auto& md5 : captured) {
-        EXPECT_EQ(known.count(md5), 1U)
-                << "a captured frame decodes to a picture the camera never sent";
-    }
+    ExpectPicturesOfClip(out, "h265_640x480.h265", r.output);
 }
 
 TEST_F(CaptureTool, MjpegCaptureToFolderGivesSourcePictures) {
