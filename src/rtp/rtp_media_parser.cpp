@@ -1,5 +1,7 @@
 #include "rtp/rtp_media_parser.h"
 
+#include <algorithm>
+
 #include "core/driver_interfaces.h"
 #include "norvane/host.h"
 
@@ -76,6 +78,9 @@ void CRTPMediaParser::OnPacket(const RtpPacketInfo* packet) {
                 return;
             }
         }
+        if (m_frame.capacity() == 0) {
+            m_frame.reserve(kFrameReserve);
+        }
         const std::span<const std::uint8_t> payload = packet->Payload();
         // A packet of padding alone (RFC 3550 5.1) carries nothing for the frame.
         const PayloadResult result =
@@ -115,7 +120,21 @@ void CRTPMediaParser::ReportDamagedFrame() {
 }
 
 void CRTPMediaParser::ClearFrame() {
+    FitFrameStorage();
     m_frame.clear(); // keeps the storage for the next frame
+}
+
+void CRTPMediaParser::FitFrameStorage() {
+    const std::size_t size = m_frame.size();
+    if (size == 0) {
+        return;
+    }
+    const std::size_t usual = *std::max_element(m_recentSizes.begin(), m_recentSizes.end());
+    m_recentSizes[m_recentNext] = size;
+    m_recentNext = (m_recentNext + 1) % kRecentFrames;
+    if (m_frame.capacity() > kFrameReserve && size > 2 * usual) {
+        std::vector<std::uint8_t>().swap(m_frame); // the next frame takes kFrameReserve again
+    }
 }
 
 void CRTPMediaParser::Reset() {

@@ -8,6 +8,7 @@
 // The channel sets the client and (H.264) the parameter sets before the stream starts.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -41,6 +42,10 @@ protected:
 
 // Largest frame assembled; a larger one is reported once and dropped.
 constexpr std::size_t kMaxFrameSize = 10485760; // 10 MiB
+
+// Room taken for the frame in progress with its first packet: the pictures between key frames
+// of a stream of a few Mbit/s fit. A larger frame grows the buffer.
+constexpr std::size_t kFrameReserve = 64 * 1024;
 
 // What a payload format made of one packet's payload.
 enum class PayloadResult {
@@ -151,6 +156,16 @@ private:
     bool HandOver(IHostSample* sample);
     static void ReleaseSample(IHostSampleAllocator* allocator, IHostSample* sample);
 
+    // FitFrameStorage lets the storage of a frame far larger than the ones before it go (a key
+    // frame is often ten times the pictures between), so that a channel holds room for its
+    // usual frames rather than for its largest one; a steady stream of large frames keeps its
+    // storage.
+    void FitFrameStorage();
+
+    // Sizes of the last frames, newest at m_recentNext - 1.
+    static constexpr std::size_t kRecentFrames = 4;
+    std::array<std::size_t, kRecentFrames> m_recentSizes{};
+    std::size_t m_recentNext = 0;
     std::uint64_t m_framesDelivered = 0;
     bool m_outOfStep = false;       // reset since the last delivered frame
     bool m_lastEndedFrame = true;   // the last packet carried the marker bit

@@ -16,8 +16,9 @@ namespace norvane {
 
 class CUDPPacketSource final : public IPacketSource, public IUDPPortUser {
 public:
-    // Datagram buffer of the port: RTP packets of cameras stay below the Ethernet MTU.
-    static constexpr std::uint32_t kDatagramBufferSize = 4096;
+    // Datagram buffer of the port: RTP packets of cameras stay below the Ethernet MTU of 1500
+    // bytes. A larger datagram is lost and the port widens its buffer for the next ones.
+    static constexpr std::uint32_t kDatagramBufferSize = 2048;
 
     CUDPPacketSource();
     ~CUDPPacketSource() override;

@@ -148,11 +148,12 @@ void CUDPPort::AdjustBatch(ReceiveBatch& batch) const {
                     ? std::clamp<std::size_t>(kBatchBytes / std::max<std::uint32_t>(wanted, 1), 1,
                                               kMaxBatchDatagrams)
                     : 1;
-    batch.storage.assign(count * wanted, 0);
-    batch.storage.shrink_to_fit();
+    batch.slots.clear();
+    batch.storage.reset(); // the old storage goes before the new one is taken
+    batch.storage = std::make_unique_for_overwrite<std::uint8_t[]>(count * wanted);
     batch.slots.assign(count, {});
     for (std::size_t i = 0; i < count; ++i) {
-        batch.slots[i].buffer = {batch.storage.data() + i * wanted, wanted};
+        batch.slots[i].buffer = {batch.storage.get() + i * wanted, wanted};
     }
 }
 
