@@ -2,7 +2,9 @@
 // counting what it sends, so that a benchmark driver can give every receiver a camera of its own
 // and compare the frames sent to it with the frames it received. Controlled by lines on stdin:
 //
-//   stats        one line per camera: "stats I frames F packets P sessions S"
+//   stats        one line per camera: "stats I frames F packets P sessions S longest-gap-ms G
+//                long-gaps L" (the longest time between two frames of a session, and how many
+//                such gaps exceeded 250 ms)
 //   requests     one line per camera: "requests I METHOD COUNT ..." (HTTP and RTSP methods)
 //   log I        one line per request camera I received: "log METHOD SESSION TRANSPORT"
 //   stop-media   every camera keeps its sessions but sends no more RTP (the counters freeze)
@@ -174,10 +176,13 @@ int main(int argc, char** argv) {
             if (line == "stats") {
                 for (std::size_t i = 0; i < sims.size(); ++i) {
                     const norvane::sim::StreamStats stats = sims[i]->Stats(kMainPath);
-                    std::printf("stats %zu frames %llu packets %llu sessions %zu\n", i,
-                                static_cast<unsigned long long>(stats.framesSent),
+                    std::printf("stats %zu frames %llu packets %llu sessions %zu longest-gap-ms "
+                                "%llu long-gaps %llu\n",
+                                i, static_cast<unsigned long long>(stats.framesSent),
                                 static_cast<unsigned long long>(stats.packetsSent),
-                                sims[i]->ActiveSessionCount());
+                                sims[i]->ActiveSessionCount(),
+                                static_cast<unsigned long long>(stats.longestSendGapMs),
+                                static_cast<unsigned long long>(stats.longSendGaps));
                 }
             } else if (line == "requests") {
                 for (std::size_t i = 0; i < sims.size(); ++i) {

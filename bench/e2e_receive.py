@@ -33,6 +33,7 @@ ROOT = Path(__file__).resolve().parent.parent
 STOP_SETTLE_S = 0.3  # pause after stop-media before the sent counters are read
 MAX_SESSIONS_PER_CAMERA = 30  # the simulated camera refuses more than 32
 STALL_MS = 1000  # a channel without a frame for longer than this is reported
+LONG_PAUSE_MS = 250  # the longest pause a channel may make between two frames
 
 
 def process_cpu_seconds(pid):
@@ -106,8 +107,9 @@ class Cameras:
             lines.append(line.split())
 
     def stats(self):
-        """[(frames, packets, sessions)] per camera."""
-        return [(int(f[3]), int(f[5]), int(f[7])) for f in self.command("stats")]
+        """[(frames, packets, sessions, longest send gap ms, send gaps > 250 ms)] per camera."""
+        return [(int(f[3]), int(f[5]), int(f[7]), int(f[9]), int(f[11]))
+                for f in self.command("stats")]
 
     def close(self):
         end_process(self.proc, stdin_quit=True)
@@ -352,6 +354,8 @@ def scale_run(args, clip):
         "window_frames": int(m1[6]) - int(m0[6]),
         "per_channel": per_channel,
         "per_camera": [(s[0], s[2]) for s in sent],
+        "send_gap_max": max(s[3] for s in sent),
+        "long_send_gaps": sum(s[4] for s in sent),
         "requests": requests,
         "wall": wall,
     }
@@ -380,6 +384,11 @@ def run_scale(args):
               f"{statistics.median(gaps)} ms, max {max(gaps)} ms; channels that paused more "
               f"than {STALL_MS} ms (index, frames, pause ms, pause end ms): {stalled}",
               flush=True)
+        # The cameras' own pacing: a pause the sender made shows at the receiver as well.
+        long_pauses = sum(1 for g in gaps if g > LONG_PAUSE_MS)
+        print(f"    pauses longer than {LONG_PAUSE_MS} ms: receiver {long_pauses} channels; "
+              f"sender {r['long_send_gaps']} gaps between two frames of a session, longest "
+              f"{r['send_gap_max']} ms", flush=True)
         runs.append((r["cpu_ms_per_camera_second"], r["rss_per_channel_kb"], lost,
                      r["cpu_ms_per_stream_second"], len(stalled)))
     print()

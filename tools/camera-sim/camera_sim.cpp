@@ -552,7 +552,8 @@ std::size_t CCameraSim::ActiveSessionCount() const {
 StreamStats CCameraSim::Stats(const std::string& path) const {
     const StreamCounters& counters = m_impl->state.Counters(path != "vtl_media/second");
     return StreamStats{counters.framesSent.load(), counters.packetsSent.load(),
-                       counters.senderReports.load()};
+                       counters.senderReports.load(), counters.longestSendGapMs.load(),
+                       counters.longSendGaps.load()};
 }
 
 } // namespace norvane::sim

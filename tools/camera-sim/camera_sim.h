@@ -107,7 +107,14 @@ struct StreamStats {
     std::uint64_t framesSent = 0;
     std::uint64_t packetsSent = 0;
     std::uint64_t senderReports = 0;
+    // Pacing: the longest time between two frames of one session (from its second frame on),
+    // and how many such gaps were longer than kLongSendGapMs, over every session of the stream.
+    std::uint64_t longestSendGapMs = 0;
+    std::uint64_t longSendGaps = 0;
 };
+
+// A gap between two frames of a session that counts as long (several frame times at 25 fps).
+constexpr std::uint64_t kLongSendGapMs = 250;
 
 class CCameraSim {
 public:

@@ -39,6 +39,8 @@ struct StreamCounters {
     std::atomic<std::uint64_t> framesSent{0};
     std::atomic<std::uint64_t> packetsSent{0};
     std::atomic<std::uint64_t> senderReports{0};
+    std::atomic<std::uint64_t> longestSendGapMs{0};
+    std::atomic<std::uint64_t> longSendGaps{0};
 };
 
 class CSimState {

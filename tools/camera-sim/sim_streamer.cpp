@@ -196,6 +196,9 @@ private:
         }
         if (!faults.stopMedia) {
             ++m_counters.framesSent;
+            if (m_frameIndex != 0) {
+                CountSendGap(now - m_lastFrameMs);
+            }
         }
         m_lastFrameTimestamp = m_timestamp;
         m_lastFrameMs = now;
@@ -207,6 +210,16 @@ private:
         m_nextFrameMs += 1000.0 / fps;
         if (m_nextFrameMs + kMaxLagMs < static_cast<double>(now)) {
             m_nextFrameMs = static_cast<double>(now);
+        }
+    }
+
+    void CountSendGap(std::uint64_t gapMs) {
+        std::uint64_t longest = m_counters.longestSendGapMs.load();
+        while (gapMs > longest &&
+               !m_counters.longestSendGapMs.compare_exchange_weak(longest, gapMs)) {
+        }
+        if (gapMs > kLongSendGapMs) {
+            ++m_counters.longSendGaps;
         }
     }
 
