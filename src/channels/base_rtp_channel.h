@@ -154,6 +154,10 @@ protected:
     // from whom.
     void ExpectMedia(const ExpectedSender& expected);
 
+    // ExpectFirstPacket names the sequence number of the session's first packet, so that it is
+    // put in place even when its successors overtake it.
+    void ExpectFirstPacket(std::uint16_t sequence) { m_window.ExpectFirst(sequence); }
+
     std::uint16_t m_rtpPort = 0;
     std::unique_ptr<IPacketSource> m_source;
     std::optional<std::uint64_t> m_lastKeepAliveMs; // monotonic; none sent yet while empty

@@ -213,6 +213,9 @@ bool CBaseRTSPChannel::StartStreaming() {
     if (!Step(kPlay)) {
         return false;
     }
+    if (const std::optional<std::uint16_t> first = m_client->State().firstVideoSequence) {
+        ExpectFirstPacket(*first);
+    }
     if (!m_interleaved) {
         return true;
     }

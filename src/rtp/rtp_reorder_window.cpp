@@ -139,7 +139,11 @@ void CRtpReorderWindow::Push(const RtpPacketInfo& packet, std::uint64_t nowUs) {
         }
         return;
     }
-    const std::uint32_t extended = m_next + (newRun ? 0 : ahead);
+    // A new run starts at this packet, or a little before it where the server named its first.
+    const std::uint32_t extended =
+            m_next + (newRun ? static_cast<std::uint16_t>(packet.sequenceNumber -
+                                                          static_cast<std::uint16_t>(m_next))
+                             : ahead);
     m_stats.OnSequence(extended);
     if (extended - m_next >= kSlots) {
         AdvanceTo(extended - (kSlots - 1)); // the window is full: the oldest gaps are given up
@@ -202,6 +206,7 @@ void CRtpReorderWindow::Stretch(std::uint64_t waitedUs, std::uint64_t nowUs) {
 
 void CRtpReorderWindow::Restart() {
     m_started = false;
+    m_expectedFirst.store(-1);
     m_heldMask = 0;
     m_doneMask = 0;
 }
@@ -210,6 +215,13 @@ void CRtpReorderWindow::StartOver(const RtpPacketInfo& packet) {
     const bool newSender = m_started;
     Flush();
     m_next = packet.sequenceNumber;
+    // The session's first packet may be overtaken: start at the number the server named when
+    // the packet that came is only a little way past it.
+    const std::int32_t expected = m_expectedFirst.exchange(-1);
+    if (!newSender && expected >= 0 &&
+        static_cast<std::uint16_t>(packet.sequenceNumber - expected) < kSlots) {
+        m_next = static_cast<std::uint32_t>(expected);
+    }
     m_heldMask = 0;
     m_doneMask = 0;
     m_ssrc = packet.ssrc;

@@ -164,6 +164,12 @@ public:
     // Restart forgets the sequence (a new session); held packets are dropped unreleased.
     void Restart();
 
+    // ExpectFirst names the sequence number the session's first packet carries (as PLAY's
+    // RTP-Info tells), so that a first packet overtaken by its successors is still put in
+    // place: the window then starts there rather than at the first packet to arrive. Any
+    // thread; it counts only until the first packet of the session has arrived.
+    void ExpectFirst(std::uint16_t sequence) { m_expectedFirst.store(sequence); }
+
     [[nodiscard]] std::uint32_t HeldCount() const;
 
     [[nodiscard]] std::uint64_t HoldLimitUs() const { return m_holdLimitUs; }
@@ -202,6 +208,7 @@ private:
     std::uint32_t m_next = 0;         // extended number expected next
     std::uint32_t m_ssrc = 0;
     bool m_started = false;
+    std::atomic<std::int32_t> m_expectedFirst{-1}; // -1: not named
 };
 
 } // namespace norvane

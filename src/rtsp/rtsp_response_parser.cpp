@@ -260,6 +260,9 @@ bool ParseHeader(std::string_view line, RTSPReply& reply, CChallengeChoice& chal
     case kHeaderContentBase:
         reply.contentBase = std::string(value);
         return true;
+    case kHeaderRtpInfo:
+        reply.rtpInfo = ParseRtpInfo(value);
+        return true;
     case kHeaderContentLocation:
         // Content-Base, wherever it stands, takes precedence.
         if (reply.contentBase.empty()) {
@@ -273,39 +276,79 @@ bool ParseHeader(std::string_view line, RTSPReply& reply, CChallengeChoice& chal
 
 } // namespace
 
+namespace {
+
+// ForEachParameter calls `take(name, argument)` for every "name=argument" of a ";"-separated
+// list, blanks trimmed; items without "=" are skipped.
+template <class Take>
+void ForEachParameter(std::string_view list, Take&& take) {
+    std::size_t at = 0;
+    while (at <= list.size()) {
+        const std::size_t next = list.find(';', at);
+        const std::string_view parameter = list.substr(
+                at, next == std::string_view::npos ? std::string_view::npos : next - at);
+        at = next == std::string_view::npos ? list.size() + 1 : next + 1;
+        const std::size_t equals = parameter.find('=');
+        if (equals != std::string_view::npos) {
+            take(TrimBlanks(parameter.substr(0, equals)), TrimBlanks(parameter.substr(equals + 1)));
+        }
+    }
+}
+
+} // namespace
+
+std::vector<RtpInfoEntry> ParseRtpInfo(std::string_view value) {
+    // Entries separated by commas, each "url=...;seq=...;rtptime=..." in any order.
+    std::vector<RtpInfoEntry> entries;
+    while (!value.empty() && entries.size() < kMaxRtpInfoEntries) {
+        const std::size_t comma = value.find(',');
+        RtpInfoEntry entry;
+        ForEachParameter(value.substr(0, comma),
+                         [&](std::string_view name, std::string_view argument) {
+                             if (EqualsNoCase(name, "url")) {
+                                 entry.url = std::string(argument);
+                             } else if (EqualsNoCase(name, "seq")) {
+                                 const auto sequence = ParseDecimal32(argument);
+                                 if (sequence && *sequence <= 0xFFFF) {
+                                     entry.sequence = static_cast<std::uint16_t>(*sequence);
+                                 }
+                             }
+                         });
+        if (!entry.url.empty()) {
+            entries.push_back(std::move(entry));
+        }
+        value = comma == std::string_view::npos ? std::string_view() : value.substr(comma + 1);
+    }
+    return entries;
+}
+
 std::optional<RTSPTransport> ParseTransport(std::string_view value) {
     // A transport, then ";"-separated parameters; several transports separated by commas; the
     // answer to a SETUP names the one chosen, so only the first counts.
     value = value.substr(0, value.find(','));
-    if (TrimBlanks(value.substr(0, value.find(';'))).empty()) {
+    const std::size_t semicolon = value.find(';');
+    if (TrimBlanks(value.substr(0, semicolon)).empty()) {
         return std::nullopt;
     }
-    RTSPTransport transport;
-    std::size_t at = value.find(';');
-    while (at != std::string_view::npos) {
-        const std::size_t next = value.find(';', at + 1);
-        const std::string_view parameter = value.substr(
-                at + 1, next == std::string_view::npos ? std::string_view::npos : next - at - 1);
-        at = next;
-        const std::size_t equals = parameter.find('=');
-        if (equals == std::string_view::npos) {
-            continue;
-        }
-        const std::string_view name = TrimBlanks(parameter.substr(0, equals));
-        const std::string_view argument = TrimBlanks(parameter.substr(equals + 1));
-        if (EqualsNoCase(name, "server_port")) {
-            const auto port = LeadingDecimal32(argument);
-            if (port && *port > 0 && *port <= 0xFFFF) {
-                transport.serverRtpPort = static_cast<std::uint16_t>(*port);
-            }
-        } else if (EqualsNoCase(name, "ssrc")) {
-            transport.ssrc = ParseHex32(argument);
-        } else if (EqualsNoCase(name, "source")) {
-            transport.source = std::string(argument);
-        } else if (EqualsNoCase(name, "interleaved")) {
-            transport.interleaved = ParseChannelPair(argument);
-        }
+    if (semicolon == std::string_view::npos) {
+        return RTSPTransport{};
     }
+    RTSPTransport transport;
+    ForEachParameter(value.substr(semicolon + 1),
+                     [&](std::string_view name, std::string_view argument) {
+                         if (EqualsNoCase(name, "server_port")) {
+                             const auto port = LeadingDecimal32(argument);
+                             if (port && *port > 0 && *port <= 0xFFFF) {
+                                 transport.serverRtpPort = static_cast<std::uint16_t>(*port);
+                             }
+                         } else if (EqualsNoCase(name, "ssrc")) {
+                             transport.ssrc = ParseHex32(argument);
+                         } else if (EqualsNoCase(name, "source")) {
+                             transport.source = std::string(argument);
+                         } else if (EqualsNoCase(name, "interleaved")) {
+                             transport.interleaved = ParseChannelPair(argument);
+                         }
+                     });
     return transport;
 }
 

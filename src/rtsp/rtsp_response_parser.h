@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "rtsp/rtsp_types.h"
 #include "rtsp/sdp_parser.h"
@@ -41,6 +42,12 @@ enum RTSPHeader : int {
 // ParseTransport reads the first transport of a Transport header's value; unset when it names
 // none. Parameters it does not use, and values it cannot read, are left out.
 std::optional<RTSPTransport> ParseTransport(std::string_view value);
+
+// ParseRtpInfo reads the streams of an RTP-Info header (RFC 2326, 12.33): each stream's URL and
+// the sequence number of its first packet after PLAY where given. Entries without a URL are left
+// out; at most kMaxRtpInfoEntries are read.
+constexpr std::size_t kMaxRtpInfoEntries = 8;
+std::vector<RtpInfoEntry> ParseRtpInfo(std::string_view value);
 
 // IsRedirection tells the statuses whose Location the client follows: 301, 302, 303 and 307.
 [[nodiscard]] bool IsRedirection(std::int32_t status);
@@ -74,7 +81,8 @@ struct RTSPReply {
     // The RTP and RTCP channels of an interleaved transport the camera chose (RFC 2326, 12.39:
     // interleaved=a[-b]); unset when the Transport header names none or names them unreadably.
     std::optional<std::array<std::uint8_t, 2>> interleavedChannels;
-    SessionDescription description; // DESCRIBE only
+    std::vector<RtpInfoEntry> rtpInfo; // PLAY: the streams' first sequence numbers
+    SessionDescription description;    // DESCRIBE only
 };
 
 class CRTSPResponseParser {

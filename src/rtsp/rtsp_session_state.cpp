@@ -26,11 +26,26 @@ void RTSPSessionState::Apply(const RTSPReply& reply) {
     TakeIfSet(reply.interleavedChannels, interleavedChannels);
     const SessionDescription& description = reply.description;
     TakeIfSet(description.videoControl, videoControl);
+    if (!reply.rtpInfo.empty()) {
+        firstVideoSequence = VideoSequence(reply.rtpInfo);
+    }
     TakeIfSet(description.audioControl, audioControl);
     TakeIfSet(description.metadataControl, metadataControl);
     sps.insert(sps.end(), description.sps.begin(), description.sps.end());
     pps.insert(pps.end(), description.pps.begin(), description.pps.end());
     TakeIfSet(description.h265, h265);
+}
+
+std::optional<std::uint16_t>
+RTSPSessionState::VideoSequence(const std::vector<RtpInfoEntry>& entries) const {
+    // The video stream's entry names its control URL, in full or ending with a relative one;
+    // a lone entry is the stream's whatever it names.
+    for (const RtpInfoEntry& entry : entries) {
+        if (!videoControl.empty() && entry.url.ends_with(videoControl)) {
+            return entry.sequence;
+        }
+    }
+    return entries.size() == 1 ? entries.front().sequence : std::nullopt;
 }
 
 DigestNonceUse RTSPSessionState::UseNonce(const std::string& nonce,

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,10 +40,16 @@ struct RTSPSessionState {
     // The interleaved channels of RTP and RTCP: those SETUP asked for unless the camera chose
     // others.
     std::array<std::uint8_t, 2> interleavedChannels{0, 1};
+    // The sequence number of the video stream's first packet after PLAY, as its RTP-Info said.
+    std::optional<std::uint16_t> firstVideoSequence;
 
     // Apply takes what `reply` carried, accepted or not: each item it set replaces the one kept,
     // and its H.264 parameter sets are appended to those kept.
     void Apply(const RTSPReply& reply);
+
+    // VideoSequence picks the video stream's first sequence number out of an RTP-Info header.
+    [[nodiscard]] std::optional<std::uint16_t>
+    VideoSequence(const std::vector<RtpInfoEntry>& entries) const;
 
     // UseNonce counts one more answer to `nonce` and returns the count with the client nonce: the
     // same nonce again counts on, a new one starts at 1 with a client nonce from `newCnonce`.

@@ -42,6 +42,13 @@ struct RTSPTransport {
     std::optional<std::array<std::uint8_t, 2>> interleaved;
 };
 
+// One stream of an RTP-Info header: its URL and, where given, the sequence number of the first
+// RTP packet the server sends after PLAY.
+struct RtpInfoEntry {
+    std::string url;
+    std::optional<std::uint16_t> sequence;
+};
+
 // RTSPMethod is the request kind passed to every client operation (RFC 2326, section 10).
 enum RTSPMethod : std::uint32_t {
     kDescribe = 1,

@@ -11,6 +11,7 @@
 #include "camera_sim.h"
 #include "channels/h264_channel_rtsp.h"
 #include "driver/vantrel_driver.h"
+#include "driver/video_capture.h"
 #include "platform/wait.h"
 #include "rtp/rtcp_reporter.h"
 #include "sim_media.h"
@@ -376,6 +377,34 @@ TEST_F(ChannelEndToEnd, LossyNetworkNeverDeliversDamagedFrames) {
     for (const auto& frame : m_sink.Frames()) {
         EXPECT_TRUE(IsCameraAccessUnit(frame.bytes, *clip))
                 << "a delivered frame differs from every frame the camera sent";
+    }
+}
+
+// A camera whose every packet is overtaken by the next one loses nothing, not even the
+// session's first packet: PLAY's RTP-Info names it, so the reorder window waits for it instead
+// of starting behind it (which would cost the first picture, or its group of pictures where
+// the description carries no parameter sets).
+TEST_F(ChannelEndToEnd, OvertakenFirstPacketIsPutInPlace) {
+    sim::CameraSimConfig config;
+    config.faults.reorderShare = 1.0;
+    StartCamera(config);
+    OpenDriver(kStreamTypeH264);
+    test::FakeChannelParams params(640, 480, 40, 50);
+    ASSERT_TRUE(Video()->OpenChannel(0, &m_sink, &params));
+    ASSERT_TRUE(m_sink.WaitForFrames(10, 20s));
+    RtpReceptionCounters counts;
+    auto* capture = dynamic_cast<CIPVideoCapture*>(Video());
+    ASSERT_NE(capture, nullptr);
+    ASSERT_TRUE(capture->GetChannelReception(0, counts));
+    Video()->CloseChannel(0);
+    EXPECT_GT(counts.reordered, 0U);
+    EXPECT_EQ(counts.late, 0U);
+    EXPECT_EQ(counts.Lost(), 0);
+    const auto frames = m_sink.Frames();
+    EXPECT_EQ(frames[0].fourcc, kFourCCH264);
+    const auto clip = sim::EmbeddedH264_640x480();
+    for (const auto& frame : frames) {
+        EXPECT_TRUE(IsCameraAccessUnit(frame.bytes, *clip));
     }
 }
 

@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -96,6 +97,7 @@ TEST(CRtpReorderWindow, ReleasesInOrderDropsRepeatsAndGivesUpGaps) {
         std::vector<std::uint16_t> released;
         std::int64_t lost;
         std::uint64_t reordered, duplicates, late, resyncs;
+        std::optional<std::uint16_t> namedFirst = {}; // as PLAY's RTP-Info names it
     };
 
     const std::vector<Case> cases = {
@@ -122,6 +124,27 @@ TEST(CRtpReorderWindow, ReleasesInOrderDropsRepeatsAndGivesUpGaps) {
              0,
              0,
              0},
+            {"first packet overtaken, named by the server",
+             {{2}, {1}, {3}},
+             0,
+             {1, 2, 3},
+             0,
+             1,
+             0,
+             0,
+             0,
+             1},
+            {"named first packet never comes",
+             {{2, 0}, {3, 1000}, {4, kLimit + 1000}},
+             0,
+             {2, 3, 4},
+             1,
+             0,
+             0,
+             0,
+             0,
+             1},
+            {"named first far from what arrives", {{100}, {101}}, 0, {100, 101}, 0, 0, 0, 0, 0, 1},
             {"held packets wait while the bound has not passed",
              {{1, 0}, {3, 1000}, {4, kLimit}},
              0,
@@ -189,6 +212,9 @@ TEST(CRtpReorderWindow, ReleasesInOrderDropsRepeatsAndGivesUpGaps) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         WindowRun run;
+        if (c.namedFirst) {
+            run.window.ExpectFirst(*c.namedFirst);
+        }
         run.Feed(c.arrivals, c.expireAtUs);
         EXPECT_EQ(run.released.sequence, c.released);
         const RtpReceptionCounters counts = run.stats.Snapshot();

@@ -1,4 +1,6 @@
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -150,6 +152,28 @@ TEST(CRTSPResponseParser, TransportNamesTheSender) {
         EXPECT_EQ(reply.transport->source, c.source) << c.header;
     }
     EXPECT_FALSE(Parse("RTSP/1.0 200 OK\r\nTransport: ;ssrc=1\r\n\r\n", kSetup).transport);
+}
+
+// PLAY's RTP-Info names the video stream's first sequence number; the stream is found by its
+// control URL, or is the only one named.
+TEST(CRTSPResponseParser, RtpInfoNamesTheFirstSequenceNumber) {
+    const std::tuple<const char*, const char*, std::optional<std::uint16_t>> cases[] = {
+            {"url=rtsp://cam/live/track1;seq=45678;rtptime=1234", "track1", 45678},
+            {"url=rtsp://cam/live/trackID=0;seq=1,url=rtsp://cam/live/trackID=1;seq=2", "trackID=1",
+             2},
+            {"url=rtsp://cam/a;seq=9", "rtsp://cam/video", 9},
+            {"url=rtsp://cam/a;seq=9,url=rtsp://cam/b;seq=10", "rtsp://cam/video", {}},
+            {"url=rtsp://cam/v;rtptime=5", "v", {}},
+            {"url=rtsp://cam/v;seq=65536", "v", {}},
+            {"seq=5;rtptime=1", "v", {}},
+    };
+    for (const auto& [header, control, first] : cases) {
+        RTSPSessionState state;
+        state.videoControl = control;
+        state.Apply(
+                Parse(std::string("RTSP/1.0 200 OK\r\nRTP-Info: ") + header + "\r\n\r\n", kPlay));
+        EXPECT_EQ(state.firstVideoSequence, first) << header;
+    }
 }
 
 // The channels of an interleaved transport are those the camera's SETUP reply names, 0 and 1
