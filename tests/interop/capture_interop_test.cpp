@@ -557,8 +557,8 @@ TEST_P(ImpairedCapture, EveryCompleteFrameIsDeliveredBitExact) {
     if (GetParam().lossless) {
         // Every frame from the first to the last before the close (B-frames after it may still
         // have been on their way).
-        // (A packet delayed past the session's very first one is late: the window starts at the
-        // first packet that arrives, and the frames before the next sync point are lost.)
+        // (The window starts at the first packet PLAY's RTP-Info names, so a first packet
+        // overtaken by later ones is still put in place.)
         EXPECT_EQ(ourExact.Within(ourExact.first, to), to - ourExact.first + 1)
                 << "every frame: " << Describe(match);
         EXPECT_GE(ourExact.Within(from, to), theirExact.Within(from, to));
