@@ -90,28 +90,39 @@ void AppendH265Fragments(const std::vector<std::uint8_t>& nal, std::size_t maxPa
 
 } // namespace
 
-std::vector<RtpPayload> PacketizeH265(const H264AccessUnit& unit, std::size_t maxPayload) {
+namespace {
+
+using NalUnits = std::vector<std::vector<std::uint8_t>>;
+
+// What the H.264 and H.265 payload formats differ in; the packetizing itself is the same.
+struct NalPayloadFormat {
+    std::size_t headerSize; // payload header of an aggregation packet
+    bool (*aggregatable)(const std::vector<std::uint8_t>& nal);
+    // Writes the aggregation packet's payload header for the units [first, end).
+    void (*putAggregationHeader)(std::vector<std::uint8_t>& out, const NalUnits& nals,
+                                 std::size_t first, std::size_t end);
+    void (*appendFragments)(const std::vector<std::uint8_t>& nal, std::size_t maxPayload,
+                            std::vector<RtpPayload>& out);
+};
+
+// PacketizeUnits puts runs of at least two small units that fit together into one aggregation
+// packet, each other unit into a packet of its own, fragmented when it is too large; the last
+// packet carries the marker.
+std::vector<RtpPayload> PacketizeUnits(const NalUnits& nals, std::size_t maxPayload,
+                                       const NalPayloadFormat& format) {
     std::vector<RtpPayload> out;
-    const auto& nals = unit.nalUnits;
     std::size_t i = 0;
     while (i < nals.size()) {
         std::size_t end = i;
-        std::size_t size = 2;
-        while (end < nals.size() && IsH265Aggregatable(nals[end]) &&
+        std::size_t size = format.headerSize;
+        while (end < nals.size() && format.aggregatable(nals[end]) &&
                size + 2 + nals[end].size() <= maxPayload) {
             size += 2 + nals[end].size();
             ++end;
         }
         if (end - i >= 2) {
-            // F is set when any unit has it; the temporal id is the lowest of the units.
-            std::uint8_t forbidden = 0;
-            std::uint8_t tidPlus1 = 7;
-            for (std::size_t k = i; k < end; ++k) {
-                forbidden = static_cast<std::uint8_t>(forbidden | (nals[k][0] & 0x80));
-                tidPlus1 = std::min(tidPlus1, static_cast<std::uint8_t>(nals[k][1] & 0x07));
-            }
             RtpPayload payload;
-            PutH265PayloadHeader(payload.data, forbidden, kH265Aggregation, nals[i], tidPlus1);
+            format.putAggregationHeader(payload.data, nals, i, end);
             for (std::size_t k = i; k < end; ++k) {
                 PutBE16(payload.data, static_cast<std::uint32_t>(nals[k].size()));
                 payload.data.insert(payload.data.end(), nals[k].begin(), nals[k].end());
@@ -123,7 +134,7 @@ std::vector<RtpPayload> PacketizeH265(const H264AccessUnit& unit, std::size_t ma
         if (nals[i].size() <= maxPayload) {
             out.push_back(RtpPayload{nals[i], false});
         } else {
-            AppendH265Fragments(nals[i], maxPayload, out);
+            format.appendFragments(nals[i], maxPayload, out);
         }
         ++i;
     }
@@ -133,48 +144,41 @@ std::vector<RtpPayload> PacketizeH265(const H264AccessUnit& unit, std::size_t ma
     return out;
 }
 
+// STAP-A: F is set when any unit has it; NRI is the highest of the units.
+void PutStapAHeader(std::vector<std::uint8_t>& out, const NalUnits& nals, std::size_t first,
+                    std::size_t end) {
+    std::uint8_t forbidden = 0;
+    std::uint8_t nri = 0;
+    for (std::size_t k = first; k < end; ++k) {
+        forbidden = static_cast<std::uint8_t>(forbidden | (nals[k][0] & 0x80));
+        nri = std::max(nri, static_cast<std::uint8_t>(nals[k][0] & 0x60));
+    }
+    out.push_back(static_cast<std::uint8_t>(forbidden | nri | kStapA));
+}
+
+// Aggregation packet: F is set when any unit has it; the temporal id is the lowest of the units.
+void PutH265AggregationHeader(std::vector<std::uint8_t>& out, const NalUnits& nals,
+                              std::size_t first, std::size_t end) {
+    std::uint8_t forbidden = 0;
+    std::uint8_t tidPlus1 = 7;
+    for (std::size_t k = first; k < end; ++k) {
+        forbidden = static_cast<std::uint8_t>(forbidden | (nals[k][0] & 0x80));
+        tidPlus1 = std::min(tidPlus1, static_cast<std::uint8_t>(nals[k][1] & 0x07));
+    }
+    PutH265PayloadHeader(out, forbidden, kH265Aggregation, nals[first], tidPlus1);
+}
+
+} // namespace
+
+std::vector<RtpPayload> PacketizeH265(const H264AccessUnit& unit, std::size_t maxPayload) {
+    static constexpr NalPayloadFormat kFormat{2, IsH265Aggregatable, PutH265AggregationHeader,
+                                              AppendH265Fragments};
+    return PacketizeUnits(unit.nalUnits, maxPayload, kFormat);
+}
+
 std::vector<RtpPayload> PacketizeH264(const H264AccessUnit& unit, std::size_t maxPayload) {
-    std::vector<RtpPayload> out;
-    const auto& nals = unit.nalUnits;
-    std::size_t i = 0;
-    while (i < nals.size()) {
-        const auto& nal = nals[i];
-        // Gather a run of small non-picture units that fit one STAP-A together.
-        std::size_t end = i;
-        std::size_t stapSize = 1;
-        while (end < nals.size() && IsAggregatable(nals[end]) &&
-               stapSize + 2 + nals[end].size() <= maxPayload) {
-            stapSize += 2 + nals[end].size();
-            ++end;
-        }
-        if (end - i >= 2) {
-            RtpPayload payload;
-            std::uint8_t forbidden = 0;
-            std::uint8_t nri = 0;
-            for (std::size_t k = i; k < end; ++k) {
-                forbidden = static_cast<std::uint8_t>(forbidden | (nals[k][0] & 0x80));
-                nri = std::max(nri, static_cast<std::uint8_t>(nals[k][0] & 0x60));
-            }
-            payload.data.push_back(static_cast<std::uint8_t>(forbidden | nri | kStapA));
-            for (std::size_t k = i; k < end; ++k) {
-                PutBE16(payload.data, static_cast<std::uint32_t>(nals[k].size()));
-                payload.data.insert(payload.data.end(), nals[k].begin(), nals[k].end());
-            }
-            out.push_back(std::move(payload));
-            i = end;
-            continue;
-        }
-        if (nal.size() <= maxPayload) {
-            out.push_back(RtpPayload{nal, false});
-        } else {
-            AppendFragments(nal, maxPayload, out);
-        }
-        ++i;
-    }
-    if (!out.empty()) {
-        out.back().marker = true;
-    }
-    return out;
+    static constexpr NalPayloadFormat kFormat{1, IsAggregatable, PutStapAHeader, AppendFragments};
+    return PacketizeUnits(unit.nalUnits, maxPayload, kFormat);
 }
 
 std::vector<RtpPayload> PacketizeJpeg(const JpegPicture& picture, std::size_t maxPayload,
