@@ -163,6 +163,8 @@ TEST_F(DigitalIOEndToEnd, DeletingWithoutStopIOStopsTheWorkersFirst) {
         ASSERT_TRUE(io.StartIO());
         ASSERT_TRUE(io.SetOutput(0, 2));
     } // a host that forgets StopIO: the workers must not outlive the object
+    // A request sent just before the abort may still be logged by the camera's own thread.
+    std::this_thread::sleep_for(50ms);
     const std::size_t requests = m_sim.Requests().size();
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(m_sim.Requests().size(), requests) << "no worker polls after the object is gone";
