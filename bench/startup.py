@@ -82,11 +82,11 @@ auth.require = ("/cgi-bin/" => ("method" => "digest", "realm" => "{REALM}",
     sys.exit("lighttpd did not start")
 
 
-def start_gstreamer(work, clip):
-    log = open(work / "gst.log", "w")
+def start_gstreamer(work, clip, codec="h264"):
+    log = open(work / "gst.log", "a")
     # GStreamer's Python bindings come with the system's Python.
     proc = subprocess.Popen(["/usr/bin/python3", str(ROOT / "tests/rtsp/gst_rtsp_server.py"), "digest",
-                             USER, PASSWORD, "--h264", str(clip)],
+                             USER, PASSWORD, f"--{codec}", str(clip)],
                             stdout=subprocess.PIPE, stderr=log, text=True)
     line = proc.stdout.readline().strip()
     if not line.startswith("READY "):
