@@ -27,12 +27,8 @@ int WaitMs(std::uint32_t milliseconds) {
 
 bool IsAbsoluteUrl(std::string_view control) {
     constexpr std::string_view kSchemes[] = {"rtsp://", "rtsps://", "rtspu://"};
-    for (const std::string_view scheme : kSchemes) {
-        if (StartsWithNoCase(control, scheme)) {
-            return true;
-        }
-    }
-    return false;
+    return std::ranges::any_of(
+            kSchemes, [&](std::string_view scheme) { return StartsWithNoCase(control, scheme); });
 }
 
 // RandomClientNonce returns 128 random bits as 32 hexadecimal digits, a client nonce no server

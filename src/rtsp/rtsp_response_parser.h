@@ -87,9 +87,9 @@ struct RTSPReply {
 
 class CRTSPResponseParser {
 public:
-    // Parse reads one complete reply to `method` (RTSPMethod). Content-Length is the reply's own
-    // (0 when absent), and the body is read only up to it.
-    [[nodiscard]] RTSPReply Parse(std::string_view reply, std::uint32_t method) const;
+    // Parse reads one complete reply `text` to `method` (RTSPMethod). Content-Length is the
+    // reply's own (0 when absent), and the body is read only up to it.
+    [[nodiscard]] RTSPReply Parse(std::string_view text, std::uint32_t method) const;
 };
 
 } // namespace norvane
