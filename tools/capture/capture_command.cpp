@@ -85,8 +85,13 @@ public:
         if (since < (ConsoleDebugSink::IsTerminal() ? 0.5 : 5.0)) {
             return;
         }
-        const double fps = static_cast<double>(s.frames - m_frames) / since;
-        const double kbps = static_cast<double>(s.bytes - m_bytes) * 8 / 1000 / since;
+        double fps = static_cast<double>(s.frames - m_frames) / since;
+        double kbps = static_cast<double>(s.bytes - m_bytes) * 8 / 1000 / since;
+        if (m_frames == 0 && s.frames > 1 && s.streamingSeconds >= 0.5) {
+            // The first rates count from the first frame: set-up is no streaming.
+            fps = static_cast<double>(s.frames - 1) / s.streamingSeconds;
+            kbps = static_cast<double>(s.bytes) * 8 / 1000 / s.streamingSeconds;
+        }
         m_frames = s.frames;
         m_bytes = s.bytes;
         m_last = now;
