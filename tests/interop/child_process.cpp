@@ -127,6 +127,7 @@ void CChildProcess::Terminate() {
         ::close(m_output);
         m_output = -1;
     }
+    m_buffer.clear(); // a later Start reads only its own process
 }
 
 int CChildProcess::Run(const std::vector<std::string>& argv, int timeoutMs, std::string* output) {
