@@ -579,8 +579,17 @@ TEST_P(ImpairedCapture, EveryCompleteFrameIsDeliveredBitExact) {
         // have been on their way).
         // (The window starts at the first packet PLAY's RTP-Info names, so a first packet
         // overtaken by later ones is still put in place.)
-        EXPECT_EQ(ourExact.Within(ourExact.first, to), to - ourExact.first + 1)
-                << "every frame: " << Describe(match);
+        const std::size_t all = to - ourExact.first + 1;
+        const std::size_t exact = ourExact.Within(ourExact.first, to);
+        if (counts.late == 0) {
+            EXPECT_EQ(exact, all) << "every frame: " << Describe(match);
+        } else {
+            // A packet that came after the hold bound (the server's pacing sometimes turns
+            // netsim's few milliseconds into hundreds) costs its frame and those up to the next
+            // IDR picture, at most a GOP of the source (25 frames); reordering costs nothing.
+            EXPECT_GE(exact + counts.late * 25, all)
+                    << "a late packet costs at most its GOP: " << Describe(match);
+        }
         EXPECT_GE(ourExact.Within(from, to), theirExact.Within(from, to));
     } else {
         // Not compared with ffmpeg's count here: after a lost reference picture ffmpeg still
