@@ -43,6 +43,8 @@ constexpr const char* kPython = "/usr/bin/python3";
 constexpr const char* kUser = "operator";
 constexpr const char* kPassword = "pa ss:word";
 constexpr const char* kAnswerOk = "return_code=0x00000000\r\n";
+// The H.264 and H.265 sources have an IDR picture every 25 frames (one a second at 25 fps).
+constexpr int kSourceGop = 25;
 constexpr int kToolTimeoutMs = 60000;
 // The source pictures: 320x240, so the delivered size must come from the stream itself (the
 // channel asks the camera for another size).
@@ -228,12 +230,13 @@ protected:
             // decodes every picture it holds).
             arguments.insert(arguments.end(),
                              {"-c:v", "libx265", "-x265-params",
-                              "keyint=25:open-gop=0:repeat-headers=1:log-level=error", "-pix_fmt",
-                              "yuv420p", "-f", "hevc", path});
+                              "keyint=" + std::to_string(kSourceGop) +
+                                      ":open-gop=0:repeat-headers=1:log-level=error",
+                              "-pix_fmt", "yuv420p", "-f", "hevc", path});
         } else if (H264()) {
             // A sync point every second; B-frames as a camera's main profile stream may have.
-            arguments.insert(arguments.end(), {"-c:v", "libx264", "-g", "25", "-pix_fmt", "yuv420p",
-                                               "-f", "h264", path});
+            arguments.insert(arguments.end(), {"-c:v", "libx264", "-g", std::to_string(kSourceGop),
+                                               "-pix_fmt", "yuv420p", "-f", "h264", path});
         } else {
             // RTP JPEG (RFC 2435) carries no Huffman tables: the receiver rebuilds the standard
             // ones, so the pictures must be coded with them. Matroska gives the frames timestamps
@@ -586,8 +589,8 @@ TEST_P(ImpairedCapture, EveryCompleteFrameIsDeliveredBitExact) {
         } else {
             // A packet that came after the hold bound (the server's pacing sometimes turns
             // netsim's few milliseconds into hundreds) costs its frame and those up to the next
-            // IDR picture, at most a GOP of the source (25 frames); reordering costs nothing.
-            EXPECT_GE(exact + counts.late * 25, all)
+            // IDR picture, at most a GOP of the source; reordering costs nothing.
+            EXPECT_GE(exact + counts.late * kSourceGop, all)
                     << "a late packet costs at most its GOP: " << Describe(match);
         }
         EXPECT_GE(ourExact.Within(from, to), theirExact.Within(from, to));
